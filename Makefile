@@ -1,0 +1,44 @@
+# Thin wrapper over CMake. `make demo` and `make test` install what they need first.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+WERROR ?= OFF
+CMAKE_ARGS ?=
+
+.PHONY: all build demo test test-large test-asan memcheck clean deps test-deps
+
+all: build
+
+deps:
+	@scripts/install-deps.sh build
+
+test-deps:
+	@scripts/install-deps.sh test
+
+build: deps
+	@cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DQUORVEXA_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD)/release -j $(JOBS)
+
+demo: build
+	@scripts/demo.sh $(BUILD)/release/quorvexa
+
+# Configures and builds the suite in $(BUILD)/$(1) with the extra CMake flags $(2).
+define build_tests
+	@cmake -S . -B $(BUILD)/$(1) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEXA_TESTS=ON \
+	    -DQUORVEXA_WERROR=$(WERROR) $(2) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD)/$(1) -j $(JOBS)
+endef
+
+test: test-deps
+	$(call build_tests,test,)
+	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/test -LE large -j $(JOBS) --output-on-failure
+
+test-large: test-deps
+	$(call build_tests,test,)
+	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/test -L large --output-on-failure
+
+test-asan: test-deps
+	$(call build_tests,asan,-DQUORVEXA_SANITIZE=ON)
+	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/asan -LE large -j $(JOBS) --output-on-failure
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs, through apt-get, whatever a target needs and the machine lacks. Safe to run again:
+# it installs nothing when everything is present.
+#   scripts/install-deps.sh build   compiler, cmake, zlib headers
+#   scripts/install-deps.sh test    the above, GoogleTest and the tools the interop tests use
+#   scripts/install-deps.sh memcheck | fuzz | samples   extras for those make targets
+set -euo pipefail
+
+build_packages=(cmake g++ make zlib1g-dev)
+test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python3-pil pngcheck libpng-tools)
+memcheck_packages=("${test_packages[@]}" valgrind)
+fuzz_packages=("${build_packages[@]}" clang libclang-rt-14-dev)
+sample_packages=(python3 zopfli)
+
+case "${1:-build}" in
+  build) wanted=("${build_packages[@]}") ;;
+  test) wanted=("${test_packages[@]}") ;;
+  memcheck) wanted=("${memcheck_packages[@]}") ;;
+  fuzz) wanted=("${fuzz_packages[@]}") ;;
+  samples) wanted=("${sample_packages[@]}") ;;
+  *) echo "usage: $0 build|test|memcheck|fuzz|samples" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if ! command -v apt-get >/dev/null; then
+  echo "Missing packages: ${missing[*]}; install them with your package manager." >&2
+  exit 1
+fi
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "Missing packages: ${missing[*]}; run as root or install sudo." >&2; exit 1; }
+  sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

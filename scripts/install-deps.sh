@@ -7,7 +7,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make zlib1g-dev)
-test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python3-pil pngcheck libpng-tools)
+test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python3-pil pngcheck libpng-tools tzdata)
 memcheck_packages=("${test_packages[@]}" valgrind)
 fuzz_packages=("${build_packages[@]}" clang libclang-rt-14-dev)
 sample_packages=(python3 zopfli)

@@ -4,8 +4,13 @@
 #include <cstring>
 #include <new>
 
+#include "containers/gzip_container.h"
+#include "containers/png_container.h"
+#include "containers/zip_container.h"
 #include "containers/zlib_container.h"
 #include "driver/output_file.h"
+#include "stream/checksum_check.h"
+#include "stream/stored_blocks.h"
 
 namespace {
 
@@ -23,11 +28,18 @@ struct OutputContainer {
 };
 
 constexpr std::array inputContainers = {
+    InputContainer{FormatCode::Zip, claimsZipContainer, readZipContainer},
+    InputContainer{FormatCode::Gzip, claimsGzipContainer, readGzipContainer},
     InputContainer{FormatCode::Zlib, claimsZlibContainer, readZlibContainer},
+    InputContainer{FormatCode::Png, claimsPngContainer, readPngContainer},
 };
 
 constexpr std::array outputContainers = {
+    OutputContainer{FormatCode::Zip, ".zip", nullptr, writeZipContainer},
+    OutputContainer{FormatCode::Gzip, ".gz", nullptr, writeGzipContainer},
+    OutputContainer{FormatCode::GzipWithName, ".gz", nullptr, writeGzipContainer},
     OutputContainer{FormatCode::Zlib, ".zlib", nullptr, writeZlibContainer},
+    OutputContainer{FormatCode::Png, ".png", readPngHeader, writePngContainer},
 };
 
 // Unknown output formats fall back to ZIP, the default.
@@ -52,7 +64,7 @@ ResultCode readInput(const char* inputPath, ConversionJob& job) {
     ResultCode result = openInputFile(inputPath, input);
     if (result != ResultCode::Success) return result;
     const InputContainer* container = detectInputContainer(input);
-    if (!container) return ResultCode::UnknownFormat;
+    if (!container) return input.readError ? ResultCode::InputTruncated : ResultCode::UnknownFormat;
     job.inputFormat = container->format;
     job.inputFileSize = input.size;
     return container->read(job, input);
@@ -96,10 +108,12 @@ ResultCode convertFile(const char* inputPath, const DriverSettings& settings, Co
         if (!container) return ResultCode::Unknown;
 
         ResultCode result = readInput(inputPath, job);
+        if (result == ResultCode::Success && settings.verify) result = verifyCarriedChecksums(job);
         if (result == ResultCode::Success && container->prepare) result = container->prepare(job);
         if (result == ResultCode::Success) result = checkOutputPathFree(job.outputPath);
         if (result != ResultCode::Success) return result;
         if (!job.hasStoredName) job.storedName = storedNameFromPath(inputPath);
+        if ((result = frameStoredEntryForDeflateOutput(job)) != ResultCode::Success) return result;
         return writeOutput(*container, settings, job);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;

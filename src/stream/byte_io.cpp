@@ -27,8 +27,14 @@ bool fileHolds(const InputFile& file, uint64_t offset, uint64_t count) {
 
 size_t readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count) {
     if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) return 0;
-    if (fseeko(file.handle.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
-    return std::fread(destination, 1, count, file.handle.get());
+    FILE* handle = file.handle.get();
+    if (fseeko(handle, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    const size_t read = std::fread(destination, 1, count, handle);
+    if (read < count && std::ferror(handle)) {
+        file.readError = true;
+        std::clearerr(handle);
+    }
+    return read;
 }
 
 ResultCode readAt(InputFile& file, uint64_t offset, uint8_t* destination, size_t count) {

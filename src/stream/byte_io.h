@@ -22,6 +22,7 @@ struct FileCloser {
 struct InputFile {
     std::unique_ptr<FILE, FileCloser> handle;
     uint64_t size = 0;
+    bool readError = false;  // a read failed (not merely ended): an I/O error, or a directory
 };
 
 // Opens a file for reading and measures it; gives InputMissing when it can't be opened.

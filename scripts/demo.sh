@@ -1,11 +1,47 @@
 #!/usr/bin/env bash
-# Converts the bundled sample into a fresh temporary folder, so it can run any number of times.
+# Converts the bundled samples in a fresh temporary folder, so it can run any number of times.
+# The headline case: a PNG's image data was recompressed elsewhere (zopfli) and arrives in a ZIP;
+# Quorvexa puts that stream back into a PNG built on the original's header, without recompressing.
 set -euo pipefail
 binary="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d "${TMPDIR:-/tmp}/quorvexa-demo.XXXXXX")"
-cp "$root/examples/sample.zlib" "$work/"
+cp "$root/examples/sample.zlib" "$root/examples/original.png" "$root/examples/optimised.zip" "$work/"
 cd "$work"
 echo "Demo folder: $work"
+
 "$binary" --zlib sample.zlib
 cmp -s <(tail -c +3 sample.zlib) <(tail -c +3 sample.zlib.zlib) && echo "The stream was carried byte for byte."
+
+"$binary" --pngoriginal.png optimised.zip
+if [ ! -f optimised.zip.png ]; then
+  echo "No optimised.zip.png was written." >&2
+  exit 1
+fi
+sizes="original.png $(wc -c <original.png) bytes, optimised.zip.png $(wc -c <optimised.zip.png) bytes"
+
+python=/usr/bin/python3
+[ -x "$python" ] || python="$(command -v python3 || true)"
+if [ -n "$python" ] && "$python" -c 'import PIL.Image' 2>/dev/null; then
+  if "$python" - original.png optimised.zip.png <<'EOF'
+import sys
+from PIL import Image
+with Image.open(sys.argv[1]) as a, Image.open(sys.argv[2]) as b:
+    sys.exit(0 if a.size == b.size and a.convert('RGBA').tobytes() == b.convert('RGBA').tobytes() else 1)
+EOF
+  then
+    echo "optimised.zip.png decodes to exactly the pixels of original.png ($sizes)."
+  else
+    echo "optimised.zip.png does NOT decode to the pixels of original.png." >&2
+    exit 1
+  fi
+elif command -v pngcheck >/dev/null; then
+  if pngcheck -q optimised.zip.png >/dev/null; then
+    echo "optimised.zip.png is a valid PNG, checked by pngcheck ($sizes; install python3-pil to compare pixels)."
+  else
+    echo "pngcheck rejects optimised.zip.png." >&2
+    exit 1
+  fi
+else
+  echo "Wrote optimised.zip.png ($sizes; install python3-pil or pngcheck to check it)."
+fi

@@ -53,6 +53,8 @@ void applyOption(const char* argument, DriverSettings& settings) {
         settings.outputFormat = FormatCode::Zip;
     } else if (std::strcmp(argument, "--zlib") == 0) {
         settings.outputFormat = FormatCode::Zlib;
+    } else if (std::strcmp(argument, "--verify") == 0) {
+        settings.verify = true;
     } else if (std::strncmp(argument, "--png", 5) == 0 && argument[5] != '\0') {
         settings.outputFormat = FormatCode::Png;
         settings.pngHeaderPath = argument + 5;

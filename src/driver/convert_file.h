@@ -10,6 +10,7 @@
 struct DriverSettings {
     FormatCode outputFormat = FormatCode::Zip;
     const char* pngHeaderPath = nullptr;
+    bool verify = false;  // --verify: check the stream against its carried checksums first
     WriteFunction writeFunction = nullptr;  // null means the system's write
 };
 

@@ -117,3 +117,36 @@ TEST(OutputFaults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
     RecordProperty("complete", sawComplete);
     RecordProperty("nothing", sawNothing);
 }
+
+TEST(OutputFaults, FullFilesystemGivesCode18AndFreesTheSpace) {
+    TempDir dir;
+    const std::string mountPoint = dir.file("small");
+    ASSERT_EQ(mkdir(mountPoint.c_str(), 0755), 0);
+    if (geteuid() != 0 || runShell("mount -t tmpfs -o size=256k tmpfs " + mountPoint).exitCode != 0) {
+        GTEST_SKIP() << "can't mount a small tmpfs here";
+    }
+    // 160 KiB of incompressible input leaves no room for its 160 KiB copy.
+    Bytes noise(160 * 1024);
+    uint32_t state = 7;
+    for (uint8_t& byte : noise) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
+    writeFile(mountPoint + "/a.zlib", zlibStream(noise));
+    const RunResult before = runShell("df --output=used " + mountPoint + " | tail -n 1");
+    const RunResult run = runQuorvexa({"--zlib", "a.zlib"}, mountPoint);
+    const RunResult after = runShell("df --output=used " + mountPoint + " | tail -n 1");
+    const std::vector<std::string> names = listDirectory(mountPoint);
+    runShell("umount " + mountPoint);
+    EXPECT_EQ(run.err, banner + "a.zlib - ERROR: Couldn't write output file a.zlib.zlib.\n");
+    EXPECT_EQ(names, std::vector<std::string>{"a.zlib"});
+    EXPECT_EQ(before.out, after.out);
+}
+
+TEST(OutputFaults, UnreadableInputsGiveCode16) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
+    RunResult run = runQuorvexa({"--zlib", "folder"}, dir.path);
+    EXPECT_EQ(run.err, banner + "folder - ERROR: Input file is truncated or unreadable.\n");
+    // Reading the start of a process's own memory fails with an I/O error.
+    run = runQuorvexa({"--zlib", "/proc/self/mem"}, dir.path);
+    EXPECT_EQ(run.err, banner + "/proc/self/mem - ERROR: Input file is truncated or unreadable.\n");
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"folder"});
+}

@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
 CMAKE_ARGS ?=
 
-.PHONY: all build demo test test-large test-asan memcheck clean deps test-deps
+.PHONY: all build demo test test-large test-asan memcheck fuzz clean deps test-deps
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -39,6 +40,21 @@ test-large: test-deps
 test-asan: test-deps
 	$(call build_tests,asan,-DQUORVEXA_SANITIZE=ON)
 	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/asan -LE large -j $(JOBS) --output-on-failure
+
+# The end-to-end tests again, with every run of the program under valgrind. The interrupt
+# test is left out: it times signals against a run valgrind slows down many times over.
+memcheck:
+	@scripts/install-deps.sh memcheck
+	$(call build_tests,test,)
+	@QUORVEXA_REQUIRE_TOOLS=1 QUORVEXA_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect" \
+	    ctest --test-dir $(BUILD)/test -LE large -E 'Interrupted' -j $(JOBS) --output-on-failure
+
+fuzz:
+	@scripts/install-deps.sh fuzz
+	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEXA_FUZZ=ON \
+	    -DQUORVEXA_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD)/fuzz -j $(JOBS)
+	@scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

@@ -106,10 +106,29 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& wo
     return result;
 }
 
+// QUORVEXA_TEST_WRAPPER, when set, is a command (split at spaces) that every run of the
+// program goes through: make memcheck puts valgrind there.
+std::vector<std::string> wrapperCommand() {
+    std::vector<std::string> words;
+    const char* wrapper = std::getenv("QUORVEXA_TEST_WRAPPER");
+    std::string word;
+    for (const char* c = wrapper ? wrapper : ""; *c; ++c) {
+        if (*c != ' ') {
+            word += *c;
+        } else if (!word.empty()) {
+            words.push_back(word);
+            word.clear();
+        }
+    }
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
+
 }  // namespace
 
 RunResult runQuorvexa(const std::vector<std::string>& arguments, const std::string& workingDir) {
-    std::vector<std::string> argv = {QUORVEXA_BINARY};
+    std::vector<std::string> argv = wrapperCommand();
+    argv.push_back(QUORVEXA_BINARY);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return runProcess(argv, workingDir);
 }

@@ -1,0 +1,71 @@
+// A whole conversion, from input bytes on disk to every output format, checking the promise
+// that matters most: success leaves exactly the complete output, failure leaves nothing.
+#include <array>
+#include <cstdlib>
+#include <string>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include "driver/convert_file.h"
+#include "fuzz_support.h"
+
+namespace {
+
+// A 1x1 grey PNG: signature, IHDR, IDAT, IEND.
+constexpr uint8_t headerPng[] = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52,
+    0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x3A, 0x7E, 0x9B,
+    0x55, 0x00, 0x00, 0x00, 0x0A, 0x49, 0x44, 0x41, 0x54, 0x78, 0xDA, 0x63, 0x68, 0x00, 0x00, 0x00,
+    0x82, 0x00, 0x81, 0xDA, 0x45, 0x08, 0x3B, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE,
+    0x42, 0x60, 0x82,
+};
+
+std::string workDirectory() {
+    static std::string directory;
+    if (directory.empty()) {
+        // Memory-backed when the system has it: this target creates and removes files on every input.
+        char pattern[64];
+        std::snprintf(pattern, sizeof pattern, "%s/quorvexa-fuzz-XXXXXX", access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+        if (!mkdtemp(pattern)) std::abort();
+        directory = pattern;
+        FILE* header = std::fopen((directory + "/header.png").c_str(), "wb");
+        std::fwrite(headerPng, 1, sizeof headerPng, header);
+        std::fclose(header);
+    }
+    return directory;
+}
+
+int countEntries(const std::string& directory) {
+    int count = 0;
+    DIR* listing = opendir(directory.c_str());
+    while (dirent* entry = readdir(listing)) count += entry->d_name[0] != '.' || entry->d_name[1] > '.';
+    closedir(listing);
+    return count;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string directory = workDirectory();
+    const std::string input = directory + "/in.bin", header = directory + "/header.png";
+    FILE* file = std::fopen(input.c_str(), "wb");
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+
+    constexpr std::array formats = {FormatCode::Zip, FormatCode::Gzip, FormatCode::GzipWithName, FormatCode::Zlib,
+                                    FormatCode::Png};
+    for (const FormatCode format : formats) {
+        DriverSettings settings;
+        settings.outputFormat = format;
+        settings.pngHeaderPath = header.c_str();
+        settings.verify = size > 0 && (data[size - 1] & 1);
+        ConversionJob job;
+        const ResultCode result = convertFile(input.c_str(), settings, job);
+        const bool outputExists = access(job.outputPath.c_str(), F_OK) == 0;
+        if ((result == ResultCode::Success) != outputExists) std::abort();
+        if (countEntries(directory) != 2 + (outputExists ? 1 : 0)) std::abort();  // no stray temporary file
+        if (outputExists) unlink(job.outputPath.c_str());
+    }
+    return 0;
+}

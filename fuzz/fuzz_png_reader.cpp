@@ -1,0 +1,7 @@
+#include "containers/png_container.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzContainer(data, size, readPngContainer, writePngContainer, FormatCode::Png);
+    return 0;
+}

@@ -1,0 +1,7 @@
+#include "containers/zip_container.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzContainer(data, size, readZipContainer, writeZipContainer, FormatCode::Zip);
+    return 0;
+}

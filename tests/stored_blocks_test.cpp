@@ -59,12 +59,6 @@ TEST(StoredBlocks, BlocksHoldAtMost65535BytesAndOnlyTheLastIsFinal) {
     EXPECT_EQ(inflateAll(framed, longer.size()), longer);
 }
 
-TEST(StoredBlocks, Crc32OfBytesMatchesZlib) {
-    const Bytes data = sampleData(100000, 5);
-    EXPECT_EQ(crc32OfBytes(data.data(), data.size()), crc32Of(data));
-    EXPECT_EQ(crc32OfBytes(nullptr, 0), 0u);
-}
-
 TEST(StoredBlocks, StoredZipEntryBecomesDeflateForOtherOutputs) {
     const Bytes data = sampleData(70000, 6);
     for (FormatCode output : {FormatCode::Gzip, FormatCode::GzipWithName, FormatCode::Zlib, FormatCode::Png}) {

@@ -95,19 +95,6 @@ struct ZlibPieces {
     uint64_t length() const { return zlibHeaderLength + streamLength + zlibTrailerLength; }
 };
 
-uint32_t updateCrc(uint32_t crc, const uint8_t* data, uint64_t count) {
-    // zlib takes 32-bit lengths; feed longer ranges in pieces.
-    constexpr uint64_t maxPiece = uint64_t{1} << 30;
-    uLong value = crc;
-    while (count > 0) {
-        const uint64_t piece = std::min(count, maxPiece);
-        value = ::crc32(value, data, static_cast<uInt>(piece));
-        data += piece;
-        count -= piece;
-    }
-    return static_cast<uint32_t>(value);
-}
-
 // Writes count bytes of the zlib stream starting at position from, folding them into crc.
 ResultCode writeZlibRange(ByteWriter& output, const ZlibPieces& pieces, uint64_t from, uint64_t count,
                           uint32_t& crc) {
@@ -121,7 +108,7 @@ ResultCode writeZlibRange(ByteWriter& output, const ZlibPieces& pieces, uint64_t
         const uint64_t end = std::min(to, layout[i].offset + layout[i].length);
         if (start >= end) continue;
         const uint8_t* data = sources[i] + (start - layout[i].offset);
-        crc = updateCrc(crc, data, end - start);
+        crc = updateCrc32(crc, data, end - start);
         const ResultCode result = writeBytes(output, data, end - start);
         if (result != ResultCode::Success) return result;
     }
@@ -134,7 +121,7 @@ ResultCode writeIdatChunk(ByteWriter& output, const ZlibPieces& pieces, uint64_t
     putBytes(prefix, idatType);
     ResultCode result = writeFields(output, prefix);
     if (result != ResultCode::Success) return result;
-    uint32_t crc = updateCrc(0, idatType.data(), idatType.size());
+    uint32_t crc = updateCrc32(0, idatType.data(), idatType.size());
     result = writeZlibRange(output, pieces, from, count, crc);
     if (result != ResultCode::Success) return result;
     FieldBuffer suffix;
@@ -197,12 +184,9 @@ ResultCode writePngContainer(ConversionJob& job, ByteWriter& output) {
 ResultCode writePngContainerSplit(ConversionJob& job, ByteWriter& output, uint64_t maxChunkLength) {
     if (maxChunkLength == 0) return ResultCode::Unknown;
     maxChunkLength = std::min(maxChunkLength, pngMaxChunkLength);
-    if (adlerIsMissing(job)) {
-        const ResultCode result =
-            DeflateVerifier(nullptr, job.adler32.data(), nullptr, job.deflateLength, job.deflateData);
-        if (result != ResultCode::Success) return result;
-    }
-    ResultCode result = writeBytes(output, job.pngHeader.data(), job.pngHeader.size());
+    ResultCode result = completeAdler32(job);
+    if (result != ResultCode::Success) return result;
+    result = writeBytes(output, job.pngHeader.data(), job.pngHeader.size());
     if (result != ResultCode::Success) return result;
 
     const ZlibPieces pieces{{zlibCmf, zlibFlagsWritten}, job.deflateData, job.deflateLength, job.adler32.data()};

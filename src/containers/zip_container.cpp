@@ -211,11 +211,7 @@ uint16_t nameFlags(const ConversionJob& job, const std::vector<uint8_t>& name) {
 // Fills in what the entry lacks before anything is written.
 ResultCode completeEntry(ConversionJob& job) {
     if (job.compressionMethod == methodStored) {
-        // Stored bytes are not DEFLATE: their CRC-32 and size are taken as they stand.
-        if (job.crc32 == 0 || job.uncompressedSize == 0) {
-            job.crc32 = crc32OfBytes(job.deflateData, job.deflateLength);
-            job.uncompressedSize = job.deflateLength;
-        }
+        completeStoredCrcAndSize(job);
     } else if (job.crc32 == 0 || job.uncompressedSize == 0) {
         const ResultCode result = completeCrcAndSize(job);
         if (result != ResultCode::Success) return result;

@@ -24,15 +24,12 @@ ResultCode readZlibContainer(ConversionJob& job, InputFile& input) {
 }
 
 ResultCode writeZlibContainer(ConversionJob& job, ByteWriter& output) {
-    if (adlerIsMissing(job)) {
-        const ResultCode result =
-            DeflateVerifier(nullptr, job.adler32.data(), nullptr, job.deflateLength, job.deflateData);
-        if (result != ResultCode::Success) return result;
-    }
+    ResultCode result = completeAdler32(job);
+    if (result != ResultCode::Success) return result;
     FieldBuffer header;
     putByte(header, zlibCmf);
     putByte(header, 0xDA);
-    ResultCode result = writeFields(output, header);
+    result = writeFields(output, header);
     if (result == ResultCode::Success) result = writeBytes(output, job.deflateData, job.deflateLength);
     if (result == ResultCode::Success) result = writeBytes(output, job.adler32.data(), job.adler32.size());
     return result;

@@ -2,14 +2,13 @@
 
 #include "stream/byte_io.h"
 #include "stream/deflate_verifier.h"
-#include "stream/stored_blocks.h"
 
 namespace {
 
 // A stored ZIP entry's bytes are the data itself: its checksums are taken over them as they stand.
 InflateSummary summariseStoredBytes(const ConversionJob& job) {
     InflateSummary summary;
-    summary.crc32 = crc32OfBytes(job.deflateData, job.deflateLength);
+    summary.crc32 = updateCrc32(0, job.deflateData, job.deflateLength);
     summary.size = summary.consumed = job.deflateLength;
     return summary;
 }

@@ -78,3 +78,19 @@ ResultCode DeflateVerifier(uint32_t* crcOut, uint8_t* adlerOut, uint64_t* sizeOu
 ResultCode completeCrcAndSize(ConversionJob& job) {
     return DeflateVerifier(&job.crc32, nullptr, &job.uncompressedSize, job.deflateLength, job.deflateData);
 }
+
+ResultCode completeAdler32(ConversionJob& job) {
+    if (!adlerIsMissing(job)) return ResultCode::Success;
+    return DeflateVerifier(nullptr, job.adler32.data(), nullptr, job.deflateLength, job.deflateData);
+}
+
+uint32_t updateCrc32(uint32_t crc, const uint8_t* data, uint64_t length) {
+    uLong value = crc;
+    while (length > 0) {
+        const uint64_t piece = length < maxInputPiece ? length : maxInputPiece;
+        value = ::crc32(value, data, static_cast<uInt>(piece));
+        data += piece;
+        length -= piece;
+    }
+    return static_cast<uint32_t>(value);
+}

@@ -25,3 +25,9 @@ ResultCode DeflateVerifier(uint32_t* crcOut, uint8_t* adlerOut, uint64_t* sizeOu
 
 // Fills in the job's crc32 and uncompressedSize from its stream (both, always).
 ResultCode completeCrcAndSize(ConversionJob& job);
+
+// Fills in the job's adler32 from its stream when all four bytes are zero.
+ResultCode completeAdler32(ConversionJob& job);
+
+// Continues a CRC-32 over length bytes of any size (zlib counts in unsigned int).
+uint32_t updateCrc32(uint32_t crc, const uint8_t* data, uint64_t length);

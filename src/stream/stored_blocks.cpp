@@ -3,27 +3,19 @@
 #include <new>
 #include <stdexcept>
 
-#include <zlib.h>
-
 #include "stream/byte_io.h"
+#include "stream/deflate_verifier.h"
 
 namespace {
 
-// zlib counts lengths in unsigned int.
-constexpr uint64_t maxCrcPiece = uint64_t{1} << 30;
 constexpr uint64_t storedBlockHeaderLength = 5;
 
 }  // namespace
 
-uint32_t crc32OfBytes(const uint8_t* data, uint64_t length) {
-    uLong crc = ::crc32(0L, Z_NULL, 0);
-    while (length > 0) {
-        const uint64_t piece = length < maxCrcPiece ? length : maxCrcPiece;
-        crc = ::crc32(crc, data, static_cast<uInt>(piece));
-        data += piece;
-        length -= piece;
-    }
-    return static_cast<uint32_t>(crc);
+void completeStoredCrcAndSize(ConversionJob& job) {
+    if (job.crc32 != 0 && job.uncompressedSize != 0) return;
+    job.crc32 = updateCrc32(0, job.deflateData, job.deflateLength);
+    job.uncompressedSize = job.deflateLength;
 }
 
 std::vector<uint8_t> frameAsStoredBlocks(const uint8_t* data, uint64_t length) {
@@ -50,10 +42,7 @@ ResultCode frameStoredEntryForDeflateOutput(ConversionJob& job) {
     if (job.inputFormat != FormatCode::Zip || job.compressionMethod != 0 || job.outputFormat == FormatCode::Zip) {
         return ResultCode::Success;
     }
-    if (job.crc32 == 0 || job.uncompressedSize == 0) {
-        job.crc32 = crc32OfBytes(job.deflateData, job.deflateLength);
-        job.uncompressedSize = job.deflateLength;
-    }
+    completeStoredCrcAndSize(job);
     try {
         std::vector<uint8_t> framed = frameAsStoredBlocks(job.deflateData, job.deflateLength);
         job.deflateBuffer = std::move(framed);

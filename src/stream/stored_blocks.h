@@ -11,8 +11,9 @@
 // The largest payload of one DEFLATE stored block (its LEN field is 16 bits).
 inline constexpr uint64_t maxStoredBlockLength = 65535;
 
-// CRC-32 of raw bytes, fed to zlib in pieces it can count.
-uint32_t crc32OfBytes(const uint8_t* data, uint64_t length);
+// A stored entry's CRC-32 and size, when either is missing, taken over its bytes as they
+// stand: they are the data itself, not DEFLATE, so nothing is inflated.
+void completeStoredCrcAndSize(ConversionJob& job);
 
 // Wraps data in stored blocks of at most 65,535 bytes, the last one final. Empty data gives
 // the one empty final block 01 00 00 FF FF.

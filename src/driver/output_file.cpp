@@ -57,12 +57,13 @@ mode_t defaultFileMode() {
     return 0666 & ~mask;
 }
 
+// Sets unsupported when this file system has no unnamed files, so a named one is tried instead.
 ResultCode createUnnamed(const std::string& directory, OutputFile& output, bool& unsupported) {
     unsupported = true;
 #ifdef O_TMPFILE
     output.fd = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    unsupported = output.fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
     if (output.fd >= 0) return ResultCode::Success;
-    unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
 #else
     (void)directory;
     (void)output;
@@ -122,10 +123,10 @@ ResultCode checkOutputPathFree(const std::string& path) {
     return ResultCode::Success;
 }
 
-ResultCode createOutputFile(const std::string& path, OutputFile& output) {
+ResultCode createOutputFile(const std::string& path, OutputFile& output, bool allowUnnamed) {
     output.finalPath = path;
     const std::string directory = directoryOf(path);
-    if (canLinkUnnamedFiles()) {
+    if (allowUnnamed && canLinkUnnamedFiles()) {
         bool unsupported = false;
         const ResultCode result = createUnnamed(directory, output, unsupported);
         if (!unsupported) return result;

@@ -26,8 +26,9 @@ void installOutputCleanupHandlers();
 // OutputExists when anything at all, even a dangling symlink, stands at path.
 ResultCode checkOutputPathFree(const std::string& path);
 
-// Creates the temporary file; OutputNotCreated when the directory refuses it.
-ResultCode createOutputFile(const std::string& path, OutputFile& output);
+// Creates the temporary file; OutputNotCreated when the directory refuses it. A named one is
+// used where the system can't link an unnamed one (and when a test asks for it).
+ResultCode createOutputFile(const std::string& path, OutputFile& output, bool allowUnnamed = true);
 
 // Closes the file and gives it its final name: OutputExists when the name was taken in
 // the meantime, WriteFailed when the data may not have reached the disk.

@@ -39,6 +39,7 @@ std::string workDirectory() {
 int countEntries(const std::string& directory) {
     int count = 0;
     DIR* listing = opendir(directory.c_str());
+    if (!listing) std::abort();
     while (dirent* entry = readdir(listing)) count += entry->d_name[0] != '.' || entry->d_name[1] > '.';
     closedir(listing);
     return count;
@@ -48,6 +49,7 @@ int countEntries(const std::string& directory) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string directory = workDirectory();
+    const int descriptorsBefore = countEntries("/proc/self/fd");
     const std::string input = directory + "/in.bin", header = directory + "/header.png";
     FILE* file = std::fopen(input.c_str(), "wb");
     std::fwrite(data, 1, size, file);
@@ -67,5 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (countEntries(directory) != 2 + (outputExists ? 1 : 0)) std::abort();  // no stray temporary file
         if (outputExists) unlink(job.outputPath.c_str());
     }
+    if (countEntries("/proc/self/fd") != descriptorsBefore) std::abort();  // every descriptor released
     return 0;
 }

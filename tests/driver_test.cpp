@@ -30,14 +30,6 @@ Bytes zlibFile(uint32_t seed = 1) {
     return zlibStream(sampleData(3000, seed));
 }
 
-std::string success(const std::string& input, const std::string& output) {
-    return input + " - SUCCESS: Saved as " + output + ".\n";
-}
-
-std::string failure(const std::string& input, const std::string& message) {
-    return input + " - ERROR: " + message + "\n";
-}
-
 }  // namespace
 
 TEST(Driver, NoArgumentsOrOnlyOptionsAskForAFile) {
@@ -64,9 +56,9 @@ TEST(Driver, LastOutputOptionWinsAndInexactOptionsAreIgnored) {
     TempDir dir;
     writeFile(dir.file("a"), zlibFile());
     RunResult run = runQuorvexa({"--zlib", "--gzip", "a"}, dir.path);
-    EXPECT_EQ(run.err, banner + success("a", "a.gz"));
+    EXPECT_EQ(run.err, banner + successLine("a", "a.gz"));
     run = runQuorvexa({"--gzip", "--zlib", "--zip2", "--gzipx", "a"}, dir.path);
-    EXPECT_EQ(run.err, banner + success("a", "a.zlib"));
+    EXPECT_EQ(run.err, banner + successLine("a", "a.zlib"));
     EXPECT_EQ(run.exitCode, 0);
 }
 
@@ -74,7 +66,7 @@ TEST(Driver, PngHeaderIsNotReadForOtherOutputs) {
     TempDir dir;
     writeFile(dir.file("a"), zlibFile());
     const RunResult run = runQuorvexa({"--pngx.png", "--zip", "a"}, dir.path);
-    EXPECT_EQ(run.err, banner + success("a", "a.zip"));
+    EXPECT_EQ(run.err, banner + successLine("a", "a.zip"));
 }
 
 TEST(Driver, MissingShortAndUnknownInputs) {
@@ -85,20 +77,20 @@ TEST(Driver, MissingShortAndUnknownInputs) {
     writeFile(dir.file("zip-end"), {0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0});
     const RunResult run = runQuorvexa({"--zlib", "missing", "one", "empty", "default.zlib", "zip-end"}, dir.path);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.err, banner + failure("missing", "File doesn't exist.") + failure("one", "Unknown file format.") +
-                           failure("empty", "Unknown file format.") + failure("default.zlib", "Unknown file format.") +
-                           failure("zip-end", "Unknown file format."));
+    EXPECT_EQ(run.err, banner + errorLine("missing", "File doesn't exist.") + errorLine("one", "Unknown file format.") +
+                           errorLine("empty", "Unknown file format.") + errorLine("default.zlib", "Unknown file format.") +
+                           errorLine("zip-end", "Unknown file format."));
     EXPECT_EQ(listDirectory(dir.path), (std::vector<std::string>{"default.zlib", "empty", "one", "zip-end"}));
 }
 
 TEST(Driver, SecondRunRefusesToOverwrite) {
     TempDir dir;
     writeFile(dir.file("a.zlib"), zlibFile());
-    EXPECT_EQ(runQuorvexa({"--zlib", "a.zlib"}, dir.path).err, banner + success("a.zlib", "a.zlib.zlib"));
+    EXPECT_EQ(runQuorvexa({"--zlib", "a.zlib"}, dir.path).err, banner + successLine("a.zlib", "a.zlib.zlib"));
     writeFile(dir.file("a.zlib"), zlibFile(2));  // different content: the old output must survive
     const Bytes first = readFile(dir.file("a.zlib.zlib"));
     const RunResult run = runQuorvexa({"--zlib", "a.zlib"}, dir.path);
-    EXPECT_EQ(run.err, banner + failure("a.zlib", "Output file a.zlib.zlib already exists."));
+    EXPECT_EQ(run.err, banner + errorLine("a.zlib", "Output file a.zlib.zlib already exists."));
     EXPECT_EQ(readFile(dir.file("a.zlib.zlib")), first);
 }
 
@@ -107,7 +99,7 @@ TEST(Driver, AnythingAtTheOutputPathIsLeftAlone) {
     writeFile(dir.file("a.zlib"), zlibFile());
     ASSERT_EQ(symlink("nowhere", dir.file("a.zlib.zlib").c_str()), 0);  // dangling
     RunResult run = runQuorvexa({"--zlib", "a.zlib"}, dir.path);
-    EXPECT_EQ(run.err, banner + failure("a.zlib", "Output file a.zlib.zlib already exists."));
+    EXPECT_EQ(run.err, banner + errorLine("a.zlib", "Output file a.zlib.zlib already exists."));
     EXPECT_FALSE(pathExists(dir.file("nowhere")));
     char target[64] = {};
     ASSERT_GT(readlink(dir.file("a.zlib.zlib").c_str(), target, sizeof target - 1), 0);
@@ -116,7 +108,7 @@ TEST(Driver, AnythingAtTheOutputPathIsLeftAlone) {
     writeFile(dir.file("b.zlib"), zlibFile());
     ASSERT_EQ(mkdir(dir.file("b.zlib.zlib").c_str(), 0755), 0);
     run = runQuorvexa({"--zlib", "b.zlib"}, dir.path);
-    EXPECT_EQ(run.err, banner + failure("b.zlib", "Output file b.zlib.zlib already exists."));
+    EXPECT_EQ(run.err, banner + errorLine("b.zlib", "Output file b.zlib.zlib already exists."));
 }
 
 TEST(Driver, UnreadableOutputIsNotTruncated) {
@@ -126,7 +118,7 @@ TEST(Driver, UnreadableOutputIsNotTruncated) {
     writeFile(dir.file("a.zlib.zlib"), bytesOf("precious"));
     ASSERT_EQ(chmod(dir.file("a.zlib.zlib").c_str(), 0), 0);
     const RunResult run = runQuorvexa({"--zlib", "a.zlib"}, dir.path);
-    EXPECT_EQ(run.err, banner + failure("a.zlib", "Output file a.zlib.zlib already exists."));
+    EXPECT_EQ(run.err, banner + errorLine("a.zlib", "Output file a.zlib.zlib already exists."));
     ASSERT_EQ(chmod(dir.file("a.zlib.zlib").c_str(), 0600), 0);
     EXPECT_EQ(readFile(dir.file("a.zlib.zlib")), bytesOf("precious"));
 }
@@ -138,8 +130,8 @@ TEST(Driver, EachInputIsAnIndependentJob) {
     writeFile(dir.file("c.zlib"), concat({{0x78, 0x01}, deflateRaw(bytesOf("c")), {0, 0, 0, 0}}));
     const RunResult run = runQuorvexa({"--zlib", "a.zlib", "bad.zlib", "missing", "c.zlib"}, dir.path);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.err, banner + success("a.zlib", "a.zlib.zlib") + failure("bad.zlib", "Inflate failed.") +
-                           failure("missing", "File doesn't exist.") + success("c.zlib", "c.zlib.zlib"));
+    EXPECT_EQ(run.err, banner + successLine("a.zlib", "a.zlib.zlib") + errorLine("bad.zlib", "Inflate failed.") +
+                           errorLine("missing", "File doesn't exist.") + successLine("c.zlib", "c.zlib.zlib"));
     // c's trailer was computed for c alone, not carried over from a.
     EXPECT_EQ(readFile(dir.file("c.zlib.zlib")), zlibStream(bytesOf("c")));
 }
@@ -149,8 +141,8 @@ TEST(Driver, PathsInOtherDirectoriesKeepTheirDirectory) {
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
     writeFile(dir.file("sub/a.zlib"), zlibFile());
     const RunResult run = runQuorvexa({"--zlib", "sub/a.zlib", dir.file("sub/a.zlib") + ""}, dir.path);
-    EXPECT_EQ(run.err, banner + success("sub/a.zlib", "sub/a.zlib.zlib") +
-                           failure(dir.file("sub/a.zlib"), "Output file " + dir.file("sub/a.zlib.zlib") + " already exists."));
+    EXPECT_EQ(run.err, banner + successLine("sub/a.zlib", "sub/a.zlib.zlib") +
+                           errorLine(dir.file("sub/a.zlib"), "Output file " + dir.file("sub/a.zlib.zlib") + " already exists."));
     EXPECT_EQ(listDirectory(dir.file("sub")), (std::vector<std::string>{"a.zlib", "a.zlib.zlib"}));
 }
 

@@ -10,23 +10,10 @@
 
 namespace {
 
-// Skips a test whose tool is missing, unless the run demands every tool.
-#define REQUIRE_TOOL(tool)                                        \
-    do {                                                          \
-        if (!toolAvailable(tool)) {                               \
-            if (toolsRequired()) FAIL() << tool << " missing";    \
-            GTEST_SKIP() << tool << " missing";                   \
-        }                                                         \
-    } while (false)
-
 std::string shellQuoted(const std::string& path) {
     std::string text = "'";
     for (char c : path) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return text + "'";
-}
-
-std::string success(const std::string& input, const std::string& output) {
-    return banner + input + " - SUCCESS: Saved as " + output + ".\n";
 }
 
 // Checks a GZIP file with gzip itself and returns what gunzip makes of it.
@@ -51,7 +38,7 @@ TEST(GzipInterop, OutputsPassGzipFromEveryInput) {
     for (const std::string input : {"unnamed.gz", "named.gz", "data.zlib"}) {
         for (const std::string option : {"--gzip", "--gzipname"}) {
             const RunResult run = runQuorvexa({option, input}, dir.path);
-            EXPECT_EQ(run.err, success(input, input + ".gz"));
+            EXPECT_EQ(run.err, banner + successLine(input, input + ".gz"));
             EXPECT_EQ(bytesOf(gunzipped(dir.file(input + ".gz"))), data) << input << " " << option;
             std::filesystem::remove(dir.file(input + ".gz"));
         }
@@ -65,7 +52,7 @@ TEST(GzipInterop, GzipSeesTheStoredName) {
     TempDir dir;
     const Bytes data = sampleData(3000, 4);
     writeFile(dir.file("report.zlib"), zlibStream(data));
-    ASSERT_EQ(runQuorvexa({"--gzipname", "report.zlib"}, dir.path).err, success("report.zlib", "report.zlib.gz"));
+    ASSERT_EQ(runQuorvexa({"--gzipname", "report.zlib"}, dir.path).err, banner + successLine("report.zlib", "report.zlib.gz"));
     const RunResult list = runShell("gzip -lN " + shellQuoted(dir.file("report.zlib.gz")));
     EXPECT_EQ(list.exitCode, 0);
     EXPECT_NE(list.out.find(dir.path + "/report\n"), std::string::npos) << list.out;
@@ -111,11 +98,11 @@ TEST(GzipInterop, SystemGzipFilesSurviveARoundTripThroughZlib) {
         ASSERT_GE(content.size(), 4u);
         const RunResult toZlib = runQuorvexa({"--zlib", name}, dir.path);
         if (content[3] != 0x00 && content[3] != 0x08) {
-            EXPECT_EQ(toZlib.err, banner + name + " - ERROR: Unsupported GZIP flags.\n") << found[i];
+            EXPECT_EQ(toZlib.err, banner + errorLine(name, "Unsupported GZIP flags.")) << found[i];
             continue;
         }
-        ASSERT_EQ(toZlib.err, success(name, name + ".zlib")) << found[i];
-        ASSERT_EQ(runQuorvexa({"--gzip", name + ".zlib"}, dir.path).err, success(name + ".zlib", name + ".zlib.gz"));
+        ASSERT_EQ(toZlib.err, banner + successLine(name, name + ".zlib")) << found[i];
+        ASSERT_EQ(runQuorvexa({"--gzip", name + ".zlib"}, dir.path).err, banner + successLine(name + ".zlib", name + ".zlib.gz"));
         EXPECT_EQ(gunzipped(dir.file(name + ".zlib.gz")), original.out) << found[i];
         ++converted;
     }

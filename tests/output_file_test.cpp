@@ -25,6 +25,7 @@ ResultCode writeAndCommit(const std::string& path, bool allowUnnamed, const Byte
 TEST(OutputFile, CommitsCompleteFilesAndNeverReplacesAnything) {
     for (const bool allowUnnamed : {true, false}) {
         TempDir dir;
+        const size_t descriptors = listDirectory("/proc/self/fd").size();
         const std::string path = dir.file("out");
         EXPECT_EQ(writeAndCommit(path, allowUnnamed, bytesOf("first")), ResultCode::Success);
         EXPECT_EQ(readFile(path), bytesOf("first"));
@@ -32,6 +33,7 @@ TEST(OutputFile, CommitsCompleteFilesAndNeverReplacesAnything) {
         EXPECT_EQ(writeAndCommit(path, allowUnnamed, bytesOf("second")), ResultCode::OutputExists);
         EXPECT_EQ(readFile(path), bytesOf("first"));
         EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"out"});
+        EXPECT_EQ(listDirectory("/proc/self/fd").size(), descriptors);  // nothing left open
     }
 }
 

@@ -8,14 +8,6 @@
 
 namespace {
 
-Bytes le32(uint32_t value) {
-    return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-}
-
-Bytes be32(uint32_t value) {
-    return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
-}
-
 Bytes gzipFile(const Bytes& stream, uint32_t crc, uint32_t size) {
     return concat({{0x1F, 0x8B, 0x08, 0x00, 0xC0, 0x01, 0x30, 0x59, 0x02, 0x03}, stream, le32(crc), le32(size)});
 }
@@ -26,12 +18,8 @@ Bytes zipFile(uint16_t method, const Bytes& data, uint32_t crc, uint32_t size) {
 }
 
 Bytes pngFile(const Bytes& zlibData) {
-    const Bytes ihdr = {0x49, 0x48, 0x44, 0x52, 0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0};
-    const Bytes idat = concat({bytesOf("IDAT"), zlibData});
-    return concat({{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A},
-                   be32(13), ihdr, be32(crc32Of(ihdr)),
-                   be32(static_cast<uint32_t>(zlibData.size())), idat, be32(crc32Of(idat)),
-                   {0, 0, 0, 0, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82}});
+    return concat({{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}, pngChunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0}),
+                   pngChunk("IDAT", zlibData), pngChunk("IEND", {})});
 }
 
 const Bytes data = sampleData(10000, 5);
@@ -78,9 +66,9 @@ TEST(VerifyOption, MismatchesAreRefusedAndLeaveNoFile) {
             const RunResult run = runQuorvexa({"--verify", format, c.name}, dir.path);
             const std::string output = c.name + (std::string(format) == "--zip" ? ".zip" : ".gz");
             if (c.verifyMessage.empty()) {
-                EXPECT_EQ(run.err, banner + c.name + " - SUCCESS: Saved as " + output + ".\n");
+                EXPECT_EQ(run.err, banner + successLine(c.name, output));
             } else {
-                EXPECT_EQ(run.err, banner + c.name + " - ERROR: " + c.verifyMessage + "\n");
+                EXPECT_EQ(run.err, banner + errorLine(c.name, c.verifyMessage));
                 EXPECT_FALSE(pathExists(dir.file(output)));
             }
             unlink(dir.file(output).c_str());
@@ -93,7 +81,7 @@ TEST(VerifyOption, WithoutItCarriedChecksumsPassUnchecked) {
     const uint32_t crc = crc32Of(data), size = static_cast<uint32_t>(data.size());
     writeFile(dir.file("crc.gz"), gzipFile(stream, crc ^ 1, size));
     const RunResult run = runQuorvexa({"--gzip", "crc.gz"}, dir.path);
-    EXPECT_EQ(run.err, banner + "crc.gz - SUCCESS: Saved as crc.gz.gz.\n");
+    EXPECT_EQ(run.err, banner + successLine("crc.gz", "crc.gz.gz"));
     const Bytes output = readFile(dir.file("crc.gz.gz"));
     EXPECT_EQ(Bytes(output.end() - 8, output.end() - 4), le32(crc ^ 1));
 }

@@ -10,16 +10,6 @@
 
 namespace {
 
-#define REQUIRE_ZIP_TOOLS()                                                            \
-    do {                                                                               \
-        for (const char* tool : {"zip", "unzip", "zipinfo", "gzip"}) {                 \
-            if (!toolAvailable(tool)) {                                                \
-                if (toolsRequired()) FAIL() << tool << " missing";                     \
-                GTEST_SKIP() << tool << " missing";                                    \
-            }                                                                          \
-        }                                                                              \
-    } while (0)
-
 // check.py ARCHIVE DATA: the archive holds one entry whose bytes (CRC-checked) are DATA's.
 const char* const checkScript = R"(import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as archive:
@@ -70,10 +60,6 @@ void expectValidZip(const TempDir& dir, const std::string& archive, const std::s
     EXPECT_EQ(run.exitCode, 0) << archive << "\n" << run.out << run.err;
 }
 
-void expectSuccess(const RunResult& run, const std::string& input, const std::string& output) {
-    EXPECT_EQ(run.err, banner + input + " - SUCCESS: Saved as " + output + ".\n");
-}
-
 // A ZIP made elsewhere: its first entry goes to GZIP (checked by gunzip) and back to ZIP
 // (checked by unzip, zipinfo and python3), and straight to ZIP; the data is always what
 // python3's zipfile extracts from the original. Returns the entry's flags and method. Without
@@ -84,11 +70,11 @@ std::string roundTrip(const TempDir& dir, const std::string& archive, bool thoro
     EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
     if (first.exitCode != 0) return "";
 
-    expectSuccess(runQuorvexa({"--gzip", archive}, dir.path), archive, archive + ".gz");
+    EXPECT_EQ(runQuorvexa({"--gzip", archive}, dir.path).err, banner + successLine(archive, archive + ".gz"));
     RunResult run = shellIn(dir, "gunzip -c '" + archive + ".gz' | cmp - '" + data + "'");
     EXPECT_EQ(run.exitCode, 0) << archive << ": " << run.out << run.err;
 
-    expectSuccess(runQuorvexa({archive + ".gz"}, dir.path), archive + ".gz", archive + ".gz.zip");
+    EXPECT_EQ(runQuorvexa({archive + ".gz"}, dir.path).err, banner + successLine(archive + ".gz", archive + ".gz.zip"));
     if (!thorough) {
         run = shellIn(dir, python3() + " check.py '" + archive + ".gz.zip' '" + data + "'");
         EXPECT_EQ(run.exitCode, 0) << archive << "\n" << run.out << run.err;
@@ -98,7 +84,7 @@ std::string roundTrip(const TempDir& dir, const std::string& archive, bool thoro
     run = shellIn(dir, "unzip -p '" + archive + ".gz.zip' | cmp - '" + data + "'");
     EXPECT_EQ(run.exitCode, 0) << archive << ": " << run.out << run.err;
 
-    expectSuccess(runQuorvexa({archive}, dir.path), archive, archive + ".zip");
+    EXPECT_EQ(runQuorvexa({archive}, dir.path).err, banner + successLine(archive, archive + ".zip"));
     expectValidZip(dir, archive + ".zip", data);
     return first.out;
 }
@@ -106,7 +92,7 @@ std::string roundTrip(const TempDir& dir, const std::string& archive, bool thoro
 }  // namespace
 
 TEST(ZipInterop, OutputsPassUnzipZipinfoAndPython) {
-    REQUIRE_ZIP_TOOLS();
+    for (const char* tool : {"zip", "unzip", "zipinfo", "gzip"}) REQUIRE_TOOL(tool);
     TempDir dir;
     Scripts scripts(dir);
     const Bytes text = sampleData(300000, 21);
@@ -132,7 +118,7 @@ TEST(ZipInterop, OutputsPassUnzipZipinfoAndPython) {
 }
 
 TEST(ZipInterop, ArchivesMadeByZipAndPythonRoundTrip) {
-    REQUIRE_ZIP_TOOLS();
+    for (const char* tool : {"zip", "unzip", "zipinfo", "gzip"}) REQUIRE_TOOL(tool);
     TempDir dir;
     Scripts scripts(dir);
     writeFile(dir.file("data"), sampleData(200000, 22));
@@ -150,7 +136,7 @@ TEST(ZipInterop, ArchivesMadeByZipAndPythonRoundTrip) {
 }
 
 TEST(ZipInterop, WheelsAndJarsOnThisMachineRoundTrip) {
-    REQUIRE_ZIP_TOOLS();
+    for (const char* tool : {"zip", "unzip", "zipinfo", "gzip"}) REQUIRE_TOOL(tool);
     const RunResult found = runShell(
         "find /usr/share /usr/lib/python3* /usr/local/lib /root/.pyenv -maxdepth 8 -type f "
         "\\( -name '*.whl' -o -name '*.jar' \\) -size -20M 2>/dev/null | LC_ALL=C sort | head -n 20");

@@ -10,21 +10,16 @@ RunResult convert(const TempDir& dir, const std::string& name, const Bytes& cont
     return runQuorvexa({"--zlib", name}, dir.path);
 }
 
-Bytes adlerBytes(const Bytes& data) {
-    const uint32_t adler = adler32Of(data);
-    return {uint8_t(adler >> 24), uint8_t(adler >> 16), uint8_t(adler >> 8), uint8_t(adler)};
-}
-
 }  // namespace
 
 TEST(ZlibContainer, HeaderBecomes78DaAndTheRestIsCopied) {
     TempDir dir;
     const Bytes data = sampleData(20000);
-    const Bytes body = concat({deflateRaw(data), adlerBytes(data)});
+    const Bytes body = concat({deflateRaw(data), be32(adler32Of(data))});
     for (uint8_t flag : {uint8_t{0x01}, uint8_t{0xDA}}) {
         const std::string name = flag == 0x01 ? "low.zlib" : "high.zlib";
         const RunResult run = convert(dir, name, concat({{0x78, flag}, body}));
-        EXPECT_EQ(run.err, banner + name + " - SUCCESS: Saved as " + name + ".zlib.\n");
+        EXPECT_EQ(run.err, banner + successLine(name, name + ".zlib"));
         EXPECT_EQ(readFile(dir.file(name + ".zlib")), concat({{0x78, 0xDA}, body}));
     }
 }
@@ -43,13 +38,13 @@ TEST(ZlibContainer, ZeroTrailerIsReplacedByTheComputedOne) {
     const Bytes data = sampleData(50000, 7);
     const Bytes stream = deflateRaw(data);
     convert(dir, "z.zlib", concat({{0x78, 0xDA}, stream, {0, 0, 0, 0}}));
-    EXPECT_EQ(readFile(dir.file("z.zlib.zlib")), concat({{0x78, 0xDA}, stream, adlerBytes(data)}));
+    EXPECT_EQ(readFile(dir.file("z.zlib.zlib")), concat({{0x78, 0xDA}, stream, be32(adler32Of(data))}));
 }
 
 TEST(ZlibContainer, DamagedStreamWithZeroTrailerLeavesNoFile) {
     TempDir dir;
     const RunResult run = convert(dir, "bad.zlib", {0x78, 0xDA, 0x07, 0x00, 0, 0, 0, 0});
-    EXPECT_EQ(run.err, banner + "bad.zlib - ERROR: Inflate failed.\n");
+    EXPECT_EQ(run.err, banner + errorLine("bad.zlib", "Inflate failed."));
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"bad.zlib"});
 }
 
@@ -57,7 +52,7 @@ TEST(ZlibContainer, ShortFilesAreTruncated) {
     TempDir dir;
     for (const Bytes& content : {Bytes{0x78, 0xDA}, Bytes{0x78, 0xDA, 0x03, 0x00, 0x00}}) {
         const RunResult run = convert(dir, "short.zlib", content);
-        EXPECT_EQ(run.err, banner + "short.zlib - ERROR: Input file is truncated or unreadable.\n");
+        EXPECT_EQ(run.err, banner + errorLine("short.zlib", "Input file is truncated or unreadable."));
         EXPECT_FALSE(pathExists(dir.file("short.zlib.zlib")));
     }
 }
@@ -74,10 +69,7 @@ TEST(ZlibContainer, OnlyTheTwoAcceptedHeadersAreDetected) {
 }
 
 TEST(ZlibContainer, OutputsDecompressWithPythonZlib) {
-    if (!toolAvailable(python3())) {
-        if (toolsRequired()) FAIL() << "python3 missing";
-        GTEST_SKIP();
-    }
+    REQUIRE_TOOL(python3());
     TempDir dir;
     const Bytes data = sampleData(300000, 3);
     writeFile(dir.file("data"), data);

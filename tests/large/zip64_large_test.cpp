@@ -13,21 +13,9 @@ namespace {
 
 constexpr uint64_t gib = uint64_t{1} << 30;
 
-#define REQUIRE_TOOL(tool)                                         \
-    do {                                                           \
-        if (!toolAvailable(tool)) {                                \
-            if (toolsRequired()) FAIL() << (tool) << " missing";   \
-            GTEST_SKIP() << (tool) << " missing";                  \
-        }                                                          \
-    } while (0)
-
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
-
-void putLe(Bytes& out, uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 // A ZLIB file whose stream inflates to `size` zero bytes, deflated piece by piece.
 void writeZerosZlib(const std::string& path, uint64_t size) {
@@ -107,15 +95,15 @@ TEST(Zip64Large, StoredEntryPast4GiBMovesTheCentralDirectoryPast4GiB) {
         std::unique_ptr<FILE, FileCloser> out(std::fopen(dir.file("stored.zip").c_str(), "wb"));
         ASSERT_TRUE(out);
         Bytes header = {0x50, 0x4B, 0x03, 0x04, 45, 0, 0, 0, 0, 0, 0, 0x60, 0xC1, 0x4A, 0, 0, 0, 0};
-        putLe(header, 0xFFFFFFFF, 4);
-        putLe(header, 0xFFFFFFFF, 4);
-        putLe(header, 1, 2);
-        putLe(header, 20, 2);
+        appendLe(header, 0xFFFFFFFF, 4);
+        appendLe(header, 0xFFFFFFFF, 4);
+        appendLe(header, 1, 2);
+        appendLe(header, 20, 2);
         header.push_back('s');
-        putLe(header, 1, 2);
-        putLe(header, 16, 2);
-        putLe(header, size, 8);
-        putLe(header, size, 8);
+        appendLe(header, 1, 2);
+        appendLe(header, 16, 2);
+        appendLe(header, size, 8);
+        appendLe(header, size, 8);
         ASSERT_EQ(std::fwrite(header.data(), 1, header.size(), out.get()), header.size());
         const Bytes pattern = sampleData(64 << 20, 31);
         for (uint64_t left = size; left > 0;) {

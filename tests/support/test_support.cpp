@@ -138,6 +138,7 @@ RunResult runShell(const std::string& command) {
 }
 
 bool toolAvailable(const std::string& tool) {
+    if (tool == "python3-pil") return runShell(python3() + " -c 'import PIL.Image'").exitCode == 0;
     return runShell("command -v " + tool).exitCode == 0;
 }
 
@@ -174,11 +175,7 @@ uint32_t adler32Of(const Bytes& data) {
 }
 
 Bytes zlibStream(const Bytes& data) {
-    const uint32_t adler = adler32Of(data);
-    return concat({{0x78, 0xDA},
-                   deflateRaw(data),
-                   {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
-                    static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)}});
+    return concat({{0x78, 0xDA}, deflateRaw(data), be32(adler32Of(data))});
 }
 
 Bytes sampleData(size_t size, uint32_t seed) {
@@ -202,4 +199,50 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
+}
+
+void appendLe(Bytes& out, uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint64_t loadLe(const Bytes& bytes, size_t offset, int width) {
+    uint64_t value = 0;
+    for (int i = width; i-- > 0;) value = (value << 8) | bytes.at(offset + static_cast<size_t>(i));
+    return value;
+}
+
+Bytes le16(uint16_t value) {
+    Bytes out;
+    appendLe(out, value, 2);
+    return out;
+}
+
+Bytes le32(uint32_t value) {
+    Bytes out;
+    appendLe(out, value, 4);
+    return out;
+}
+
+Bytes le64(uint64_t value) {
+    Bytes out;
+    appendLe(out, value, 8);
+    return out;
+}
+
+Bytes be32(uint32_t value) {
+    return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value)};
+}
+
+Bytes pngChunk(const std::string& type, const Bytes& data) {
+    const Bytes typed = concat({bytesOf(type), data});
+    return concat({be32(static_cast<uint32_t>(data.size())), typed, be32(crc32Of(typed))});
+}
+
+std::string successLine(const std::string& input, const std::string& output) {
+    return input + " - SUCCESS: Saved as " + output + ".\n";
+}
+
+std::string errorLine(const std::string& input, const std::string& message) {
+    return input + " - ERROR: " + message + "\n";
 }

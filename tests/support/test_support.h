@@ -38,10 +38,21 @@ RunResult runQuorvexa(const std::vector<std::string>& arguments, const std::stri
 // Runs a shell command, capturing standard output and standard error.
 RunResult runShell(const std::string& command);
 
-// True when the command is on PATH. Tests that need a missing tool skip, unless
-// QUORVEXA_REQUIRE_TOOLS is set (make test sets it, having installed them).
+// True when the command is on PATH ("python3-pil": when python3 can import Pillow). Tests that
+// need a missing tool skip, unless QUORVEXA_REQUIRE_TOOLS is set (make test sets it, having
+// installed them).
 bool toolAvailable(const std::string& tool);
 bool toolsRequired();
+
+// Skips the test when the tool is missing, or fails it when every tool is required. (Kept
+// token for token as in tests/large, which defines it too.)
+#define REQUIRE_TOOL(tool)                                         \
+    do {                                                           \
+        if (!toolAvailable(tool)) {                                \
+            if (toolsRequired()) FAIL() << (tool) << " missing";   \
+            GTEST_SKIP() << (tool) << " missing";                  \
+        }                                                          \
+    } while (0)
 
 // The python3 that carries Debian's modules (python3-pil), preferred over any other.
 std::string python3();
@@ -56,3 +67,18 @@ uint32_t adler32Of(const Bytes& data);
 Bytes sampleData(size_t size, uint32_t seed = 1);
 
 Bytes concat(std::initializer_list<Bytes> parts);
+
+// Fields for containers built by hand, and reading them back.
+Bytes le16(uint16_t value);
+Bytes le32(uint32_t value);
+Bytes le64(uint64_t value);
+Bytes be32(uint32_t value);
+void appendLe(Bytes& out, uint64_t value, int width);
+uint64_t loadLe(const Bytes& bytes, size_t offset, int width);  // .at(): a short file fails the test, not the run
+
+// A PNG chunk: length, type, data and the CRC-32 of type and data.
+Bytes pngChunk(const std::string& type, const Bytes& data);
+
+// The result lines the program prints after the banner; message has no trailing newline.
+std::string successLine(const std::string& input, const std::string& output);
+std::string errorLine(const std::string& input, const std::string& message);

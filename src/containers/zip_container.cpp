@@ -251,10 +251,9 @@ void putZip64SizesExtra(FieldBuffer& fields, const ConversionJob& job, const Arc
     putLe64(fields, job.deflateLength);
 }
 
-ResultCode writeLocalEntry(const ConversionJob& job, const std::vector<uint8_t>& name, const ArchiveLayout& layout,
-                           ByteWriter& output) {
-    FieldBuffer header;
-    putBytes(header, localSignature);
+// The fields the local and central headers share, from "version needed" to "extra length".
+void putEntryFields(FieldBuffer& header, const ConversionJob& job, const std::vector<uint8_t>& name,
+                    const ArchiveLayout& layout) {
     putLe16(header, layout.version);
     putLe16(header, layout.flags);
     putLe16(header, static_cast<uint16_t>(job.compressionMethod));
@@ -264,13 +263,27 @@ ResultCode writeLocalEntry(const ConversionJob& job, const std::vector<uint8_t>&
     putSizes(header, job, layout);
     putLe16(header, static_cast<uint16_t>(name.size()));
     putLe16(header, static_cast<uint16_t>(layout.zip64Sizes ? zip64SizesExtraLength : 0));
+}
+
+// Writes a header's fixed fields, then the name and the extra field that follow it.
+ResultCode writeHeaderWithName(ByteWriter& output, const FieldBuffer& header, const std::vector<uint8_t>& name,
+                               const ConversionJob& job, const ArchiveLayout& layout) {
     FieldBuffer extra;
     putZip64SizesExtra(extra, job, layout);
     ResultCode result = writeFields(output, header);
     if (result == ResultCode::Success) result = writeBytes(output, name.data(), name.size());
     if (result == ResultCode::Success) result = writeFields(output, extra);
-    if (result == ResultCode::Success) result = writeBytes(output, job.deflateData, job.deflateLength);
     return result;
+}
+
+ResultCode writeLocalEntry(const ConversionJob& job, const std::vector<uint8_t>& name, const ArchiveLayout& layout,
+                           ByteWriter& output) {
+    FieldBuffer header;
+    putBytes(header, localSignature);
+    putEntryFields(header, job, name, layout);
+    const ResultCode result = writeHeaderWithName(output, header, name, job, layout);
+    if (result != ResultCode::Success) return result;
+    return writeBytes(output, job.deflateData, job.deflateLength);
 }
 
 ResultCode writeCentralHeader(const ConversionJob& job, const std::vector<uint8_t>& name,
@@ -278,26 +291,13 @@ ResultCode writeCentralHeader(const ConversionJob& job, const std::vector<uint8_
     FieldBuffer header;
     putBytes(header, centralSignature);
     putLe16(header, layout.version);  // version made by, MS-DOS host
-    putLe16(header, layout.version);  // version needed to extract
-    putLe16(header, layout.flags);
-    putLe16(header, static_cast<uint16_t>(job.compressionMethod));
-    putLe16(header, job.dosTime);
-    putLe16(header, job.dosDate);
-    putLe32(header, job.crc32);
-    putSizes(header, job, layout);
-    putLe16(header, static_cast<uint16_t>(name.size()));
-    putLe16(header, static_cast<uint16_t>(layout.zip64Sizes ? zip64SizesExtraLength : 0));
+    putEntryFields(header, job, name, layout);
     putLe16(header, 0);  // comment length
     putLe16(header, 0);  // disk number start
     putLe16(header, 0);  // internal attributes
     putLe32(header, archiveAttribute);
     putLe32(header, 0);  // the local header is at the start of the file
-    FieldBuffer extra;
-    putZip64SizesExtra(extra, job, layout);
-    ResultCode result = writeFields(output, header);
-    if (result == ResultCode::Success) result = writeBytes(output, name.data(), name.size());
-    if (result == ResultCode::Success) result = writeFields(output, extra);
-    return result;
+    return writeHeaderWithName(output, header, name, job, layout);
 }
 
 ResultCode writeEndRecords(const ArchiveLayout& layout, ByteWriter& output) {

@@ -1,5 +1,6 @@
 # Thin wrapper over CMake. `make demo` and `make test` install what they need first.
 BUILD ?= build
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
 CMAKE_ARGS ?=
@@ -20,6 +21,7 @@ build: deps
 	@cmake --build $(BUILD)/release -j $(JOBS)
 
 demo: build
+	@scripts/install-deps.sh demo
 	@scripts/demo.sh $(BUILD)/release/quorvexa
 
 # Configures and builds the suite in $(BUILD)/$(1) with the extra CMake flags $(2).

@@ -2,11 +2,14 @@
 # Installs, through apt-get, whatever a target needs and the machine lacks. Safe to run again:
 # it installs nothing when everything is present.
 #   scripts/install-deps.sh build   compiler, cmake, zlib headers
+#   scripts/install-deps.sh demo    the above, and python3 with Pillow to check the demo's image
 #   scripts/install-deps.sh test    the above, GoogleTest and the tools the interop tests use
 #   scripts/install-deps.sh memcheck | fuzz | samples   extras for those make targets
 set -euo pipefail
 
 build_packages=(cmake g++ make zlib1g-dev)
+# The demo checks that its PNG decodes to the original's pixels.
+demo_packages=("${build_packages[@]}" python3 python3-pil)
 test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python3-pil pngcheck libpng-tools tzdata)
 memcheck_packages=("${test_packages[@]}" valgrind)
 fuzz_packages=("${build_packages[@]}" clang libclang-rt-14-dev)
@@ -14,11 +17,12 @@ sample_packages=(python3 zopfli)
 
 case "${1:-build}" in
   build) wanted=("${build_packages[@]}") ;;
+  demo) wanted=("${demo_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
   memcheck) wanted=("${memcheck_packages[@]}") ;;
   fuzz) wanted=("${fuzz_packages[@]}") ;;
   samples) wanted=("${sample_packages[@]}") ;;
-  *) echo "usage: $0 build|test|memcheck|fuzz|samples" >&2; exit 2 ;;
+  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -133,6 +133,25 @@ RunResult runQuorvexa(const std::vector<std::string>& arguments, const std::stri
     return runProcess(argv, workingDir);
 }
 
+bool runQuorvexaUnprivileged(const std::vector<std::string>& arguments, const std::string& workingDir,
+                             RunResult& result) {
+    if (geteuid() != 0) {
+        result = runQuorvexa(arguments, workingDir);
+        return true;
+    }
+    const std::vector<std::string> asNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    if (chmod(workingDir.c_str(), 0755) != 0) return false;
+    std::vector<std::string> probe = asNobody;
+    probe.insert(probe.end(), {"test", "-x", QUORVEXA_BINARY});
+    if (runProcess(probe, workingDir).exitCode != 0) return false;
+    std::vector<std::string> argv = asNobody;
+    for (const std::string& word : wrapperCommand()) argv.push_back(word);
+    argv.push_back(QUORVEXA_BINARY);
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    result = runProcess(argv, workingDir);
+    return true;
+}
+
 RunResult runShell(const std::string& command) {
     return runProcess({"/bin/sh", "-c", command}, "");
 }

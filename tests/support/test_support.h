@@ -35,6 +35,12 @@ struct RunResult {
 // Runs the built quorvexa with TZ=UTC in workingDir; standard error is captured.
 RunResult runQuorvexa(const std::vector<std::string>& arguments, const std::string& workingDir);
 
+// The same as an unprivileged user (nobody) when the tests run as root, so that file
+// permissions apply to the program; workingDir is opened up for that user to enter.
+// False, with nothing run, where no such user can run the binary.
+bool runQuorvexaUnprivileged(const std::vector<std::string>& arguments, const std::string& workingDir,
+                             RunResult& result);
+
 // Runs a shell command, capturing standard output and standard error.
 RunResult runShell(const std::string& command);
 

@@ -18,8 +18,12 @@ constexpr uint64_t zip64EndRecordLength = 56;
 constexpr uint64_t zip64SizesExtraLength = 20;  // id, length, uncompressed and compressed size
 constexpr uint64_t maxNameLength = 65535;
 
-constexpr std::array<uint8_t, 4> localSignature = {0x50, 0x4B, 0x03, 0x04};
-constexpr std::array<uint8_t, 4> centralSignature = {0x50, 0x4B, 0x01, 0x02};
+// The signatures open the fixed prefixes; the versions and flags after them vary here
+// (ZIP64 needs version 45, a UTF-8 name flag bit 11), so they are written field by field.
+constexpr std::array<uint8_t, 4> localSignature = {zipLocalPrefix[0], zipLocalPrefix[1], zipLocalPrefix[2],
+                                                   zipLocalPrefix[3]};
+constexpr std::array<uint8_t, 4> centralSignature = {zipCentralPrefix[0], zipCentralPrefix[1], zipCentralPrefix[2],
+                                                     zipCentralPrefix[3]};
 constexpr std::array<uint8_t, 4> zip64EndSignature = {0x50, 0x4B, 0x06, 0x06};
 constexpr std::array<uint8_t, 4> zip64LocatorSignature = {0x50, 0x4B, 0x06, 0x07};
 
@@ -333,7 +337,7 @@ ResultCode writeEndRecords(const ArchiveLayout& layout, ByteWriter& output) {
 }  // namespace
 
 bool claimsZipContainer(const uint8_t* head, size_t headLength) {
-    return headLength >= 2 && head[0] == 0x50 && head[1] == 0x4B;
+    return headLength >= 2 && head[0] == localSignature[0] && head[1] == localSignature[1];
 }
 
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {

@@ -113,7 +113,8 @@ ResultCode convertFile(const char* inputPath, const DriverSettings& settings, Co
         if (result == ResultCode::Success) result = checkOutputPathFree(job.outputPath);
         if (result != ResultCode::Success) return result;
         if (!job.hasStoredName) job.storedName = storedNameFromPath(inputPath);
-        if ((result = frameStoredEntryForDeflateOutput(job)) != ResultCode::Success) return result;
+        result = frameStoredEntryForDeflateOutput(job);
+        if (result != ResultCode::Success) return result;
         return writeOutput(*container, settings, job);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;

@@ -1,14 +1,16 @@
 #include "containers/gzip_container.h"
 
 #include <algorithm>
+#include <array>
 
-#include "stream/deflate_verifier.h"
-#include "stream/timestamp.h"
+#include "io/bytes.h"
+#include "stream/byte_sink.h"
 
 namespace {
 
-constexpr uint64_t gzipHeaderLength = 10;
-constexpr uint64_t gzipTrailerLength = 8;
+constexpr std::array<uint8_t, 2> gzipMagic = {0x1F, 0x8B};
+constexpr uint64_t headerLength = 10;
+constexpr uint64_t trailerLength = 8;
 constexpr uint64_t methodOffset = 2;
 constexpr uint64_t flagsOffset = 3;
 constexpr uint64_t mtimeOffset = 4;
@@ -17,25 +19,24 @@ constexpr uint8_t flagsNone = 0x00;
 constexpr uint8_t flagsName = 0x08;
 constexpr uint8_t extraFlagsBest = 0x02;
 constexpr uint8_t osUnix = 0x03;
+// A name is held in memory; one this long is no file name but a damaged header.
+constexpr uint64_t maxNameLength = 1 << 20;
 
 bool methodAccepted(uint8_t method) {
     return method <= 4 || method == deflateMethod;
 }
 
-// Reads the zero-terminated name that starts at offset into job.storedName (without the
-// zero) and sets end to the offset just past the zero. The name must end before the
-// trailer; one that doesn't is a truncated file. Read in blocks, grown only by what was read.
-ResultCode readStoredName(ConversionJob& job, InputFile& input, uint64_t offset, uint64_t limit, uint64_t& end) {
-    job.storedName.clear();
-    uint8_t block[256];
-    while (offset < limit) {
-        const size_t count = static_cast<size_t>(std::min<uint64_t>(sizeof block, limit - offset));
-        const ResultCode result = readAt(input, offset, block, count);
-        if (result != ResultCode::Success) return result;
-        uint8_t* zero = std::find(block, block + count, uint8_t{0});
-        job.storedName.insert(job.storedName.end(), block, zero);
-        if (zero != block + count) {
-            end = offset + static_cast<uint64_t>(zero - block) + 1;
+// Reads the zero-terminated name at offset, which must end before limit; end is just past the zero.
+ResultCode readName(InputFile& input, uint64_t offset, uint64_t limit, std::vector<uint8_t>& name, uint64_t& end) {
+    std::array<uint8_t, 256> block{};
+    while (offset < limit && name.size() <= maxNameLength) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(block.size(), limit - offset));
+        const ResultCode result = readAt(input, offset, block.data(), count);
+        if (failed(result)) return result;
+        const auto zero = std::find(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(count), uint8_t{0});
+        name.insert(name.end(), block.begin(), zero);
+        if (zero != block.begin() + static_cast<std::ptrdiff_t>(count)) {
+            end = offset + static_cast<uint64_t>(zero - block.begin()) + 1;
             return ResultCode::Success;
         }
         offset += count;
@@ -43,86 +44,91 @@ ResultCode readStoredName(ConversionJob& job, InputFile& input, uint64_t offset,
     return ResultCode::InputTruncated;
 }
 
+ResultCode readMethodAndFlags(InputFile& input, CarriedFacts& carried, bool& hasName) {
+    uint8_t method = 0;
+    if (failed(readAt(input, methodOffset, &method, 1)) || !methodAccepted(method)) return ResultCode::UnsupportedMethod;
+    uint8_t flags = 0;
+    if (failed(readAt(input, flagsOffset, &flags, 1))) return ResultCode::UnsupportedGzipFlags;
+    if (flags != flagsNone && flags != flagsName) return ResultCode::UnsupportedGzipFlags;
+    carried.gzipMethod = method;
+    hasName = flags == flagsName;
+    return ResultCode::Success;
+}
+
+void parseGzipTrailer(const uint8_t* bytes, CarriedFacts& carried) {
+    const uint32_t crc32 = loadLe32(bytes);
+    const uint32_t size = loadLe32(bytes + 4);
+    if (crc32 != 0) carried.crc32 = crc32;
+    if (size != 0) carried.size = size;
+}
+
+ResultCode refuseSecondMember(const uint8_t* head, size_t length) {
+    const bool member = length >= 2 && head[0] == gzipMagic[0] && head[1] == gzipMagic[1];
+    return member ? ResultCode::SeveralGzipMembers : ResultCode::Success;
+}
+
+// RFC 1952: the name of the original file "with any directory components removed".
+std::vector<uint8_t> lastPathComponent(const std::vector<uint8_t>& name) {
+    const auto slash = std::find(name.rbegin(), name.rend(), '/');
+    return std::vector<uint8_t>(slash.base(), name.end());
+}
+
 }  // namespace
+
+const TrailerRules gzipTrailerRules = {.parseTrailer = parseGzipTrailer,
+                                       .judgeTrailingBytes = refuseSecondMember,
+                                       .trailerHoldsCrc32 = true};
 
 bool claimsGzipContainer(const uint8_t* head, size_t headLength) {
     return headLength >= 2 && head[0] == gzipMagic[0] && head[1] == gzipMagic[1];
 }
 
-ResultCode checkGzipHeader(ConversionJob& job, InputFile& input) {
-    uint8_t method = 0;
-    if (readAt(input, methodOffset, &method, 1) != ResultCode::Success || !methodAccepted(method)) {
-        return ResultCode::UnsupportedMethod;
-    }
-    job.compressionMethod = method;
-    uint8_t flags = 0;
-    if (readAt(input, flagsOffset, &flags, 1) != ResultCode::Success) return ResultCode::UnsupportedGzipFlags;
-    if (flags == flagsName) {
-        job.hasStoredName = true;
-    } else if (flags == flagsNone) {
-        job.hasStoredName = false;
-    } else {
-        return ResultCode::UnsupportedGzipFlags;
-    }
-    return ResultCode::Success;
-}
-
-ResultCode readGzipContainer(ConversionJob& job, InputFile& input) {
-    ResultCode result = checkGzipHeader(job, input);
-    if (result != ResultCode::Success) return result;
-    if (input.size < gzipHeaderLength + gzipTrailerLength) return ResultCode::InputTruncated;
-    const uint64_t trailerOffset = input.size - gzipTrailerLength;
-
-    uint8_t trailer[gzipTrailerLength];
-    result = readAt(input, trailerOffset, trailer, sizeof trailer);
-    if (result != ResultCode::Success) return result;
-    job.crc32 = loadLe32(trailer);
-    job.uncompressedSize = loadLe32(trailer + 4);
+ResultCode readGzipContainer(InputFile& input, InputFindings& findings) {
+    CarriedFacts& carried = findings.carried;
+    bool hasName = false;
+    ResultCode result = readMethodAndFlags(input, carried, hasName);
+    if (failed(result)) return result;
+    if (input.size < headerLength + trailerLength) return ResultCode::InputTruncated;
 
     uint8_t mtime[4];
     result = readAt(input, mtimeOffset, mtime, sizeof mtime);
-    if (result != ResultCode::Success) return result;
-    job.unixTime = loadLe32(mtime);  // unsigned: MTIME runs to 2106, never negative
+    if (failed(result)) return result;
+    if (loadLe32(mtime) != 0) carried.unixTime = loadLe32(mtime);  // unsigned: MTIME runs to 2106
 
-    uint64_t streamOffset = gzipHeaderLength;
-    if (job.hasStoredName) {
-        result = readStoredName(job, input, gzipHeaderLength, trailerOffset, streamOffset);
-        if (result != ResultCode::Success) return result;
+    uint64_t streamOffset = headerLength;
+    if (hasName) {
+        carried.name.emplace();
+        result = readName(input, headerLength, input.size - trailerLength, *carried.name, streamOffset);
+        if (failed(result)) return result;
     }
-    job.deflateLength = trailerOffset - streamOffset;
-    result = readIntoBuffer(input, streamOffset, job.deflateLength, job.deflateBuffer);
-    if (result != ResultCode::Success) return result;
-    job.deflateData = job.deflateBuffer.data();
+    carried.sizeIsModulo2To32 = true;
+    findings.region.extents = {Extent{streamOffset, input.size - streamOffset}};
+    findings.region.length = input.size - streamOffset;
+    findings.region.trailerLength = trailerLength;
     return ResultCode::Success;
 }
 
-ResultCode writeGzipContainer(ConversionJob& job, ByteWriter& output) {
-    if (job.crc32 == 0 || job.uncompressedSize == 0) {
-        const ResultCode result = completeCrcAndSize(job);
-        if (result != ResultCode::Success) return result;
-    }
-    ensureUnixTime(job);
-    if (job.compressionMethod == -1) job.compressionMethod = deflateMethod;
-    const bool withName = job.outputFormat == FormatCode::GzipWithName;
-
+ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
+    const bool withName = facts.format == FormatCode::GzipWithName;
     FieldBuffer header;
     putBytes(header, gzipMagic);
-    putByte(header, static_cast<uint8_t>(job.compressionMethod));
+    putByte(header, facts.gzipMethod);
     putByte(header, withName ? flagsName : flagsNone);
-    putLe32(header, static_cast<uint32_t>(job.unixTime));
+    putLe32(header, static_cast<uint32_t>(facts.unixTime));
     putByte(header, extraFlagsBest);
     putByte(header, osUnix);
     ResultCode result = writeFields(output, header);
-    if (result == ResultCode::Success && withName) {
-        const uint8_t terminator = 0;
-        result = writeBytes(output, job.storedName.data(), job.storedName.size());
-        if (result == ResultCode::Success) result = writeBytes(output, &terminator, 1);
+    if (!failed(result) && withName) {
+        std::vector<uint8_t> name = lastPathComponent(facts.name);
+        name.push_back(0);
+        result = writeBytes(output, name.data(), name.size());
     }
-    if (result == ResultCode::Success) result = writeBytes(output, job.deflateData, job.deflateLength);
-    if (result != ResultCode::Success) return result;
+    ByteSink sink = fileSink(output);
+    if (!failed(result)) result = writeStream(stream, facts, sink);
+    if (failed(result)) return result;
 
     FieldBuffer trailer;
-    putLe32(trailer, job.crc32);
-    putLe32(trailer, static_cast<uint32_t>(job.uncompressedSize));  // ISIZE is the size modulo 2^32
+    putLe32(trailer, facts.crc32);
+    putLe32(trailer, static_cast<uint32_t>(facts.size));  // ISIZE is the size modulo 2^32
     return writeFields(output, trailer);
 }

@@ -1,23 +1,24 @@
-// GZIP files of one member: header (with an optional FNAME), the raw DEFLATE stream, then
-// CRC-32 and ISIZE. The trailer is always taken from the last eight bytes of the file.
+// GZIP files of one member: header (with an optional FNAME), the raw DEFLATE stream, then CRC-32
+// and ISIZE. Only FLG 00 and 08 are read, so no other optional field needs parsing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/conversion_job.h"
-#include "stream/byte_io.h"
+#include "core/conversion.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
+#include "io/region_reader.h"
+#include "stream/stream_check.h"
 
-// Detection: 1F 8B.
 bool claimsGzipContainer(const uint8_t* head, size_t headLength);
 
-// Validates CM (0-4 or 8) and FLG (00 or 08 only, so no other optional field needs
-// parsing). A file that ends before CM counts as a bad method, before FLG as bad flags.
-ResultCode checkGzipHeader(ConversionJob& job, InputFile& input);
+// CM must be 0-4 or 8 and FLG 00 or 08; a file that ends before CM counts as a bad method,
+// before FLG as bad flags. The data region runs from the end of the header to the end of the file.
+ResultCode readGzipContainer(InputFile& input, InputFindings& findings);
 
-// Runs checkGzipHeader, then loads the trailer, MTIME, FNAME and the stream.
-ResultCode readGzipContainer(ConversionJob& job, InputFile& input);
+// The trailer (CRC-32, ISIZE), and a second member behind it, which is refused.
+extern const TrailerRules gzipTrailerRules;
 
-// Writes FLG 08 with the stored name for GzipWithName, FLG 00 otherwise. Missing CRC-32 or
-// size is computed from the stream, a missing time becomes the present time.
-ResultCode writeGzipContainer(ConversionJob& job, ByteWriter& output);
+// FLG 08 with the name's last path component for GzipWithName, FLG 00 otherwise.
+ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);

@@ -2,197 +2,261 @@
 
 #include <algorithm>
 #include <array>
-#include <new>
 #include <string>
-#include <vector>
 
-#include <zlib.h>
-
-#include "driver/console.h"
-#include "stream/deflate_verifier.h"
+#include "containers/zlib_framing.h"
+#include "io/bytes.h"
+#include "stream/byte_sink.h"
+#include "stream/checksum.h"
 
 namespace {
 
-constexpr uint64_t chunkPrefixLength = 8;  // length and type
+constexpr std::array<uint8_t, 8> pngSignature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr std::array<uint8_t, 12> iendChunk = {0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+constexpr uint64_t maxChunkLength = 0x7FFFFFFF;  // PNG's limit for a chunk's data
+constexpr uint64_t chunkPrefixLength = 8;        // length and type
 constexpr uint64_t chunkCrcLength = 4;
-constexpr uint64_t zlibHeaderLength = 2;
-constexpr uint64_t zlibTrailerLength = 4;
-constexpr uint8_t zlibFlagsWritten = 0xDA;
+constexpr uint64_t ihdrLength = 13;
 
 using ChunkType = std::array<uint8_t, 4>;
-constexpr ChunkType iendType = {iendChunk[4], iendChunk[5], iendChunk[6], iendChunk[7]};
+constexpr ChunkType idatType = {'I', 'D', 'A', 'T'};
+constexpr ChunkType iendType = {'I', 'E', 'N', 'D'};
+constexpr ChunkType ihdrType = {'I', 'H', 'D', 'R'};
 constexpr ChunkType actlType = {'a', 'c', 'T', 'L'};
 constexpr ChunkType fctlType = {'f', 'c', 'T', 'L'};
 constexpr ChunkType fdatType = {'f', 'd', 'A', 'T'};
 
-enum class WalkMode { Input, Header };
-
-struct DataSpan {
-    uint64_t offset = 0;
-    uint64_t length = 0;
-};
-
-// What one pass over the chunks found.
-struct ChunkWalk {
-    std::vector<DataSpan> imageData;  // IDAT data fields, in file order (input mode)
-    uint64_t imageDataLength = 0;
-    uint64_t stopOffset = 0;  // where the chunk that ended the walk begins
-    bool apngSeen = false;
-    uint64_t frameCount = 0;
+struct Chunk {
+    uint64_t offset = 0;  // of its length field
+    uint64_t length = 0;  // of its data
+    ChunkType type{};
 };
 
 bool hasSignature(InputFile& file) {
     std::array<uint8_t, pngSignature.size()> head{};
-    return readUpTo(file, 0, head.data(), head.size()) == head.size() && head == pngSignature;
+    size_t got = 0;
+    return !failed(readUpTo(file, 0, head.data(), head.size(), got)) && got == head.size() && head == pngSignature;
 }
 
-// Walks the chunks from behind the signature. Every step moves forward by at least one chunk
-// prefix, so the walk always ends: at IEND, at the end of the file on a chunk boundary (a file
-// that simply stops there is taken as complete), at the first IDAT in header mode, or at a chunk
-// the file cuts short or that claims more than PNG allows, which is an error.
-ResultCode walkChunks(InputFile& file, WalkMode mode, ChunkWalk& walk) {
-    uint64_t offset = pngSignature.size();
-    while (offset != file.size) {
-        std::array<uint8_t, chunkPrefixLength> prefix{};
-        const ResultCode result = readAt(file, offset, prefix.data(), prefix.size());
-        if (result != ResultCode::Success) return result;
-        const uint64_t length = loadBe32(prefix.data());
-        ChunkType type{};
-        std::copy(prefix.begin() + 4, prefix.end(), type.begin());
-        if (length > pngMaxChunkLength) return ResultCode::InputTruncated;
-        if (type == iendType) break;
-        if (type == idatType && mode == WalkMode::Header) break;
-        if (!fileHolds(file, offset + chunkPrefixLength, length + chunkCrcLength)) return ResultCode::InputTruncated;
-        if (type == idatType) {
-            walk.imageData.push_back({offset + chunkPrefixLength, length});
-            walk.imageDataLength += length;
-        } else if (type == actlType || type == fdatType) {
-            walk.apngSeen = true;
-        } else if (type == fctlType) {
-            walk.apngSeen = true;
-            ++walk.frameCount;
-        }
-        offset += chunkPrefixLength + length + chunkCrcLength;
-    }
-    walk.stopOffset = offset;
+// Reads the chunk at offset, which must lie whole inside the file. The walk ends (more is false)
+// at IEND or where the file ends exactly on a chunk boundary: a file that stops there is complete.
+ResultCode readChunk(InputFile& file, uint64_t offset, Chunk& chunk, bool& more) {
+    more = offset != file.size;
+    if (!more) return ResultCode::Success;
+    std::array<uint8_t, chunkPrefixLength> prefix{};
+    const ResultCode result = readAt(file, offset, prefix.data(), prefix.size());
+    if (failed(result)) return result;
+    chunk.offset = offset;
+    chunk.length = loadBe32(prefix.data());
+    std::copy(prefix.begin() + 4, prefix.end(), chunk.type.begin());
+    if (chunk.length > maxChunkLength) return ResultCode::InputTruncated;
+    more = chunk.type != iendType;
+    if (more && !fileHolds(file, offset + chunkPrefixLength, chunk.length + chunkCrcLength)) return ResultCode::InputTruncated;
     return ResultCode::Success;
 }
 
-void printApngWarning(const ConversionJob& job, uint64_t frameCount) {
-    printStatusLine(job.inputPath, colourWarning,
-                    "WARNING: APNG format detected (" + std::to_string(frameCount) +
-                        " frames). Only first frame supported.\n");
+uint64_t nextChunkOffset(const Chunk& chunk) {
+    return chunk.offset + chunkPrefixLength + chunk.length + chunkCrcLength;
 }
 
-// The zlib stream as the writer sends it: header, the job's stream, trailer. IDAT chunks take
-// consecutive ranges of it, so the stream itself is never copied.
-struct ZlibPieces {
-    std::array<uint8_t, zlibHeaderLength> header{};
-    const uint8_t* stream = nullptr;
-    uint64_t streamLength = 0;
-    const uint8_t* trailer = nullptr;
+ResultCode checkChunkCrc(InputFile& file, const Chunk& chunk) {
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(chunk.length + 4, 64 * 1024)));
+    uint32_t crc = 0;
+    for (uint64_t at = chunk.offset + 4, left = chunk.length + 4; left > 0;) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
+        const ResultCode result = readAt(file, at, piece.data(), count);
+        if (failed(result)) return result;
+        crc = updateCrc32(crc, piece.data(), count);
+        at += count;
+        left -= count;
+    }
+    uint8_t stored[chunkCrcLength];
+    const ResultCode result = readAt(file, chunk.offset + chunkPrefixLength + chunk.length, stored, chunkCrcLength);
+    if (failed(result)) return result;
+    return loadBe32(stored) == crc ? ResultCode::Success : ResultCode::ChecksumMismatch;
+}
 
-    uint64_t length() const { return zlibHeaderLength + streamLength + zlibTrailerLength; }
+// The IDAT data extents less the zlib header's first two bytes, wherever those fall.
+void dropZlibHeader(std::vector<Extent>& extents) {
+    uint64_t drop = zlibHeaderLength;
+    for (Extent& extent : extents) {
+        const uint64_t taken = std::min(drop, extent.length);
+        extent.offset += taken;
+        extent.length -= taken;
+        drop -= taken;
+    }
+    std::erase_if(extents, [](const Extent& extent) { return extent.length == 0; });
+}
+
+// Bytes per row, filter byte included, and rows of a (sub)image; zero-width or zero-height passes
+// hold nothing. Saturates rather than overflows, so an absurd header simply fits no stream.
+uint64_t imageBytes(uint64_t width, uint64_t height, uint64_t bitsPerPixel) {
+    if (width == 0 || height == 0) return 0;
+    const uint64_t rowBytes = 1 + (width * bitsPerPixel + 7) / 8;
+    return rowBytes > UINT64_MAX / height ? UINT64_MAX : rowBytes * height;
+}
+
+// What IHDR says the image data inflates to: rows of filter byte and pixels, per Adam7 pass when
+// interlaced. False for an IHDR no PNG may have.
+bool imageDataSizeOf(const uint8_t* ihdr, uint64_t& size) {
+    const uint64_t width = loadBe32(ihdr), height = loadBe32(ihdr + 4);
+    const uint8_t bitDepth = ihdr[8], colourType = ihdr[9], interlace = ihdr[12];
+    const std::array<int, 7> channels = {1, 0, 3, 1, 2, 0, 4};
+    if (width == 0 || height == 0 || width > maxChunkLength || height > maxChunkLength) return false;
+    if (colourType >= channels.size() || channels[colourType] == 0 || interlace > 1) return false;
+    const bool depthValid = colourType == 0 ? (bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16)
+                            : colourType == 3 ? (bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8)
+                                              : (bitDepth == 8 || bitDepth == 16);
+    if (!depthValid) return false;
+    const uint64_t bitsPerPixel = static_cast<uint64_t>(channels[colourType]) * bitDepth;
+    if (interlace == 0) {
+        size = imageBytes(width, height, bitsPerPixel);
+        return true;
+    }
+    constexpr std::array<std::array<uint64_t, 4>, 7> passes = {{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                                                {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}};
+    size = 0;
+    for (const auto& [x0, y0, dx, dy] : passes) {
+        const uint64_t passWidth = width > x0 ? (width - x0 + dx - 1) / dx : 0;
+        const uint64_t passHeight = height > y0 ? (height - y0 + dy - 1) / dy : 0;
+        const uint64_t bytes = imageBytes(passWidth, passHeight, bitsPerPixel);
+        size = bytes > UINT64_MAX - size ? UINT64_MAX : size + bytes;
+    }
+    return true;
+}
+
+ResultCode readIhdr(InputFile& file, PngHeader& header) {
+    Chunk chunk;
+    bool more = false;
+    if (failed(readChunk(file, pngSignature.size(), chunk, more)) || !more || chunk.type != ihdrType ||
+        chunk.length != ihdrLength) {
+        return ResultCode::HeaderPngInvalid;
+    }
+    std::array<uint8_t, ihdrLength> ihdr{};
+    const ResultCode result = readAt(file, chunk.offset + chunkPrefixLength, ihdr.data(), ihdr.size());
+    if (failed(result)) return result;
+    return imageDataSizeOf(ihdr.data(), header.imageDataSize) ? ResultCode::Success : ResultCode::HeaderPngInvalid;
+}
+
+void keep(std::vector<Extent>& kept, uint64_t from, uint64_t to) {
+    if (!kept.empty() && kept.back().offset + kept.back().length == from) {
+        kept.back().length += to - from;
+    } else if (to > from) {
+        kept.push_back(Extent{from, to - from});
+    }
+}
+
+// Cuts the zlib stream into IDAT chunks as it passes, summing each chunk's CRC.
+struct IdatChunker {
+    OutputFile* output = nullptr;
+    uint64_t remaining = 0;  // zlib stream bytes not yet written
+    uint64_t leftInChunk = 0;
+    uint32_t crc = 0;
 };
 
-// Writes count bytes of the zlib stream starting at position from, folding them into crc.
-ResultCode writeZlibRange(ByteWriter& output, const ZlibPieces& pieces, uint64_t from, uint64_t count,
-                          uint32_t& crc) {
-    const std::array<DataSpan, 3> layout = {DataSpan{0, zlibHeaderLength},
-                                            DataSpan{zlibHeaderLength, pieces.streamLength},
-                                            DataSpan{zlibHeaderLength + pieces.streamLength, zlibTrailerLength}};
-    const std::array<const uint8_t*, 3> sources = {pieces.header.data(), pieces.stream, pieces.trailer};
-    const uint64_t to = from + count;
-    for (size_t i = 0; i < layout.size(); ++i) {
-        const uint64_t start = std::max(from, layout[i].offset);
-        const uint64_t end = std::min(to, layout[i].offset + layout[i].length);
-        if (start >= end) continue;
-        const uint8_t* data = sources[i] + (start - layout[i].offset);
-        crc = updateCrc32(crc, data, end - start);
-        const ResultCode result = writeBytes(output, data, end - start);
-        if (result != ResultCode::Success) return result;
+ResultCode putIntoChunks(void* context, const uint8_t* data, size_t count) {
+    IdatChunker& chunker = *static_cast<IdatChunker*>(context);
+    while (count > 0) {
+        ResultCode result = ResultCode::Success;
+        if (chunker.leftInChunk == 0) {
+            chunker.leftInChunk = std::min(chunker.remaining, maxChunkLength);
+            FieldBuffer prefix;
+            putBe32(prefix, static_cast<uint32_t>(chunker.leftInChunk));
+            putBytes(prefix, idatType);
+            chunker.crc = updateCrc32(0, idatType.data(), idatType.size());
+            result = writeFields(*chunker.output, prefix);
+        }
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, chunker.leftInChunk));
+        chunker.crc = updateCrc32(chunker.crc, data, piece);
+        if (!failed(result)) result = writeBytes(*chunker.output, data, piece);
+        chunker.leftInChunk -= piece;
+        chunker.remaining -= piece;
+        if (!failed(result) && chunker.leftInChunk == 0) {
+            FieldBuffer suffix;
+            putBe32(suffix, chunker.crc);
+            result = writeFields(*chunker.output, suffix);
+        }
+        if (failed(result)) return result;
+        data += piece;
+        count -= piece;
     }
     return ResultCode::Success;
-}
-
-ResultCode writeIdatChunk(ByteWriter& output, const ZlibPieces& pieces, uint64_t from, uint64_t count) {
-    FieldBuffer prefix;
-    putBe32(prefix, static_cast<uint32_t>(count));
-    putBytes(prefix, idatType);
-    ResultCode result = writeFields(output, prefix);
-    if (result != ResultCode::Success) return result;
-    uint32_t crc = updateCrc32(0, idatType.data(), idatType.size());
-    result = writeZlibRange(output, pieces, from, count, crc);
-    if (result != ResultCode::Success) return result;
-    FieldBuffer suffix;
-    putBe32(suffix, crc);
-    return writeFields(output, suffix);
 }
 
 }  // namespace
+
+const TrailerRules pngTrailerRules = zlibTrailerRules;
 
 bool claimsPngContainer(const uint8_t* head, size_t headLength) {
     return headLength >= 2 && head[0] == pngSignature[0] && head[1] == pngSignature[1];
 }
 
-ResultCode readPngContainer(ConversionJob& job, InputFile& input) {
-    job.hasStoredName = false;
+ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& findings) {
     if (!hasSignature(input)) return ResultCode::InputPngInvalid;
-    ChunkWalk walk;
-    ResultCode result = walkChunks(input, WalkMode::Input, walk);
-    if (result != ResultCode::Success) return result;
-    if (walk.apngSeen) printApngWarning(job, walk.frameCount);
-    if (walk.imageDataLength < zlibHeaderLength + zlibTrailerLength) return ResultCode::InputTruncated;
-
-    // Every span was checked against the file, so the total is no more than the file holds;
-    // reserving it once lets each chunk's data be read straight into place.
-    job.deflateBuffer.clear();
-    try {
-        job.deflateBuffer.reserve(static_cast<size_t>(walk.imageDataLength));
-    } catch (const std::bad_alloc&) {
-        return ResultCode::OutOfMemory;
+    bool animated = false;
+    uint64_t frames = 0;
+    std::vector<Extent>& extents = findings.region.extents;
+    Chunk chunk;
+    bool more = false;
+    for (uint64_t offset = pngSignature.size();; offset = nextChunkOffset(chunk)) {
+        ResultCode result = readChunk(input, offset, chunk, more);
+        if (failed(result)) return result;
+        if (!more) break;
+        if (chunk.type == idatType) {
+            if (checkCrcs) result = checkChunkCrc(input, chunk);
+            if (failed(result)) return result;
+            extents.push_back(Extent{chunk.offset + chunkPrefixLength, chunk.length});
+            findings.region.length += chunk.length;
+        }
+        animated = animated || chunk.type == actlType || chunk.type == fctlType || chunk.type == fdatType;
+        frames += chunk.type == fctlType;
     }
-    for (const DataSpan& span : walk.imageData) {
-        result = appendFromFile(input, span.offset, span.length, job.deflateBuffer);
-        if (result != ResultCode::Success) return result;
+    if (animated) {
+        findings.warnings.push_back("WARNING: APNG format detected (" + std::to_string(frames) +
+                                    " frames). Only first frame supported.\n");
     }
-
-    const uint64_t total = job.deflateBuffer.size();
-    job.deflateData = job.deflateBuffer.data() + zlibHeaderLength;
-    std::copy_n(job.deflateBuffer.data() + total - zlibTrailerLength, zlibTrailerLength, job.adler32.begin());
-    job.deflateLength = total - zlibHeaderLength - zlibTrailerLength;
+    if (findings.region.length < zlibHeaderLength + zlibTrailerLength) return ResultCode::InputTruncated;
+    dropZlibHeader(extents);
+    findings.region.length -= zlibHeaderLength;
+    findings.region.trailerLength = zlibTrailerLength;
     return ResultCode::Success;
 }
 
-ResultCode readPngHeader(ConversionJob& job) {
-    if (!job.pngHeaderPath) return ResultCode::HeaderPngMissing;
-    InputFile header;
-    ResultCode result = openInputFile(job.pngHeaderPath, header);
-    if (result == ResultCode::InputMissing) return ResultCode::HeaderPngMissing;
-    if (result != ResultCode::Success) return result;
-    if (!hasSignature(header)) return ResultCode::HeaderPngInvalid;
-    ChunkWalk walk;
-    result = walkChunks(header, WalkMode::Header, walk);
-    if (result != ResultCode::Success) return result;
-    return readIntoBuffer(header, 0, walk.stopOffset, job.pngHeader);
-}
-
-ResultCode writePngContainer(ConversionJob& job, ByteWriter& output) {
-    return writePngContainerSplit(job, output, pngMaxChunkLength);
-}
-
-ResultCode writePngContainerSplit(ConversionJob& job, ByteWriter& output, uint64_t maxChunkLength) {
-    if (maxChunkLength == 0) return ResultCode::Unknown;
-    maxChunkLength = std::min(maxChunkLength, pngMaxChunkLength);
-    ResultCode result = completeAdler32(job);
-    if (result != ResultCode::Success) return result;
-    result = writeBytes(output, job.pngHeader.data(), job.pngHeader.size());
-    if (result != ResultCode::Success) return result;
-
-    const ZlibPieces pieces{{zlibCmf, zlibFlagsWritten}, job.deflateData, job.deflateLength, job.adler32.data()};
-    for (uint64_t from = 0; from < pieces.length(); from += maxChunkLength) {
-        result = writeIdatChunk(output, pieces, from, std::min(maxChunkLength, pieces.length() - from));
-        if (result != ResultCode::Success) return result;
+ResultCode readPngHeader(const std::string& path, PngHeader& header) {
+    const ResultCode opened = openInputFile(path, header.file);
+    if (opened == ResultCode::InputMissing) return ResultCode::HeaderPngMissing;
+    if (failed(opened) || !hasSignature(header.file)) return ResultCode::HeaderPngInvalid;
+    ResultCode result = readIhdr(header.file, header);
+    if (failed(result)) return result;
+    uint64_t kept = 0;  // where the run of chunks being kept began
+    Chunk chunk;
+    bool more = false;
+    for (uint64_t offset = pngSignature.size();; offset = nextChunkOffset(chunk)) {
+        result = readChunk(header.file, offset, chunk, more);
+        if (failed(result)) return result;
+        if (!more || chunk.type == idatType) break;
+        // One image is written: animation control would promise frames the output lacks.
+        if (chunk.type == actlType || chunk.type == fctlType) {
+            keep(header.kept, kept, chunk.offset);
+            kept = nextChunkOffset(chunk);
+        }
     }
+    keep(header.kept, kept, more || chunk.type == iendType ? chunk.offset : header.file.size);
+    return ResultCode::Success;
+}
+
+ResultCode writePngContainer(const OutputFacts& facts, PngHeader& header, RegionReader& stream, OutputFile& output) {
+    for (const Extent& extent : header.kept) {
+        const ResultCode result = copyFromInput(output, header.file, extent.offset, extent.length);
+        if (failed(result)) return result;
+    }
+    IdatChunker chunker{&output, zlibHeaderLength + facts.streamLength + zlibTrailerLength};
+    ByteSink sink{putIntoChunks, &chunker, nullptr};
+    uint8_t trailer[zlibTrailerLength];
+    storeZlibTrailer(trailer, facts.adler32);
+    ResultCode result = putBytes(sink, zlibHeaderWritten, zlibHeaderLength);
+    if (!failed(result)) result = writeStream(stream, facts, sink);
+    if (!failed(result)) result = putBytes(sink, trailer, zlibTrailerLength);
+    if (failed(result)) return result;
     return writeBytes(output, iendChunk.data(), iendChunk.size());
 }

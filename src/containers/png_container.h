@@ -1,30 +1,37 @@
-// PNG files, as far as their image data goes: the zlib stream cut into IDAT chunks. The image
-// itself is never decoded, and nothing checks that a stream fits the header it is put behind.
+// PNG files, as far as their image data goes: a zlib stream cut into IDAT chunks. Pixels are never
+// decoded; the header PNG's IHDR only says how many bytes of image data its image holds.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
-#include "driver/conversion_job.h"
-#include "stream/byte_io.h"
-
-// PNG allows chunk data up to 2^31-1 bytes.
-inline constexpr uint64_t pngMaxChunkLength = 0x7FFFFFFF;
+#include "core/conversion.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
+#include "io/region_reader.h"
+#include "stream/stream_check.h"
 
 // Detection: 89 50; the reader then checks the whole signature.
 bool claimsPngContainer(const uint8_t* head, size_t headLength);
 
-// Input mode: joins the data of every IDAT chunk, drops the two zlib header bytes and keeps the
-// last four as the Adler-32. Prints the APNG warning when animation chunks are present.
-ResultCode readPngContainer(ConversionJob& job, InputFile& input);
+// Joins the data of every IDAT chunk (each chunk's CRC checked when checkCrcs is set) less the
+// two zlib header bytes; warns of animation chunks.
+ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& findings);
 
-// Header mode: keeps the bytes of job.pngHeaderPath in front of its first IDAT chunk (or its
-// IEND chunk when it has no image data) in job.pngHeader.
-ResultCode readPngHeader(ConversionJob& job);
+extern const TrailerRules pngTrailerRules;
 
-// Writes pngHeader, the stream as one IDAT chunk (78 DA, stream, Adler-32) and IEND.
-ResultCode writePngContainer(ConversionJob& job, ByteWriter& output);
+// The header PNG: its chunks before the first IDAT (or IEND), less animation control chunks, and
+// the number of bytes of image data its IHDR implies.
+struct PngHeader {
+    InputFile file;
+    std::vector<Extent> kept;
+    uint64_t imageDataSize = 0;
+};
 
-// The writer with the chunk size limit as a parameter: zlib data longer than maxChunkLength is
-// spread over as many IDAT chunks as it takes. writePngContainer passes pngMaxChunkLength.
-ResultCode writePngContainerSplit(ConversionJob& job, ByteWriter& output, uint64_t maxChunkLength);
+// HeaderPngMissing or HeaderPngInvalid (no signature, no valid IHDR first) for what it names.
+ResultCode readPngHeader(const std::string& path, PngHeader& header);
+
+// Writes the header's chunks, the stream as a zlib stream (78 DA, stream, Adler-32) in one IDAT
+// chunk (several only past PNG's 2^31-1 byte limit), and IEND.
+ResultCode writePngContainer(const OutputFacts& facts, PngHeader& header, RegionReader& stream, OutputFile& output);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 
-#include "stream/deflate_verifier.h"
-#include "stream/stored_blocks.h"
+#include "io/bytes.h"
+#include "stream/byte_sink.h"
 #include "stream/timestamp.h"
 
 namespace {
@@ -18,12 +18,9 @@ constexpr uint64_t zip64EndRecordLength = 56;
 constexpr uint64_t zip64SizesExtraLength = 20;  // id, length, uncompressed and compressed size
 constexpr uint64_t maxNameLength = 65535;
 
-// The signatures open the fixed prefixes; the versions and flags after them vary here
-// (ZIP64 needs version 45, a UTF-8 name flag bit 11), so they are written field by field.
-constexpr std::array<uint8_t, 4> localSignature = {zipLocalPrefix[0], zipLocalPrefix[1], zipLocalPrefix[2],
-                                                   zipLocalPrefix[3]};
-constexpr std::array<uint8_t, 4> centralSignature = {zipCentralPrefix[0], zipCentralPrefix[1], zipCentralPrefix[2],
-                                                     zipCentralPrefix[3]};
+constexpr std::array<uint8_t, 4> localSignature = {0x50, 0x4B, 0x03, 0x04};
+constexpr std::array<uint8_t, 4> centralSignature = {0x50, 0x4B, 0x01, 0x02};
+constexpr std::array<uint8_t, 4> endSignature = {0x50, 0x4B, 0x05, 0x06};
 constexpr std::array<uint8_t, 4> zip64EndSignature = {0x50, 0x4B, 0x06, 0x06};
 constexpr std::array<uint8_t, 4> zip64LocatorSignature = {0x50, 0x4B, 0x06, 0x07};
 
@@ -38,14 +35,18 @@ constexpr uint16_t versionZip64 = 45;
 constexpr uint32_t archiveAttribute = 0x20;
 constexpr uint16_t methodStored = 0;
 constexpr uint16_t methodDeflate = 8;
-// DEFLATE can't expand data more than about 1032 to 1, so a shorter stream inflates to less
-// than 4 GiB and a GZIP ISIZE (the size modulo 2^32) is then the whole size.
-constexpr uint64_t longestStreamWithExactIsize = 0xFFFFFFFFu / 1032;
 
-struct EntrySizes {
+// One entry as a local or central header describes it.
+struct EntryFields {
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    DosDateTime dos;
     uint32_t crc32 = 0;
     uint64_t compressed = 0;
     uint64_t uncompressed = 0;
+    uint64_t nameLength = 0;
+    uint64_t extraLength = 0;
+    uint64_t localOffset = 0;  // central headers only
 };
 
 template <size_t N>
@@ -53,54 +54,89 @@ bool startsWith(const uint8_t* bytes, const std::array<uint8_t, N>& signature) {
     return std::equal(signature.begin(), signature.end(), bytes);
 }
 
-// Replaces the sizes marked FF FF FF FF with the 8-byte values of a ZIP64 extra field, which
-// holds only the marked ones, uncompressed first. A local header's field holds both sizes.
-bool takeZip64Sizes(const std::vector<uint8_t>& extra, bool localHeader, EntrySizes& sizes) {
-    const bool wantUncompressed = sizes.uncompressed == zip64Marker;
-    const bool wantCompressed = sizes.compressed == zip64Marker;
-    size_t position = 0;
-    while (extra.size() - position >= 4) {
+// Replaces the fields marked FF FF FF FF with the 8-byte values of a ZIP64 extra field, which
+// holds only the marked ones in a fixed order. A local header's field holds both sizes.
+bool takeZip64Fields(const std::vector<uint8_t>& extra, bool localHeader, EntryFields& entry) {
+    std::array<uint64_t*, 3> wanted = {entry.uncompressed == zip64Marker ? &entry.uncompressed : nullptr,
+                                       entry.compressed == zip64Marker ? &entry.compressed : nullptr,
+                                       !localHeader && entry.localOffset == zip64Marker ? &entry.localOffset : nullptr};
+    for (size_t position = 0; extra.size() - position >= 4;) {
         const uint16_t id = loadLe16(&extra[position]);
         const size_t length = loadLe16(&extra[position + 2]);
         const size_t start = position + 4;
         if (length > extra.size() - start) return false;
-        if (id == zip64ExtraId) {
-            if (localHeader && length >= 16) {
-                if (wantUncompressed) sizes.uncompressed = loadLe64(&extra[start]);
-                if (wantCompressed) sizes.compressed = loadLe64(&extra[start + 8]);
-                return true;
-            }
-            size_t field = start;
-            const size_t end = start + length;
-            if (wantUncompressed) {
-                if (end - field < 8) return false;
-                sizes.uncompressed = loadLe64(&extra[field]);
-                field += 8;
-            }
-            if (wantCompressed) {
-                if (end - field < 8) return false;
-                sizes.compressed = loadLe64(&extra[field]);
-            }
-            return true;
-        }
         position = start + length;
+        if (id != zip64ExtraId) continue;
+        size_t field = start;
+        for (size_t i = 0; i < wanted.size(); ++i) {
+            const bool present = wanted[i] || (localHeader && i < 2);
+            if (!present) continue;
+            if (position - field < 8) return false;
+            if (wanted[i]) *wanted[i] = loadLe64(&extra[field]);
+            field += 8;
+        }
+        return true;
     }
     return false;
 }
 
-// The end of central directory record lies in the last 65,535 + 22 bytes (its comment is at
-// most 65,535 bytes); the last signature whose comment fits the file is taken.
+ResultCode readZip64Fields(InputFile& input, uint64_t extraOffset, bool localHeader, EntryFields& entry) {
+    const bool marked = entry.compressed == zip64Marker || entry.uncompressed == zip64Marker ||
+                        (!localHeader && entry.localOffset == zip64Marker);
+    if (!marked) return ResultCode::Success;
+    if (!fileHolds(input, extraOffset, entry.extraLength)) return ResultCode::InputTruncated;
+    std::vector<uint8_t> extra(static_cast<size_t>(entry.extraLength));
+    const ResultCode result = readAt(input, extraOffset, extra.data(), extra.size());
+    if (failed(result)) return result;
+    return takeZip64Fields(extra, localHeader, entry) ? ResultCode::Success : ResultCode::InputTruncated;
+}
+
+ResultCode readLocalHeader(InputFile& input, uint64_t offset, EntryFields& entry) {
+    std::array<uint8_t, localHeaderLength> header{};
+    const ResultCode result = readAt(input, offset, header.data(), header.size());
+    if (failed(result)) return result;
+    if (!startsWith(header.data(), localSignature)) return ResultCode::InputTruncated;
+    entry.flags = loadLe16(&header[6]);
+    entry.method = loadLe16(&header[8]);
+    entry.dos = DosDateTime{loadLe16(&header[12]), loadLe16(&header[10])};
+    entry.crc32 = loadLe32(&header[14]);
+    entry.compressed = loadLe32(&header[18]);
+    entry.uncompressed = loadLe32(&header[22]);
+    entry.nameLength = loadLe16(&header[26]);
+    entry.extraLength = loadLe16(&header[28]);
+    return ResultCode::Success;
+}
+
+ResultCode readCentralHeader(InputFile& input, uint64_t offset, EntryFields& entry) {
+    std::array<uint8_t, centralHeaderLength> header{};
+    ResultCode result = readAt(input, offset, header.data(), header.size());
+    if (failed(result)) return result;
+    if (!startsWith(header.data(), centralSignature)) return ResultCode::InputTruncated;
+    entry.flags = loadLe16(&header[8]);
+    entry.crc32 = loadLe32(&header[16]);
+    entry.compressed = loadLe32(&header[20]);
+    entry.uncompressed = loadLe32(&header[24]);
+    entry.nameLength = loadLe16(&header[28]);
+    entry.extraLength = loadLe16(&header[30]);
+    entry.localOffset = loadLe32(&header[42]);
+    const uint64_t commentLength = loadLe16(&header[32]);
+    result = readZip64Fields(input, offset + centralHeaderLength + entry.nameLength, false, entry);
+    entry.extraLength += commentLength;  // what follows the name, up to the next header
+    return result;
+}
+
+// The end of central directory record lies in the last 65,535 + 22 bytes (its comment is at most
+// 65,535 bytes); the last signature whose comment fits the file is taken.
 ResultCode findEndRecord(InputFile& input, uint64_t& endOffset, std::array<uint8_t, endRecordLength>& record) {
     const uint64_t tailLength = std::min<uint64_t>(input.size, maxEndCommentLength + endRecordLength);
     if (tailLength < endRecordLength) return ResultCode::InputTruncated;
     const uint64_t tailStart = input.size - tailLength;
-    std::vector<uint8_t> tail;
-    const ResultCode result = readIntoBuffer(input, tailStart, tailLength, tail);
-    if (result != ResultCode::Success) return result;
+    std::vector<uint8_t> tail(static_cast<size_t>(tailLength));
+    const ResultCode result = readAt(input, tailStart, tail.data(), tail.size());
+    if (failed(result)) return result;
     for (size_t i = tail.size() - endRecordLength + 1; i-- > 0;) {
-        if (!startsWith(&tail[i], zipEndSignature)) continue;
-        const uint64_t commentLength = loadLe16(&tail[i + 20]);
-        if (i + endRecordLength + commentLength > tail.size()) continue;
+        if (!startsWith(&tail[i], endSignature)) continue;
+        if (i + endRecordLength + loadLe16(&tail[i + 20]) > tail.size()) continue;
         endOffset = tailStart + i;
         std::copy_n(tail.begin() + static_cast<std::ptrdiff_t>(i), endRecordLength, record.begin());
         return ResultCode::Success;
@@ -108,68 +144,115 @@ ResultCode findEndRecord(InputFile& input, uint64_t& endOffset, std::array<uint8
     return ResultCode::InputTruncated;
 }
 
-ResultCode findCentralDirectory(InputFile& input, uint64_t& centralOffset) {
+struct CentralDirectory {
+    uint64_t offset = 0;
+    uint64_t entries = 0;
+};
+
+ResultCode findCentralDirectory(InputFile& input, CentralDirectory& directory) {
     uint64_t endOffset = 0;
     std::array<uint8_t, endRecordLength> end{};
     ResultCode result = findEndRecord(input, endOffset, end);
-    if (result != ResultCode::Success) return result;
-    centralOffset = loadLe32(&end[16]);
-    if (centralOffset != zip64Marker) return ResultCode::Success;
+    if (failed(result)) return result;
+    directory.entries = loadLe16(&end[10]);
+    directory.offset = loadLe32(&end[16]);
+    if (directory.offset != zip64Marker && directory.entries != 0xFFFF) return ResultCode::Success;
 
     // ZIP64: the locator just before the end record points at the ZIP64 end record.
-    if (endOffset < zip64LocatorLength) return ResultCode::InputTruncated;
     std::array<uint8_t, zip64LocatorLength> locator{};
+    if (endOffset < zip64LocatorLength) return ResultCode::InputTruncated;
     result = readAt(input, endOffset - zip64LocatorLength, locator.data(), locator.size());
-    if (result != ResultCode::Success) return result;
+    if (failed(result)) return result;
     if (!startsWith(locator.data(), zip64LocatorSignature)) return ResultCode::InputTruncated;
     std::array<uint8_t, zip64EndRecordLength> zip64End{};
     result = readAt(input, loadLe64(&locator[8]), zip64End.data(), zip64End.size());
-    if (result != ResultCode::Success) return result;
+    if (failed(result)) return result;
     if (!startsWith(zip64End.data(), zip64EndSignature)) return ResultCode::InputTruncated;
-    centralOffset = loadLe64(&zip64End[48]);
+    directory.entries = loadLe64(&zip64End[32]);
+    directory.offset = loadLe64(&zip64End[48]);
     return ResultCode::Success;
 }
 
-// CRC-32 and sizes of the first entry as its central directory header records them.
-ResultCode readCentralSizes(InputFile& input, EntrySizes& sizes) {
-    uint64_t centralOffset = 0;
-    ResultCode result = findCentralDirectory(input, centralOffset);
-    if (result != ResultCode::Success) return result;
-    std::array<uint8_t, centralHeaderLength> header{};
-    result = readAt(input, centralOffset, header.data(), header.size());
-    if (result != ResultCode::Success) return result;
-    if (!startsWith(header.data(), centralSignature)) return ResultCode::InputTruncated;
-    sizes.crc32 = loadLe32(&header[16]);
-    sizes.compressed = loadLe32(&header[20]);
-    sizes.uncompressed = loadLe32(&header[24]);
-    if (sizes.compressed != zip64Marker && sizes.uncompressed != zip64Marker) return ResultCode::Success;
-    const uint64_t nameLength = loadLe16(&header[28]);
-    const uint64_t extraLength = loadLe16(&header[30]);
-    std::vector<uint8_t> extra;
-    result = readIntoBuffer(input, centralOffset + centralHeaderLength + nameLength, extraLength, extra);
-    if (result != ResultCode::Success) return result;
-    return takeZip64Sizes(extra, false, sizes) ? ResultCode::Success : ResultCode::InputTruncated;
+bool isFolderName(const std::vector<uint8_t>& name) {
+    return !name.empty() && name.back() == '/';
 }
 
-// Sizes of the entry whose local header is at offset 0 (extra field at extraOffset).
-ResultCode readEntrySizes(InputFile& input, uint16_t flags, uint64_t extraOffset, uint64_t extraLength,
-                          EntrySizes& sizes) {
-    // With a data descriptor the local header holds zeros; the central directory has the values.
-    if (flags & flagDataDescriptor) return readCentralSizes(input, sizes);
-    if (sizes.compressed != zip64Marker && sizes.uncompressed != zip64Marker) return ResultCode::Success;
-    std::vector<uint8_t> extra;
-    const ResultCode result = readIntoBuffer(input, extraOffset, extraLength, extra);
-    if (result != ResultCode::Success) return result;
-    if (takeZip64Sizes(extra, true, sizes)) return ResultCode::Success;
-    return readCentralSizes(input, sizes);
+ResultCode readNameAt(InputFile& input, uint64_t offset, uint64_t length, std::vector<uint8_t>& name) {
+    if (!fileHolds(input, offset, length)) return ResultCode::InputTruncated;
+    name.resize(static_cast<size_t>(length));
+    return readAt(input, offset, name.data(), name.size());
 }
+
+// Walks the central directory for the first entry that isn't a folder; central is its record.
+ResultCode findFileEntry(InputFile& input, EntryFields& central) {
+    CentralDirectory directory;
+    ResultCode result = findCentralDirectory(input, directory);
+    if (failed(result)) return result;
+    uint64_t offset = directory.offset;
+    std::vector<uint8_t> name;
+    for (uint64_t i = 0; i < directory.entries; ++i) {
+        result = readCentralHeader(input, offset, central);
+        if (!failed(result)) result = readNameAt(input, offset + centralHeaderLength, central.nameLength, name);
+        if (failed(result)) return result;
+        if (!isFolderName(name)) return ResultCode::Success;
+        offset += centralHeaderLength + central.nameLength + central.extraLength;
+    }
+    return ResultCode::NoFileEntry;
+}
+
+// The first central header, for an entry at offset 0 that keeps its sizes in a data descriptor.
+ResultCode readFirstCentralHeader(InputFile& input, EntryFields& central) {
+    CentralDirectory directory;
+    const ResultCode result = findCentralDirectory(input, directory);
+    if (failed(result)) return result;
+    return readCentralHeader(input, directory.offset, central);
+}
+
+ResultCode readEntrySizes(InputFile& input, uint64_t entryOffset, const EntryFields* central, EntryFields& entry) {
+    if (entry.flags & flagDataDescriptor) {
+        // The local header holds zeros; the central directory has the values.
+        EntryFields record;
+        const ResultCode result = central ? ResultCode::Success : readFirstCentralHeader(input, record);
+        if (failed(result)) return result;
+        if (!central) central = &record;
+        entry.crc32 = central->crc32;
+        entry.compressed = central->compressed;
+        entry.uncompressed = central->uncompressed;
+        return ResultCode::Success;
+    }
+    return readZip64Fields(input, entryOffset + localHeaderLength + entry.nameLength, true, entry);
+}
+
+void recordFindings(const EntryFields& entry, std::vector<uint8_t> name, uint64_t dataOffset, InputFindings& findings) {
+    CarriedFacts& carried = findings.carried;
+    if (entry.dos.date != 0 && entry.dos.time != 0) carried.dosTime = entry.dos;
+    carried.unixTime = dosToUnixTime(entry.dos);
+    if (entry.crc32 != 0) carried.crc32 = entry.crc32;
+    if (entry.uncompressed != 0) carried.size = entry.uncompressed;
+    carried.name = std::move(name);
+    carried.nameIsUtf8 = (entry.flags & flagUtf8Name) != 0;
+    carried.payloadIsStored = entry.method == methodStored;
+    findings.region.extents = {Extent{dataOffset, entry.compressed}};
+    findings.region.length = entry.compressed;
+}
+
+// ---- writing ----
+
+struct ArchiveLayout {
+    uint16_t version = versionPlain;
+    uint16_t flags = flagsWritten;
+    bool zip64Sizes = false;   // sizes go in ZIP64 extra fields
+    bool zip64Offset = false;  // the central directory offset goes in a ZIP64 end record
+    uint64_t centralOffset = 0;
+    uint64_t centralSize = 0;
+};
 
 bool isContinuation(uint8_t byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-// True for well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF) that
-// holds at least one character outside ASCII: only then does the UTF-8 flag say anything.
+// True for well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF) that holds
+// at least one character outside ASCII: only then does the UTF-8 flag say anything.
 bool isNonAsciiUtf8(const std::vector<uint8_t>& text) {
     bool nonAscii = false;
     for (size_t i = 0; i < text.size();) {
@@ -179,21 +262,9 @@ bool isNonAsciiUtf8(const std::vector<uint8_t>& text) {
             continue;
         }
         nonAscii = true;
-        size_t length = 0;
-        uint32_t value = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            value = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            value = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            value = lead & 0x07u;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) return false;
+        const size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+        if (length == 0 || text.size() - i < length) return false;
+        uint32_t value = lead & (0x7Fu >> length);
         for (size_t k = 1; k < length; ++k) {
             if (!isContinuation(text[i + k])) return false;
             value = (value << 6) | (text[i + k] & 0x3Fu);
@@ -205,109 +276,52 @@ bool isNonAsciiUtf8(const std::vector<uint8_t>& text) {
     return nonAscii;
 }
 
-uint16_t nameFlags(const ConversionJob& job, const std::vector<uint8_t>& name) {
-    if (job.inputFormat == FormatCode::Zip && job.hasStoredName) {
-        return static_cast<uint16_t>(flagsWritten | (job.zipFlags & flagUtf8Name));
-    }
-    return static_cast<uint16_t>(flagsWritten | (isNonAsciiUtf8(name) ? flagUtf8Name : 0));
-}
-
-// Fills in what the entry lacks before anything is written.
-ResultCode completeEntry(ConversionJob& job) {
-    if (job.compressionMethod == methodStored) {
-        completeStoredCrcAndSize(job);
-    } else if (job.crc32 == 0 || job.uncompressedSize == 0) {
-        const ResultCode result = completeCrcAndSize(job);
-        if (result != ResultCode::Success) return result;
-    } else if (job.inputFormat == FormatCode::Gzip && job.deflateLength > longestStreamWithExactIsize) {
-        // ISIZE is the size modulo 2^32; a stream this long may inflate past 4 GiB.
-        const ResultCode result =
-            DeflateVerifier(nullptr, nullptr, &job.uncompressedSize, job.deflateLength, job.deflateData);
-        if (result != ResultCode::Success) return result;
-    }
-    if (job.dosTime == 0 || job.dosDate == 0) {
-        ensureUnixTime(job);
-        unixToDosTime(job.unixTime, job.dosDate, job.dosTime);
-    }
-    if (job.compressionMethod == -1) job.compressionMethod = methodDeflate;
-    return ResultCode::Success;
-}
-
-struct ArchiveLayout {
-    uint16_t version = versionPlain;
-    uint16_t flags = flagsWritten;
-    bool zip64Sizes = false;   // sizes go in ZIP64 extra fields
-    bool zip64Offset = false;  // the central directory offset goes in a ZIP64 end record
-    uint64_t centralOffset = 0;
-    uint64_t centralSize = 0;
-};
-
-void putSizes(FieldBuffer& fields, const ConversionJob& job, const ArchiveLayout& layout) {
-    putLe32(fields, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(job.deflateLength));
-    putLe32(fields, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(job.uncompressedSize));
-}
-
-void putZip64SizesExtra(FieldBuffer& fields, const ConversionJob& job, const ArchiveLayout& layout) {
-    if (!layout.zip64Sizes) return;
-    putLe16(fields, zip64ExtraId);
-    putLe16(fields, 16);
-    putLe64(fields, job.uncompressedSize);
-    putLe64(fields, job.deflateLength);
-}
-
-// The fields the local and central headers share, from "version needed" to "extra length".
-void putEntryFields(FieldBuffer& header, const ConversionJob& job, const std::vector<uint8_t>& name,
-                    const ArchiveLayout& layout) {
+void putEntryFields(FieldBuffer& header, const OutputFacts& facts, uint64_t nameLength, const ArchiveLayout& layout) {
     putLe16(header, layout.version);
     putLe16(header, layout.flags);
-    putLe16(header, static_cast<uint16_t>(job.compressionMethod));
-    putLe16(header, job.dosTime);
-    putLe16(header, job.dosDate);
-    putLe32(header, job.crc32);
-    putSizes(header, job, layout);
-    putLe16(header, static_cast<uint16_t>(name.size()));
+    putLe16(header, facts.entryIsStored ? methodStored : methodDeflate);
+    putLe16(header, facts.dosTime.time);
+    putLe16(header, facts.dosTime.date);
+    putLe32(header, facts.crc32);
+    putLe32(header, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(facts.streamLength));
+    putLe32(header, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(facts.size));
+    putLe16(header, static_cast<uint16_t>(nameLength));
     putLe16(header, static_cast<uint16_t>(layout.zip64Sizes ? zip64SizesExtraLength : 0));
 }
 
 // Writes a header's fixed fields, then the name and the extra field that follow it.
-ResultCode writeHeaderWithName(ByteWriter& output, const FieldBuffer& header, const std::vector<uint8_t>& name,
-                               const ConversionJob& job, const ArchiveLayout& layout) {
+ResultCode writeHeaderWithName(OutputFile& output, const FieldBuffer& header, const std::vector<uint8_t>& name,
+                               const OutputFacts& facts, const ArchiveLayout& layout) {
     FieldBuffer extra;
-    putZip64SizesExtra(extra, job, layout);
+    if (layout.zip64Sizes) {
+        putLe16(extra, zip64ExtraId);
+        putLe16(extra, 16);
+        putLe64(extra, facts.size);
+        putLe64(extra, facts.streamLength);
+    }
     ResultCode result = writeFields(output, header);
-    if (result == ResultCode::Success) result = writeBytes(output, name.data(), name.size());
-    if (result == ResultCode::Success) result = writeFields(output, extra);
+    if (!failed(result)) result = writeBytes(output, name.data(), name.size());
+    if (!failed(result)) result = writeFields(output, extra);
     return result;
 }
 
-ResultCode writeLocalEntry(const ConversionJob& job, const std::vector<uint8_t>& name, const ArchiveLayout& layout,
-                           ByteWriter& output) {
-    FieldBuffer header;
-    putBytes(header, localSignature);
-    putEntryFields(header, job, name, layout);
-    const ResultCode result = writeHeaderWithName(output, header, name, job, layout);
-    if (result != ResultCode::Success) return result;
-    return writeBytes(output, job.deflateData, job.deflateLength);
-}
-
-ResultCode writeCentralHeader(const ConversionJob& job, const std::vector<uint8_t>& name,
-                              const ArchiveLayout& layout, ByteWriter& output) {
+ResultCode writeCentralHeader(const OutputFacts& facts, const std::vector<uint8_t>& name, const ArchiveLayout& layout,
+                              OutputFile& output) {
     FieldBuffer header;
     putBytes(header, centralSignature);
     putLe16(header, layout.version);  // version made by, MS-DOS host
-    putEntryFields(header, job, name, layout);
+    putEntryFields(header, facts, name.size(), layout);
     putLe16(header, 0);  // comment length
     putLe16(header, 0);  // disk number start
     putLe16(header, 0);  // internal attributes
     putLe32(header, archiveAttribute);
     putLe32(header, 0);  // the local header is at the start of the file
-    return writeHeaderWithName(output, header, name, job, layout);
+    return writeHeaderWithName(output, header, name, facts, layout);
 }
 
-ResultCode writeEndRecords(const ArchiveLayout& layout, ByteWriter& output) {
+ResultCode writeEndRecords(const ArchiveLayout& layout, OutputFile& output) {
     FieldBuffer records;
     if (layout.zip64Offset) {
-        const uint64_t zip64EndOffset = layout.centralOffset + layout.centralSize;
         putBytes(records, zip64EndSignature);
         putLe64(records, zip64EndRecordLength - 12);  // the record's length after this field
         putLe16(records, versionZip64);
@@ -320,10 +334,10 @@ ResultCode writeEndRecords(const ArchiveLayout& layout, ByteWriter& output) {
         putLe64(records, layout.centralOffset);
         putBytes(records, zip64LocatorSignature);
         putLe32(records, 0);  // disk of the ZIP64 end record
-        putLe64(records, zip64EndOffset);
+        putLe64(records, layout.centralOffset + layout.centralSize);
         putLe32(records, 1);  // disks in all
     }
-    putBytes(records, zipEndSignature);
+    putBytes(records, endSignature);
     putLe16(records, 0);
     putLe16(records, 0);
     putLe16(records, 1);
@@ -334,25 +348,70 @@ ResultCode writeEndRecords(const ArchiveLayout& layout, ByteWriter& output) {
     return writeFields(output, records);
 }
 
+ArchiveLayout layoutFor(const OutputFacts& facts, const std::vector<uint8_t>& name) {
+    ArchiveLayout layout;
+    const bool utf8 = facts.nameIsUtf8 ? *facts.nameIsUtf8 : isNonAsciiUtf8(name);
+    layout.flags = static_cast<uint16_t>(flagsWritten | (utf8 ? flagUtf8Name : 0));
+    layout.zip64Sizes = facts.streamLength >= zip64Marker || facts.size >= zip64Marker;
+    const uint64_t extraLength = layout.zip64Sizes ? zip64SizesExtraLength : 0;
+    layout.centralOffset = localHeaderLength + name.size() + extraLength + facts.streamLength;
+    layout.centralSize = centralHeaderLength + name.size() + extraLength;
+    layout.zip64Offset = layout.centralOffset >= zip64Marker;
+    if (layout.zip64Sizes || layout.zip64Offset) layout.version = versionZip64;
+    return layout;
+}
+
 }  // namespace
+
+const TrailerRules zipTrailerRules = {.zeroPaddingIsSilent = false};
 
 bool claimsZipContainer(const uint8_t* head, size_t headLength) {
     return headLength >= 2 && head[0] == localSignature[0] && head[1] == localSignature[1];
 }
 
+ResultCode readZipContainer(InputFile& input, InputFindings& findings) {
+    std::array<uint8_t, 4> head{};
+    size_t got = 0;
+    ResultCode result = readUpTo(input, 0, head.data(), head.size(), got);
+    if (failed(result)) return result;
+    if (got < head.size() || head != localSignature) return ResultCode::UnknownFormat;
+
+    EntryFields entry;
+    std::vector<uint8_t> name;
+    result = readLocalHeader(input, 0, entry);
+    if (!failed(result)) result = readNameAt(input, localHeaderLength, entry.nameLength, name);
+    if (failed(result)) return result;
+    uint64_t entryOffset = 0;
+    EntryFields central;
+    const bool folder = isFolderName(name);
+    if (folder) {
+        result = findFileEntry(input, central);
+        if (!failed(result)) result = readLocalHeader(input, central.localOffset, entry);
+        if (!failed(result)) result = readNameAt(input, central.localOffset + localHeaderLength, entry.nameLength, name);
+        if (failed(result)) return result;
+        entryOffset = central.localOffset;
+    }
+    // Encryption first: an encrypted entry's method (99 for AES) says nothing useful.
+    if (entry.flags & flagEncrypted) return ResultCode::EncryptedEntry;
+    if (entry.method != methodStored && entry.method != methodDeflate) return ResultCode::UnsupportedMethod;
+    result = readEntrySizes(input, entryOffset, folder ? &central : nullptr, entry);
+    if (failed(result)) return result;
+    const uint64_t dataOffset = entryOffset + localHeaderLength + entry.nameLength + entry.extraLength;
+    if (!fileHolds(input, dataOffset, entry.compressed)) return ResultCode::InputTruncated;
+    recordFindings(entry, std::move(name), dataOffset, findings);
+    return ResultCode::Success;
+}
+
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {
     std::vector<uint8_t> cleaned;
-    cleaned.reserve(name.size());
     size_t start = 0;
-    bool first = true;
     for (;;) {
         const auto slash = std::find(name.begin() + static_cast<std::ptrdiff_t>(start), name.end(), '/');
         const size_t end = static_cast<size_t>(slash - name.begin());
         const bool parent = end - start == 2 && name[start] == '.' && name[start + 1] == '.';
         if (!parent) {
-            if (!first) cleaned.push_back('/');
+            if (!cleaned.empty() || start > 0) cleaned.push_back('/');
             cleaned.insert(cleaned.end(), name.begin() + static_cast<std::ptrdiff_t>(start), slash);
-            first = false;
         }
         if (slash == name.end()) break;
         start = end + 1;
@@ -362,68 +421,18 @@ std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {
     return cleaned;
 }
 
-ResultCode readZipContainer(ConversionJob& job, InputFile& input) {
-    std::array<uint8_t, localHeaderLength> header{};
-    if (readUpTo(input, 0, header.data(), localSignature.size()) != localSignature.size() ||
-        !startsWith(header.data(), localSignature)) {
-        return ResultCode::UnknownFormat;
-    }
-    ResultCode result = readAt(input, 0, header.data(), header.size());
-    if (result != ResultCode::Success) return result;
-
-    const uint16_t flags = loadLe16(&header[6]);
-    const uint16_t method = loadLe16(&header[8]);
-    // Encryption first: an encrypted entry's method (99 for AES) says nothing useful.
-    if (flags & flagEncrypted) return ResultCode::EncryptedEntry;
-    if ((method & ~methodDeflate) != 0) return ResultCode::UnsupportedMethod;
-    job.compressionMethod = static_cast<int16_t>(method);
-    job.zipFlags = flags;
-    job.hasStoredName = true;
-    job.dosTime = loadLe16(&header[10]);
-    job.dosDate = loadLe16(&header[12]);
-    job.unixTime = dosToUnixTime(job.dosDate, job.dosTime);
-
-    EntrySizes sizes;
-    sizes.crc32 = loadLe32(&header[14]);
-    sizes.compressed = loadLe32(&header[18]);
-    sizes.uncompressed = loadLe32(&header[22]);
-    const uint64_t nameLength = loadLe16(&header[26]);
-    const uint64_t extraLength = loadLe16(&header[28]);
-
-    result = readIntoBuffer(input, localHeaderLength, nameLength, job.storedName);
-    if (result != ResultCode::Success) return result;
-    const uint64_t extraOffset = localHeaderLength + nameLength;
-    if (!fileHolds(input, extraOffset, extraLength)) return ResultCode::InputTruncated;
-    result = readEntrySizes(input, flags, extraOffset, extraLength, sizes);
-    if (result != ResultCode::Success) return result;
-
-    job.crc32 = sizes.crc32;
-    job.uncompressedSize = sizes.uncompressed;
-    job.deflateLength = sizes.compressed;
-    result = readIntoBuffer(input, extraOffset + extraLength, sizes.compressed, job.deflateBuffer);
-    if (result != ResultCode::Success) return result;
-    job.deflateData = job.deflateBuffer.data();
-    return ResultCode::Success;
-}
-
-ResultCode writeZipContainer(ConversionJob& job, ByteWriter& output) {
-    const std::vector<uint8_t> name = cleanZipName(job.storedName);
+ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
+    const std::vector<uint8_t> name = cleanZipName(facts.name);
     if (name.size() > maxNameLength) return ResultCode::NameTooLong;
-    ResultCode result = completeEntry(job);
-    if (result != ResultCode::Success) return result;
+    const ArchiveLayout layout = layoutFor(facts, name);
 
-    ArchiveLayout layout;
-    layout.flags = nameFlags(job, name);
-    layout.zip64Sizes = job.deflateLength >= zip64Marker || job.uncompressedSize >= zip64Marker;
-    const uint64_t extraLength = layout.zip64Sizes ? zip64SizesExtraLength : 0;
-    layout.centralOffset = localHeaderLength + name.size() + extraLength + job.deflateLength;
-    layout.centralSize = centralHeaderLength + name.size() + extraLength;
-    layout.zip64Offset = layout.centralOffset >= zip64Marker;
-    if (layout.zip64Sizes || layout.zip64Offset) layout.version = versionZip64;
-
-    result = writeLocalEntry(job, name, layout, output);
-    if (result != ResultCode::Success) return result;
-    result = writeCentralHeader(job, name, layout, output);
-    if (result != ResultCode::Success) return result;
-    return writeEndRecords(layout, output);
+    FieldBuffer header;
+    putBytes(header, localSignature);
+    putEntryFields(header, facts, name.size(), layout);
+    ResultCode result = writeHeaderWithName(output, header, name, facts, layout);
+    ByteSink sink = fileSink(output);
+    if (!failed(result)) result = writeStream(stream, facts, sink);
+    if (!failed(result)) result = writeCentralHeader(facts, name, layout, output);
+    if (!failed(result)) result = writeEndRecords(layout, output);
+    return result;
 }

@@ -1,26 +1,31 @@
-// ZIP archives: the first entry of an archive is read; archives of one entry are written
-// (local header, data, central directory header, end record), with ZIP64 records only
-// when a size or offset doesn't fit 32 bits.
+// ZIP archives: the first entry that holds a file is read; archives of one entry are written
+// (local header, data, central directory header, end record), with ZIP64 records only when a
+// size or offset doesn't fit 32 bits.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "driver/conversion_job.h"
-#include "stream/byte_io.h"
+#include "core/conversion.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
+#include "io/region_reader.h"
+#include "stream/stream_check.h"
 
 // Detection: 50 4B. The reader itself insists on 50 4B 03 04 (a local header first).
 bool claimsZipContainer(const uint8_t* head, size_t headLength);
 
-// Loads the first entry: method 0 or 8, not encrypted. CRC-32 and sizes come from the central
-// directory when the entry has a data descriptor, and from ZIP64 extra fields where the 32-bit
-// fields read FF FF FF FF. Anything the file doesn't hold gives InputTruncated.
-ResultCode readZipContainer(ConversionJob& job, InputFile& input);
+// Finds the first entry that isn't a folder (name ending in "/"): method 0 or 8, not encrypted.
+// CRC-32 and sizes come from the central directory when the entry has a data descriptor, and from
+// ZIP64 extra fields where the 32-bit fields read FF FF FF FF. The data region is the entry's data.
+ResultCode readZipContainer(InputFile& input, InputFindings& findings);
 
-// Writes a one-entry archive. A stored entry (method 0) stays stored: its missing CRC-32 and
-// size are taken from its bytes as they are; otherwise they come from inflating the stream.
-ResultCode writeZipContainer(ConversionJob& job, ByteWriter& output);
+// An entry's data has no trailer; bytes after its stream are reported, even zeros.
+extern const TrailerRules zipTrailerRules;
+
+// Writes a one-entry archive; a stored entry stays stored (method 0).
+ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);
 
 // An entry name as ZIP allows it: without leading "/" and without ".." segments.
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name);

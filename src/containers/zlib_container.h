@@ -1,16 +1,18 @@
-// ZLIB stream files: 78 01 or 78 DA, the raw DEFLATE stream, the Adler-32 big-endian.
+// ZLIB stream files: a zlib header, the raw DEFLATE stream, the Adler-32 big-endian.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/conversion_job.h"
-#include "stream/byte_io.h"
+#include "core/conversion.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
+#include "io/region_reader.h"
+#include "containers/zlib_framing.h"  // zlibTrailerRules
 
-// Detection: 78 01 and 78 DA only (no preset dictionary, and the two levels written here).
 bool claimsZlibContainer(const uint8_t* head, size_t headLength);
 
-ResultCode readZlibContainer(ConversionJob& job, InputFile& input);
+ResultCode readZlibContainer(InputFile& input, InputFindings& findings);
 
-// Always writes the header 78 DA; the Adler-32 is carried, or computed when missing.
-ResultCode writeZlibContainer(ConversionJob& job, ByteWriter& output);
+// Always writes the header 78 DA.
+ResultCode writeZlibContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);

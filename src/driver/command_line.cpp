@@ -1,11 +1,16 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "driver/console.h"
-#include "driver/output_file.h"
+#include "driver/convert_file.h"
+#include "driver/messages.h"
+#include "io/output_file.h"
 
 #ifndef QUORVEXA_VERSION
 #error "QUORVEXA_VERSION is set by the build"
@@ -13,17 +18,10 @@
 
 namespace {
 
-constexpr int exitProcessed = 0;
+constexpr int exitConverted = 0;
 constexpr int exitNothingDone = 1;
+constexpr int exitSomeFailed = 2;
 constexpr int exitOutOfMemory = 255;
-
-bool isOption(const char* argument) {
-    return argument[0] == '-';
-}
-
-bool isHelpOption(const char* argument) {
-    return std::strncmp(argument, "--h", 3) == 0;
-}
 
 void printUsage(const char* programName) {
     std::fprintf(stderr,
@@ -43,56 +41,98 @@ void printUsage(const char* programName) {
                  programName);
 }
 
-// Applies one option to the settings; unknown options are ignored.
-void applyOption(const char* argument, DriverSettings& settings) {
-    if (std::strcmp(argument, "--gzip") == 0) {
-        settings.outputFormat = FormatCode::Gzip;
-    } else if (std::strcmp(argument, "--gzipname") == 0) {
-        settings.outputFormat = FormatCode::GzipWithName;
-    } else if (std::strcmp(argument, "--zip") == 0) {
-        settings.outputFormat = FormatCode::Zip;
-    } else if (std::strcmp(argument, "--zlib") == 0) {
-        settings.outputFormat = FormatCode::Zlib;
-    } else if (std::strcmp(argument, "--verify") == 0) {
-        settings.verify = true;
-    } else if (std::strncmp(argument, "--png", 5) == 0 && argument[5] != '\0') {
+bool isEndOfOptions(const char* argument) {
+    return std::strcmp(argument, "--") == 0;
+}
+
+// Applies one option to the settings; false when the option is not one the program knows.
+bool applyOption(const char* argument, DriverSettings& settings) {
+    const struct {
+        const char* name;
+        FormatCode format;
+    } formats[] = {{"--gzip", FormatCode::Gzip},
+                   {"--gzipname", FormatCode::GzipWithName},
+                   {"--zip", FormatCode::Zip},
+                   {"--zlib", FormatCode::Zlib}};
+    for (const auto& [name, format] : formats) {
+        if (std::strcmp(argument, name) == 0) {
+            settings.outputFormat = format;
+            return true;
+        }
+    }
+    if (std::strncmp(argument, "--png", 5) == 0 && argument[5] != '\0') {
         settings.outputFormat = FormatCode::Png;
         settings.pngHeaderPath = argument + 5;
+        return true;
     }
+    if (std::strcmp(argument, "--verify") == 0) return true;  // the default; kept for old scripts
+    if (std::strcmp(argument, "--no-verify") == 0) settings.verify = false;
+    return std::strcmp(argument, "--no-verify") == 0;
+}
+
+enum class OptionPass { Convert, Usage, Version };
+
+OptionPass readOptions(int argc, char** argv, DriverSettings& settings, std::vector<std::string>& unknown) {
+    for (int i = 1; i < argc && !isEndOfOptions(argv[i]); ++i) {
+        if (argv[i][0] != '-') continue;
+        if (std::strncmp(argv[i], "--h", 3) == 0) return OptionPass::Usage;
+        if (std::strcmp(argv[i], "--version") == 0) return OptionPass::Version;
+        if (!applyOption(argv[i], settings) && std::find(unknown.begin(), unknown.end(), argv[i]) == unknown.end()) {
+            unknown.emplace_back(argv[i]);
+        }
+    }
+    return OptionPass::Convert;
+}
+
+// Converts one input path and prints its warnings and result line; false when it failed.
+bool convertAndReport(const char* inputPath, const DriverSettings& settings) {
+    FileReport report;
+    report.outputPath = outputPathFor(inputPath, settings.outputFormat);
+    const ResultCode result = convertFile(inputPath, settings, report);
+    for (const std::string& warning : report.warnings) printStatusLine(inputPath, colourWarning, warning);
+    if (!failed(result)) {
+        printStatusLine(inputPath, colourSuccess, "SUCCESS: Saved as " + report.outputPath + ".\n");
+        return true;
+    }
+    const std::string headerPath = settings.pngHeaderPath ? settings.pngHeaderPath : "";
+    printStatusLine(inputPath, colourError, "ERROR: " + resultMessage(result, report.outputPath, headerPath));
+    return false;
 }
 
 }  // namespace
 
-int runQuorvexa(int argc, char** argv, const DriverSettings& defaults) {
+int runQuorvexa(int argc, char** argv) {
     std::fputs("\nQuorvexa v" QUORVEXA_VERSION " by Tessivander\n\n", stderr);
     const char* programName = argc > 0 ? argv[0] : "quorvexa";
 
-    DriverSettings settings = defaults;
-    for (int i = 1; i < argc; ++i) {
-        if (isHelpOption(argv[i])) {
-            printUsage(programName);
-            return exitNothingDone;
-        }
-        applyOption(argv[i], settings);
+    DriverSettings settings;
+    std::vector<std::string> unknown;
+    switch (readOptions(argc, argv, settings, unknown)) {
+    case OptionPass::Usage: printUsage(programName); return exitNothingDone;
+    case OptionPass::Version: std::fputs("quorvexa " QUORVEXA_VERSION "\n", stdout); return exitConverted;
+    case OptionPass::Convert: break;
     }
+    for (const std::string& option : unknown) printInColour(colourWarning, "WARNING: Unknown option " + option + " was ignored.\n");
 
     installOutputCleanupHandlers();
     bool processedAny = false;
+    bool anyFailed = false;
+    bool optionsEnded = false;
     try {
         for (int i = 1; i < argc; ++i) {
-            if (isOption(argv[i])) continue;
-            processedAny = true;
-            ConversionJob job;
-            const ResultCode result = convertFile(argv[i], settings, job);
-            printResultLine(job, result);
+            if (!optionsEnded && isEndOfOptions(argv[i])) {
+                optionsEnded = true;
+            } else if (optionsEnded || argv[i][0] != '-') {
+                processedAny = true;
+                anyFailed = !convertAndReport(argv[i], settings) || anyFailed;
+            }
         }
     } catch (const std::bad_alloc&) {
         return exitOutOfMemory;
     }
-
     if (!processedAny) {
         std::fprintf(stderr, "ERROR: Please provide filename to convert.\nFor help, type: %s --h\n", programName);
         return exitNothingDone;
     }
-    return exitProcessed;
+    return anyFailed ? exitSomeFailed : exitConverted;
 }

@@ -1,8 +1,7 @@
 // The program's main routine: banner, option pass, then one conversion per input path.
 #pragma once
 
-#include "driver/convert_file.h"
-
-// Returns the exit status: 0 when at least one input path was processed, 1 after help or
-// when no input path was given, 255 when memory ran out building an output path.
-int runQuorvexa(int argc, char** argv, const DriverSettings& defaults = DriverSettings{});
+// Returns the exit status: 0 when every input file was converted, 2 when at least one ended with
+// an error, 1 after the usage or when no input path was given, 255 when memory ran out building
+// an output path.
+int runQuorvexa(int argc, char** argv);

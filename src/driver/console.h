@@ -1,8 +1,8 @@
-// Console text and colours. All text goes to standard error; colours are a decoration that
-// never changes the text or its order.
+// Console text and colours. All text goes to standard error; colours are a decoration that never
+// changes the text or its order, shown only where standard error is a terminal.
 #pragma once
 
-#include "driver/conversion_job.h"
+#include <string>
 
 // Colour numbers as the Windows console knows them.
 inline constexpr int colourDefault = 7;
@@ -12,8 +12,8 @@ inline constexpr int colourWarning = 14;
 
 void setConsoleColour(int colour);
 
-// Prints "%s - " in the current colour, then message in colour, then resets the colour.
-void printStatusLine(const char* inputPath, int colour, const std::string& message);
+// Prints "PATH - " in the current colour, then message in colour, then resets the colour.
+void printStatusLine(const std::string& path, int colour, const std::string& message);
 
-// The one line that ends every input file: SUCCESS or ERROR with the code's message.
-void printResultLine(const ConversionJob& job, ResultCode result);
+// Prints message in colour, then resets the colour.
+void printInColour(int colour, const std::string& message);

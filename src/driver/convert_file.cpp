@@ -1,121 +1,170 @@
 #include "driver/convert_file.h"
 
 #include <array>
-#include <cstring>
 #include <new>
 
 #include "containers/gzip_container.h"
 #include "containers/png_container.h"
 #include "containers/zip_container.h"
 #include "containers/zlib_container.h"
-#include "driver/output_file.h"
-#include "stream/checksum_check.h"
+#include "io/local_time.h"
+#include "io/output_file.h"
 #include "stream/stored_blocks.h"
+#include "stream/stream_check.h"
+#include "stream/timestamp.h"
 
 namespace {
 
 struct InputContainer {
     FormatCode format;
-    bool (*claims)(const uint8_t* head, size_t headLength);  // decided by the first two bytes
-    ResultCode (*read)(ConversionJob& job, InputFile& input);
+    bool (*claims)(const uint8_t* head, size_t headLength);  // decided by the first bytes
+    ResultCode (*read)(InputFile& input, bool verify, InputFindings& findings);
+    const TrailerRules* trailer;
 };
 
 struct OutputContainer {
     FormatCode format;
     const char* extension;
-    ResultCode (*prepare)(ConversionJob& job);  // runs before the no-overwrite rule; may be null
-    ResultCode (*write)(ConversionJob& job, ByteWriter& output);
+    OutputNeeds needs;
+    ResultCode (*write)(const OutputFacts& facts, PngHeader& header, RegionReader& stream, OutputFile& output);
 };
 
-constexpr std::array inputContainers = {
-    InputContainer{FormatCode::Zip, claimsZipContainer, readZipContainer},
-    InputContainer{FormatCode::Gzip, claimsGzipContainer, readGzipContainer},
-    InputContainer{FormatCode::Zlib, claimsZlibContainer, readZlibContainer},
-    InputContainer{FormatCode::Png, claimsPngContainer, readPngContainer},
+ResultCode readZip(InputFile& input, bool, InputFindings& findings) {
+    return readZipContainer(input, findings);
+}
+ResultCode readGzip(InputFile& input, bool, InputFindings& findings) {
+    return readGzipContainer(input, findings);
+}
+ResultCode readZlib(InputFile& input, bool, InputFindings& findings) {
+    return readZlibContainer(input, findings);
+}
+ResultCode writeZip(const OutputFacts& facts, PngHeader&, RegionReader& stream, OutputFile& output) {
+    return writeZipContainer(facts, stream, output);
+}
+ResultCode writeGzip(const OutputFacts& facts, PngHeader&, RegionReader& stream, OutputFile& output) {
+    return writeGzipContainer(facts, stream, output);
+}
+ResultCode writeZlib(const OutputFacts& facts, PngHeader&, RegionReader& stream, OutputFile& output) {
+    return writeZlibContainer(facts, stream, output);
+}
+
+const std::array inputContainers = {
+    InputContainer{FormatCode::Zip, claimsZipContainer, readZip, &zipTrailerRules},
+    InputContainer{FormatCode::Gzip, claimsGzipContainer, readGzip, &gzipTrailerRules},
+    InputContainer{FormatCode::Zlib, claimsZlibContainer, readZlib, &zlibTrailerRules},
+    InputContainer{FormatCode::Png, claimsPngContainer, readPngContainer, &pngTrailerRules},
 };
 
-constexpr std::array outputContainers = {
-    OutputContainer{FormatCode::Zip, ".zip", nullptr, writeZipContainer},
-    OutputContainer{FormatCode::Gzip, ".gz", nullptr, writeGzipContainer},
-    OutputContainer{FormatCode::GzipWithName, ".gz", nullptr, writeGzipContainer},
-    OutputContainer{FormatCode::Zlib, ".zlib", nullptr, writeZlibContainer},
-    OutputContainer{FormatCode::Png, ".png", readPngHeader, writePngContainer},
+constexpr OutputNeeds zipNeeds{.crc32AndSize = true, .exactSize = true};
+constexpr OutputNeeds gzipNeeds{.crc32AndSize = true};
+constexpr OutputNeeds zlibNeeds{.adler32 = true};
+
+// The first row is the default, and stands in for any format not listed.
+const std::array outputContainers = {
+    OutputContainer{FormatCode::Zip, ".zip", zipNeeds, writeZip},
+    OutputContainer{FormatCode::Gzip, ".gz", gzipNeeds, writeGzip},
+    OutputContainer{FormatCode::GzipWithName, ".gz", gzipNeeds, writeGzip},
+    OutputContainer{FormatCode::Zlib, ".zlib", zlibNeeds, writeZlib},
+    OutputContainer{FormatCode::Png, ".png", zlibNeeds, writePngContainer},
 };
 
-// Unknown output formats fall back to ZIP, the default.
-const OutputContainer* findOutputContainer(FormatCode format) {
+const OutputContainer& outputContainerFor(FormatCode format) {
     for (const OutputContainer& container : outputContainers) {
-        if (container.format == format) return &container;
+        if (container.format == format) return container;
     }
-    return nullptr;
+    return outputContainers.front();
 }
 
-const InputContainer* detectInputContainer(InputFile& input) {
+ResultCode detectInputContainer(InputFile& input, const InputContainer*& detected) {
     uint8_t head[4] = {};
-    const size_t headLength = readUpTo(input, 0, head, sizeof head);
+    size_t got = 0;
+    const ResultCode result = readUpTo(input, 0, head, sizeof head, got);
+    if (failed(result)) return result;
     for (const InputContainer& container : inputContainers) {
-        if (container.claims(head, headLength)) return &container;
+        detected = &container;
+        if (container.claims(head, got)) return ResultCode::Success;
     }
-    return nullptr;
+    return ResultCode::UnknownFormat;
 }
 
-ResultCode readInput(const char* inputPath, ConversionJob& job) {
-    InputFile input;
-    ResultCode result = openInputFile(inputPath, input);
-    if (result != ResultCode::Success) return result;
-    const InputContainer* container = detectInputContainer(input);
-    if (!container) return input.readError ? ResultCode::InputTruncated : ResultCode::UnknownFormat;
-    job.inputFormat = container->format;
-    job.inputFileSize = input.size;
-    return container->read(job, input);
+// Every value the writer needs: what the data says, else what the input carried, else what the
+// path and the clock give.
+OutputFacts resolveOutputFacts(const std::string& inputPath, const OutputContainer& output,
+                               const CarriedFacts& carried, const StreamSums& sums) {
+    OutputFacts facts;
+    facts.format = output.format;
+    fillOutputSums(carried, sums, facts);
+    facts.payloadLength = sums.streamLength;
+    facts.streamLength = sums.streamLength;
+    if (carried.payloadIsStored) {
+        facts.entryIsStored = output.format == FormatCode::Zip;
+        facts.framedAsStoredBlocks = !facts.entryIsStored;
+        if (facts.framedAsStoredBlocks) facts.streamLength = storedBlocksLength(sums.streamLength);
+    }
+    facts.gzipMethod = carried.gzipMethod.value_or(8);
+    facts.unixTime = carried.unixTime ? *carried.unixTime : currentUnixTime();
+    facts.dosTime = carried.dosTime ? *carried.dosTime : unixToDosTime(facts.unixTime);
+    facts.name = carried.name ? *carried.name : storedNameFromPath(inputPath);
+    facts.nameIsUtf8 = carried.name ? carried.nameIsUtf8 : std::nullopt;
+    return facts;
 }
 
-ResultCode writeOutput(const OutputContainer& container, const DriverSettings& settings, ConversionJob& job) {
-    OutputFile output;
-    ResultCode result = createOutputFile(job.outputPath, output);
-    if (result != ResultCode::Success) return result;
-    ByteWriter writer{output.fd, settings.writeFunction, 0};
-    result = container.write(job, writer);
-    if (result != ResultCode::Success) return result;  // the destructor discards the file
-    return commitOutputFile(output);
+// Reads the input and checks its stream; the reader's warnings reach the report either way.
+ResultCode readAndCheck(InputFile& input, const DriverSettings& settings, const OutputContainer& output,
+                        InputFindings& findings, StreamSums& sums, FileReport& report) {
+    const InputContainer* container = nullptr;
+    ResultCode result = detectInputContainer(input, container);
+    if (!failed(result)) result = container->read(input, settings.verify, findings);
+    if (!failed(result)) result = checkStream(input, findings, *container->trailer, output.needs, settings.verify, sums);
+    report.warnings = findings.warnings;
+    return result;
+}
+
+// The header PNG, which must describe an image of exactly the data's size where that was measured.
+ResultCode prepareHeader(const DriverSettings& settings, const StreamSums& sums, PngHeader& header) {
+    const ResultCode result = readPngHeader(settings.pngHeaderPath ? settings.pngHeaderPath : "", header);
+    if (failed(result)) return result;
+    if (sums.size && *sums.size != header.imageDataSize) return ResultCode::HeaderPngMismatch;
+    return ResultCode::Success;
+}
+
+ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
+                       const InputFindings& findings, PngHeader& header, const std::string& outputPath) {
+    OutputFile file;
+    ResultCode result = createOutputFile(outputPath, file);
+    if (failed(result)) return result;
+    RegionReader stream = regionReader(input, findings.region.extents);
+    result = output.write(facts, header, stream, file);
+    if (failed(result)) return result;  // the destructor discards the file
+    return commitOutputFile(file);
 }
 
 }  // namespace
 
-std::string outputPathFor(const char* inputPath, FormatCode outputFormat) {
-    const OutputContainer* container = findOutputContainer(outputFormat);
-    const char* extension = container ? container->extension : ".zip";
-    return std::string(inputPath) + extension;
+std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat) {
+    return inputPath + outputContainerFor(outputFormat).extension;
 }
 
-std::vector<uint8_t> storedNameFromPath(const char* inputPath) {
-    size_t nameLength = std::strlen(inputPath);
-    for (size_t i = nameLength; i-- > 1;) {
-        if (inputPath[i] == '.') {
-            nameLength = i;
-            break;
-        }
-    }
-    return std::vector<uint8_t>(inputPath, inputPath + nameLength);
+std::vector<uint8_t> storedNameFromPath(const std::string& inputPath) {
+    const size_t dot = inputPath.find_last_of('.');
+    const size_t nameLength = dot == std::string::npos || dot == 0 ? inputPath.size() : dot;
+    return std::vector<uint8_t>(inputPath.begin(), inputPath.begin() + static_cast<std::ptrdiff_t>(nameLength));
 }
 
-ResultCode convertFile(const char* inputPath, const DriverSettings& settings, ConversionJob& job) {
+ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report) {
     try {
-        const OutputContainer* container = findOutputContainer(settings.outputFormat);
-        const FormatCode outputFormat = container ? settings.outputFormat : FormatCode::Zip;
-        initConversionJob(job, inputPath, outputPathFor(inputPath, outputFormat), outputFormat,
-                          settings.pngHeaderPath);
-        if (!container) return ResultCode::Unknown;
-
-        ResultCode result = readInput(inputPath, job);
-        if (result == ResultCode::Success && settings.verify) result = verifyCarriedChecksums(job);
-        if (result == ResultCode::Success && container->prepare) result = container->prepare(job);
-        if (result == ResultCode::Success) result = checkOutputPathFree(job.outputPath);
-        if (result != ResultCode::Success) return result;
-        if (!job.hasStoredName) job.storedName = storedNameFromPath(inputPath);
-        result = frameStoredEntryForDeflateOutput(job);
-        if (result != ResultCode::Success) return result;
-        return writeOutput(*container, settings, job);
+        const OutputContainer& output = outputContainerFor(settings.outputFormat);
+        InputFile input;
+        InputFindings findings;
+        StreamSums sums;
+        PngHeader header;
+        ResultCode result = openInputFile(inputPath, input);
+        if (!failed(result)) result = readAndCheck(input, settings, output, findings, sums, report);
+        if (!failed(result) && output.format == FormatCode::Png) result = prepareHeader(settings, sums, header);
+        if (!failed(result)) result = checkOutputPathFree(report.outputPath);
+        if (failed(result)) return result;
+        const OutputFacts facts = resolveOutputFacts(inputPath, output, findings.carried, sums);
+        return writeOutput(output, facts, input, findings, header, report.outputPath);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }

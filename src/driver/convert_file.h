@@ -1,25 +1,32 @@
-// Converting one input file: detection, reading, the no-overwrite rule, writing.
+// Converting one input file, step by step: detect and read the input, check the stream, read the
+// header PNG, apply the no-overwrite rule, write. The first step that fails decides the result.
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "driver/conversion_job.h"
-#include "stream/byte_io.h"
+#include "core/conversion.h"
+#include "core/result_code.h"
 
 // What the command line decided; it carries over from one input file to the next.
 struct DriverSettings {
     FormatCode outputFormat = FormatCode::Zip;
     const char* pngHeaderPath = nullptr;
-    bool verify = false;  // --verify: check the stream against its carried checksums first
-    WriteFunction writeFunction = nullptr;  // null means the system's write
+    bool verify = true;  // --no-verify turns it off
 };
 
-// The input path with the output format's extension appended.
-std::string outputPathFor(const char* inputPath, FormatCode outputFormat);
+// What the result line and the warnings before it need.
+struct FileReport {
+    std::string outputPath;
+    std::vector<std::string> warnings;
+};
 
-// The stored name derived from an input path: the path up to its last dot, where a dot in
-// the first position doesn't count.
-std::vector<uint8_t> storedNameFromPath(const char* inputPath);
+// The input path with the output format's extension appended (ZIP's for an unknown format).
+std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat);
 
-// Converts inputPath completely, leaving what it found in job (for the result line).
-ResultCode convertFile(const char* inputPath, const DriverSettings& settings, ConversionJob& job);
+// The stored name derived from an input path: the path up to its last dot, where a dot in the
+// first position doesn't count.
+std::vector<uint8_t> storedNameFromPath(const std::string& inputPath);
+
+// report.outputPath must already hold outputPathFor(inputPath, settings.outputFormat).
+ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report);

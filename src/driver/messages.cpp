@@ -1,22 +1,6 @@
-#include "driver/conversion_job.h"
+#include "driver/messages.h"
 
-#include <utility>
-
-void initConversionJob(ConversionJob& job, const char* inputPath, std::string outputPath,
-                       FormatCode outputFormat, const char* pngHeaderPath) {
-    job = ConversionJob{};
-    job.inputPath = inputPath;
-    job.outputPath = std::move(outputPath);
-    job.outputFormat = outputFormat;
-    job.pngHeaderPath = pngHeaderPath;
-}
-
-bool adlerIsMissing(const ConversionJob& job) {
-    return job.adler32 == std::array<uint8_t, 4>{0, 0, 0, 0};
-}
-
-std::string resultMessage(ResultCode code, const ConversionJob& job) {
-    const std::string headerPath = job.pngHeaderPath ? job.pngHeaderPath : "";
+std::string resultMessage(ResultCode code, const std::string& outputPath, const std::string& headerPath) {
     switch (code) {
     case ResultCode::Unknown: return "Unknown.\n";
     case ResultCode::OutOfMemory: return "Out of memory.\n";
@@ -30,15 +14,16 @@ std::string resultMessage(ResultCode code, const ConversionJob& job) {
     case ResultCode::UnsupportedGzipFlags: return "Unsupported GZIP flags.\n";
     case ResultCode::DecompressorInitFailed: return "Can't initialize decompressor.\n";
     case ResultCode::InflateFailed: return "Inflate failed.\n";
-    case ResultCode::OutputExists: return "Output file " + job.outputPath + " already exists.\n";
-    case ResultCode::OutputNotCreated:
-        return "Couldn't open output file " + job.outputPath + " for writting.\n";
+    case ResultCode::OutputExists: return "Output file " + outputPath + " already exists.\n";
+    case ResultCode::OutputNotCreated: return "Couldn't open output file " + outputPath + " for writting.\n";
     case ResultCode::InputTruncated: return "Input file is truncated or unreadable.\n";
     case ResultCode::EncryptedEntry: return "Encrypted ZIP entries are not supported.\n";
-    case ResultCode::WriteFailed: return "Couldn't write output file " + job.outputPath + ".\n";
+    case ResultCode::WriteFailed: return "Couldn't write output file " + outputPath + ".\n";
     case ResultCode::NameTooLong: return "Stored name is too long for ZIP.\n";
-    case ResultCode::ChecksumMismatch:
-        return "Checksum mismatch: the stream doesn't match its stored checksum.\n";
+    case ResultCode::ChecksumMismatch: return "Checksum mismatch: the stream doesn't match its stored checksum.\n";
+    case ResultCode::SeveralGzipMembers: return "GZIP files with several members are not supported.\n";
+    case ResultCode::HeaderPngMismatch: return "Header PNG " + headerPath + " doesn't fit the image data.\n";
+    case ResultCode::NoFileEntry: return "The ZIP archive holds no file entry.\n";
     case ResultCode::Success: break;
     }
     return "";

@@ -1,0 +1,34 @@
+// The outcome of converting one file. Each nonzero code has one fixed message (driver/messages).
+#pragma once
+
+#include <cstdint>
+
+enum class ResultCode : int32_t {
+    Success = 0,
+    Unknown = 1,
+    OutOfMemory = 2,
+    InputPngMissing = 3,
+    HeaderPngMissing = 4,
+    InputPngInvalid = 5,
+    HeaderPngInvalid = 6,
+    InputMissing = 7,
+    UnknownFormat = 8,
+    UnsupportedMethod = 9,
+    UnsupportedGzipFlags = 11,
+    DecompressorInitFailed = 12,
+    InflateFailed = 13,
+    OutputExists = 14,
+    OutputNotCreated = 15,
+    InputTruncated = 16,
+    EncryptedEntry = 17,
+    WriteFailed = 18,
+    NameTooLong = 19,
+    ChecksumMismatch = 20,
+    SeveralGzipMembers = 21,
+    HeaderPngMismatch = 22,
+    NoFileEntry = 23,
+};
+
+inline bool failed(ResultCode code) {
+    return code != ResultCode::Success;
+}

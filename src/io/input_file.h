@@ -1,0 +1,35 @@
+// Input files: opened without blocking, only when regular, measured once, and read by offset.
+// Every read is checked; a file that ends before the bytes asked for is InputTruncated.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/result_code.h"
+#include "io/native_file.h"
+
+struct InputFile {
+    NativeFile handle = invalidNativeFile;
+    uint64_t size = 0;
+
+    InputFile() = default;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+};
+
+// InputMissing when the path can't be opened; InputTruncated when it names something other
+// than a regular file (a FIFO, a device, a directory), which is never waited on.
+ResultCode openInputFile(const std::string& path, InputFile& file);
+
+// Reads what is there, up to count bytes, into destination; got says how many.
+ResultCode readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count, size_t& got);
+
+// Reads exactly count bytes at offset.
+ResultCode readAt(InputFile& file, uint64_t offset, uint8_t* destination, size_t count);
+
+// True when count bytes starting at offset lie inside the file.
+inline bool fileHolds(const InputFile& file, uint64_t offset, uint64_t count) {
+    return offset <= file.size && count <= file.size - offset;
+}

@@ -1,0 +1,41 @@
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "io/input_file.h"
+
+InputFile::~InputFile() {
+    if (handle >= 0) close(handle);
+}
+
+ResultCode openInputFile(const std::string& path, InputFile& file) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
+    file.handle = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file.handle < 0) return ResultCode::InputMissing;
+    struct stat status {};
+    if (fstat(file.handle, &status) != 0 || !S_ISREG(status.st_mode)) return ResultCode::InputTruncated;
+    file.size = static_cast<uint64_t>(status.st_size);
+    return ResultCode::Success;
+}
+
+ResultCode readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count, size_t& got) {
+    got = 0;
+    while (got < count) {
+        const ssize_t read = pread(file.handle, destination + got, count - got, static_cast<off_t>(offset + got));
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) return ResultCode::InputTruncated;
+        if (read == 0) break;
+        got += static_cast<size_t>(read);
+    }
+    return ResultCode::Success;
+}
+
+ResultCode readAt(InputFile& file, uint64_t offset, uint8_t* destination, size_t count) {
+    if (!fileHolds(file, offset, count)) return ResultCode::InputTruncated;
+    size_t got = 0;
+    const ResultCode result = readUpTo(file, offset, destination, count, got);
+    if (failed(result)) return result;
+    return got == count ? ResultCode::Success : ResultCode::InputTruncated;
+}

@@ -1,0 +1,44 @@
+// Output files appear complete or not at all. The bytes go to a temporary file in the output's
+// directory (unnamed where the system allows it), which gets its final name only once every
+// write succeeded; that last step never replaces anything that exists. Every write is checked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/result_code.h"
+#include "io/input_file.h"
+
+struct OutputFile {
+    NativeFile handle = invalidNativeFile;
+    std::string finalPath;
+    std::string tempPath;  // empty when the temporary file has no name
+    uint64_t bytesWritten = 0;
+
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();  // discards a file that was not committed
+};
+
+// Removes a pending temporary file when the run is interrupted, and turns a file-size limit
+// into a failed write instead of the end of the process.
+void installOutputCleanupHandlers();
+
+// OutputExists when anything at all, even a dangling symlink, stands at path; OutputNotCreated
+// when the path can't name a file (too long).
+ResultCode checkOutputPathFree(const std::string& path);
+
+// Creates the temporary file; OutputNotCreated when the directory refuses it.
+ResultCode createOutputFile(const std::string& path, OutputFile& output);
+
+// Writes all count bytes or gives WriteFailed.
+ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count);
+
+// Appends count bytes of input, from offset on, without passing them through this process where
+// the system can copy between files itself.
+ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);
+
+// Closes the file and gives it its final name: OutputExists when the name was taken in the
+// meantime, WriteFailed when the data may not have reached the disk.
+ResultCode commitOutputFile(OutputFile& output);

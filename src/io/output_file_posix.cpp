@@ -1,0 +1,199 @@
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "io/output_file.h"
+
+namespace {
+
+// The named temporary file a signal handler must remove; unset when there is none. A plain
+// buffer, because the handler may only call async-signal-safe functions.
+char pendingTempPath[4096];
+volatile sig_atomic_t pendingTempPathSet = 0;
+
+void removeTempOnSignal(int signalNumber) {
+    if (pendingTempPathSet) unlink(pendingTempPath);
+    raise(signalNumber);  // SA_RESETHAND has restored the default action
+}
+
+void setPendingTempPath(const std::string& path) {
+    pendingTempPathSet = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (path.size() >= sizeof pendingTempPath) return;
+    std::memcpy(pendingTempPath, path.c_str(), path.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    pendingTempPathSet = 1;
+}
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// An unnamed file can only be linked through /proc, or by a process allowed AT_EMPTY_PATH.
+bool canLinkUnnamedFiles() {
+#ifdef O_TMPFILE
+    return access("/proc/self/fd", X_OK) == 0 || geteuid() == 0;
+#else
+    return false;
+#endif
+}
+
+mode_t defaultFileMode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// False when this file system has no unnamed files, so that a named one is tried instead.
+bool createUnnamed(const std::string& directory, OutputFile& output) {
+#ifdef O_TMPFILE
+    output.handle = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    return output.handle >= 0 || !(errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
+#else
+    (void)directory;
+    (void)output;
+    return false;
+#endif
+}
+
+void createNamed(const std::string& directory, OutputFile& output) {
+    const std::string pattern = directory + "/.quorvexa-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    output.handle = mkstemp(name.data());
+    if (output.handle < 0) return;
+    output.tempPath = name.data();
+    setPendingTempPath(output.tempPath);
+    fchmod(output.handle, defaultFileMode());
+}
+
+int linkUnnamed(int fd, const std::string& finalPath) {
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, procPath, AT_FDCWD, finalPath.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno == EEXIST) return -1;
+#ifdef AT_EMPTY_PATH
+    return linkat(fd, "", AT_FDCWD, finalPath.c_str(), AT_EMPTY_PATH);
+#else
+    return -1;
+#endif
+}
+
+void removeTempName(OutputFile& output) {
+    if (output.tempPath.empty()) return;
+    pendingTempPathSet = 0;
+    unlink(output.tempPath.c_str());
+    output.tempPath.clear();
+}
+
+void closeAndDiscard(OutputFile& output) {
+    if (output.handle >= 0) close(output.handle);
+    output.handle = -1;
+    removeTempName(output);
+}
+
+ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
+    while (count > 0) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
+        ResultCode result = readAt(input, offset, buffer.data(), piece);
+        if (!failed(result)) result = writeBytes(output, buffer.data(), piece);
+        if (failed(result)) return result;
+        offset += piece;
+        count -= piece;
+    }
+    return ResultCode::Success;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+    closeAndDiscard(*this);
+}
+
+void installOutputCleanupHandlers() {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action {};
+        action.sa_handler = removeTempOnSignal;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
+    signal(SIGXFSZ, SIG_IGN);  // a file-size limit then fails the write with EFBIG
+}
+
+ResultCode checkOutputPathFree(const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) == 0) return ResultCode::OutputExists;
+    return errno == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::Success;
+}
+
+ResultCode createOutputFile(const std::string& path, OutputFile& output) {
+    output.finalPath = path;
+    const std::string directory = directoryOf(path);
+    if (!canLinkUnnamedFiles() || !createUnnamed(directory, output)) createNamed(directory, output);
+    return output.handle >= 0 ? ResultCode::Success : ResultCode::OutputNotCreated;
+}
+
+ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count) {
+    // Large writes go in pieces: some systems cap a single write well below SIZE_MAX.
+    constexpr uint64_t maxPiece = uint64_t{1} << 30;
+    while (count > 0) {
+        const ssize_t written = write(output.handle, data, static_cast<size_t>(std::min(count, maxPiece)));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return ResultCode::WriteFailed;
+        data += written;
+        count -= static_cast<uint64_t>(written);
+        output.bytesWritten += static_cast<uint64_t>(written);
+    }
+    return ResultCode::Success;
+}
+
+ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
+    if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
+#ifdef __linux__
+    while (count > 0) {
+        loff_t from = static_cast<loff_t>(offset);
+        const ssize_t copied = copy_file_range(input.handle, &from, output.handle, nullptr,
+                                               static_cast<size_t>(std::min<uint64_t>(count, uint64_t{1} << 30)), 0);
+        if (copied < 0 && errno == EINTR) continue;
+        // Not offered here (another file system, an old kernel), a full disk, or a file that
+        // shrank: the plain path copies what is left or says what went wrong.
+        if (copied <= 0) break;
+        offset += static_cast<uint64_t>(copied);
+        count -= static_cast<uint64_t>(copied);
+        output.bytesWritten += static_cast<uint64_t>(copied);
+    }
+#endif
+    return copyThroughBuffer(output, input, offset, count);
+}
+
+ResultCode commitOutputFile(OutputFile& output) {
+    // link() refuses an existing name, so nothing that appeared meanwhile is replaced.
+    const int linked = output.tempPath.empty() ? linkUnnamed(output.handle, output.finalPath)
+                                               : link(output.tempPath.c_str(), output.finalPath.c_str());
+    const int linkError = errno;
+    const int closed = close(output.handle);
+    output.handle = -1;
+    removeTempName(output);
+    if (linked != 0) {
+        if (linkError == EEXIST) return ResultCode::OutputExists;
+        return linkError == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::WriteFailed;
+    }
+    if (closed != 0) {
+        unlink(output.finalPath.c_str());
+        return ResultCode::WriteFailed;
+    }
+    return ResultCode::Success;
+}

@@ -1,0 +1,24 @@
+// Where a writer's bytes go: straight into the output file, or through a filter of the writer's
+// own (PNG cuts its zlib stream into chunks and sums their CRC on the way).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/conversion.h"
+#include "io/output_file.h"
+#include "io/region_reader.h"
+
+struct ByteSink {
+    ResultCode (*put)(void* context, const uint8_t* data, size_t count) = nullptr;
+    void* context = nullptr;
+    OutputFile* file = nullptr;  // set when bytes may go to this file unfiltered, copied by the system
+};
+
+ByteSink fileSink(OutputFile& file);
+
+ResultCode putBytes(ByteSink& sink, const uint8_t* data, size_t count);
+
+// Writes the stream that starts at the reader's position: its bytes as they stand, or a stored
+// entry's bytes framed as DEFLATE stored blocks.
+ResultCode writeStream(RegionReader& stream, const OutputFacts& facts, ByteSink& sink);

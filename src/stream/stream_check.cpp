@@ -1,0 +1,165 @@
+#include "stream/stream_check.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "io/region_reader.h"
+
+namespace {
+
+// DEFLATE can't expand data more than about 1032 to 1, so a shorter stream inflates to less than
+// 4 GiB and a size kept modulo 2^32 is then the whole size.
+constexpr uint64_t longestStreamWithExactModuloSize = 0xFFFFFFFFu / 1032;
+// The shortest complete DEFLATE stream, an empty final fixed block, is 03 00.
+constexpr uint64_t shortestStream = 2;
+constexpr size_t scanPieceSize = 64 * 1024;
+
+InflateWants wantsFor(const CarriedFacts& carried, OutputNeeds needs, bool verify) {
+    InflateWants wants;
+    wants.crc32 = needs.crc32AndSize || (verify && carried.crc32);
+    wants.adler32 = needs.adler32 || (verify && carried.adler32);
+    return wants;
+}
+
+void takeTotals(const InflateTotals& totals, InflateWants wants, StreamSums& sums) {
+    sums.size = totals.produced;
+    if (wants.crc32) sums.crc32 = totals.crc32;
+    if (wants.adler32) sums.adler32 = totals.adler32;
+}
+
+ResultCode compareCarried(const CarriedFacts& carried, const StreamSums& sums) {
+    if (carried.crc32 && sums.crc32 && *carried.crc32 != *sums.crc32) return ResultCode::ChecksumMismatch;
+    if (carried.adler32 && sums.adler32 && *carried.adler32 != *sums.adler32) return ResultCode::ChecksumMismatch;
+    if (carried.size && sums.size) {
+        const uint64_t measured = carried.sizeIsModulo2To32 ? (*sums.size & 0xFFFFFFFFu) : *sums.size;
+        if (*carried.size != measured) return ResultCode::ChecksumMismatch;
+    }
+    return ResultCode::Success;
+}
+
+ResultCode readTrailer(RegionReader& reader, uint64_t at, const DataRegion& region, const TrailerRules& rules,
+                       CarriedFacts& carried) {
+    if (region.trailerLength == 0) return ResultCode::Success;
+    std::array<uint8_t, 16> trailer{};
+    seekRegion(reader, at);
+    const ResultCode result = readRegionExactly(reader, trailer.data(), static_cast<size_t>(region.trailerLength));
+    if (failed(result)) return result;
+    rules.parseTrailer(trailer.data(), carried);
+    return ResultCode::Success;
+}
+
+// Bytes between the trailer and the region's end: nothing, zero padding, another member of the
+// container's own kind (refused), or anything else (ignored, with a warning).
+ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataRegion& region,
+                              const TrailerRules& rules, std::vector<std::string>& warnings) {
+    const uint64_t count = region.length - from;
+    if (count == 0) return ResultCode::Success;
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(count, scanPieceSize)));
+    seekRegion(reader, from);
+    size_t got = 0;
+    ResultCode result = readRegion(reader, piece.data(), piece.size(), got);
+    if (failed(result)) return result;
+    if (rules.judgeTrailingBytes) {
+        result = rules.judgeTrailingBytes(piece.data(), got);
+        if (failed(result)) return result;
+    }
+    bool allZero = rules.zeroPaddingIsSilent;
+    while (allZero && got > 0) {
+        allZero = std::all_of(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got), [](uint8_t b) { return b == 0; });
+        result = readRegion(reader, piece.data(), piece.size(), got);
+        if (failed(result)) return result;
+    }
+    if (!allZero) warnings.push_back("WARNING: " + std::to_string(count) + " bytes after the end of the stream were ignored.\n");
+    return ResultCode::Success;
+}
+
+// A stored entry's bytes are the data: its sums are taken over them as they stand.
+ResultCode measureStoredBytes(RegionReader& reader, uint64_t length, InflateWants wants, StreamSums& sums) {
+    InflateTotals totals;
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(length, scanPieceSize)));
+    for (uint64_t left = length; left > 0;) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
+        const ResultCode result = readRegionExactly(reader, piece.data(), count);
+        if (failed(result)) return result;
+        if (wants.crc32) totals.crc32 = updateCrc32(totals.crc32, piece.data(), count);
+        if (wants.adler32) totals.adler32 = updateAdler32(totals.adler32, piece.data(), count);
+        left -= count;
+    }
+    totals.produced = length;
+    takeTotals(totals, wants, sums);
+    return ResultCode::Success;
+}
+
+ResultCode checkStoredEntry(RegionReader& reader, const InputFindings& findings, OutputNeeds needs, bool verify,
+                            StreamSums& sums) {
+    const CarriedFacts& carried = findings.carried;
+    sums.streamLength = findings.region.length;
+    const InflateWants wants = wantsFor(carried, needs, verify);
+    const bool measured = verify || needs.adler32 || (needs.crc32AndSize && !(carried.crc32 && carried.size));
+    if (!measured) return ResultCode::Success;
+    const ResultCode result = measureStoredBytes(reader, sums.streamLength, wants, sums);
+    if (failed(result) || !verify) return result;
+    return compareCarried(carried, sums);
+}
+
+bool mustInflateWithoutVerifying(const CarriedFacts& carried, OutputNeeds needs, uint64_t streamLength) {
+    if (needs.adler32 && !carried.adler32) return true;
+    if (!needs.crc32AndSize) return false;
+    if (!carried.crc32 || !carried.size) return true;
+    return needs.exactSize && carried.sizeIsModulo2To32 && streamLength > longestStreamWithExactModuloSize;
+}
+
+ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const TrailerRules& rules,
+                                 OutputNeeds needs, StreamSums& sums) {
+    const DataRegion& region = findings.region;
+    if (region.length < region.trailerLength) return ResultCode::InputTruncated;
+    sums.streamLength = region.length - region.trailerLength;
+    const ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (failed(result)) return result;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) return ResultCode::Success;
+    seekRegion(reader, 0);
+    const InflateWants wants = wantsFor(findings.carried, needs, false);
+    InflateTotals totals;
+    const ResultCode inflated = inflateStream(reader, sums.streamLength, wants, totals);
+    takeTotals(totals, wants, sums);
+    return inflated;
+}
+
+ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
+                          StreamSums& sums) {
+    const DataRegion& region = findings.region;
+    // The trailer isn't read yet, so every checksum it may hold is asked for.
+    InflateWants wants = wantsFor(findings.carried, needs, true);
+    wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
+    wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
+    InflateTotals totals;
+    ResultCode result = inflateStream(reader, region.length, wants, totals);
+    if (failed(result)) return result;
+    takeTotals(totals, wants, sums);
+    sums.streamLength = totals.consumed;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (failed(result)) return result;
+    result = compareCarried(findings.carried, sums);
+    if (failed(result)) return result;
+    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
+}
+
+}  // namespace
+
+ResultCode checkStream(InputFile& file, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
+                       bool verify, StreamSums& sums) {
+    RegionReader reader = regionReader(file, findings.region.extents);
+    if (findings.carried.payloadIsStored) return checkStoredEntry(reader, findings, needs, verify, sums);
+    if (!verify) return checkWithoutVerifying(reader, findings, rules, needs, sums);
+    return checkAndVerify(reader, findings, rules, needs, sums);
+}
+
+void fillOutputSums(const CarriedFacts& carried, const StreamSums& sums, OutputFacts& facts) {
+    facts.crc32 = sums.crc32.value_or(carried.crc32.value_or(0));
+    facts.size = sums.size.value_or(carried.size.value_or(0));
+    facts.adler32 = sums.adler32.value_or(carried.adler32.value_or(adler32Start));
+}

@@ -1,0 +1,39 @@
+// The step between reading and writing that every conversion shares: it finds where the stream
+// really ends, inflates it once (strictly), holds every checksum and size the input carries
+// against the data, and fills in what the input lacks. Nothing here knows a container: the
+// input's container describes its trailer through TrailerRules.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/conversion.h"
+#include "core/result_code.h"
+#include "io/input_file.h"
+#include "stream/inflate.h"
+
+struct TrailerRules {
+    // Reads the container's trailer (DataRegion::trailerLength bytes) into carried.
+    void (*parseTrailer)(const uint8_t* bytes, CarriedFacts& carried) = nullptr;
+    // The first bytes after the trailer: Success, or the code for data that can't be ignored.
+    ResultCode (*judgeTrailingBytes)(const uint8_t* head, size_t length) = nullptr;
+    bool zeroPaddingIsSilent = true;  // tape or block padding after the trailer
+    bool trailerHoldsCrc32 = false;   // so the check computes it before it has read the trailer
+    bool trailerHoldsAdler32 = false;
+};
+
+// What the output container needs from the data.
+struct OutputNeeds {
+    bool crc32AndSize = false;  // ZIP, GZIP
+    bool exactSize = false;     // ZIP holds the whole size; GZIP only its low 32 bits
+    bool adler32 = false;       // ZLIB, PNG
+};
+
+// verify off is the carry-without-inflating mode: the stream is the whole data region less its
+// trailer, and it is inflated only when the output needs a value the input lacks.
+ResultCode checkStream(InputFile& file, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
+                       bool verify, StreamSums& sums);
+
+// The checksums and size the output gets: the data's own where they were measured, else those
+// the input carried.
+void fillOutputSums(const CarriedFacts& carried, const StreamSums& sums, OutputFacts& facts);

@@ -5,8 +5,9 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
 CMAKE_ARGS ?=
 
-.PHONY: all build demo test test-large test-asan memcheck fuzz clean deps test-deps
+.PHONY: all build demo test test-large test-asan memcheck fuzz clean deps test-deps install package
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
 all: build
 
@@ -23,6 +24,15 @@ build: deps
 demo: build
 	@scripts/install-deps.sh demo
 	@scripts/demo.sh $(BUILD)/release/quorvexa
+
+# The binary, man page, bash completion, README and LICENSE under $(PREFIX); DESTDIR is honoured.
+install: build
+	@cmake --install $(BUILD)/release --prefix $(PREFIX)
+
+# A .deb for this machine's Debian release, in $(BUILD)/release, its Depends found by dpkg-shlibdeps.
+package: build
+	@scripts/install-deps.sh package
+	@cmake --build $(BUILD)/release --target package
 
 # Configures and builds the suite in $(BUILD)/$(1) with the extra CMake flags $(2).
 define build_tests

@@ -5,6 +5,7 @@
 #   scripts/install-deps.sh demo    the above, and python3 with Pillow to check the demo's image
 #   scripts/install-deps.sh test    the above, GoogleTest and the tools the interop tests use
 #   scripts/install-deps.sh memcheck | fuzz | samples   extras for those make targets
+#   scripts/install-deps.sh package   the build packages, and what CPack needs to make a .deb
 set -euo pipefail
 
 build_packages=(cmake g++ make zlib1g-dev)
@@ -14,6 +15,9 @@ test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python
 memcheck_packages=("${test_packages[@]}" valgrind)
 fuzz_packages=("${build_packages[@]}" clang libclang-rt-14-dev)
 sample_packages=(python3 zopfli)
+# CPack's DEB generator finds the binaries with file(1); dpkg-shlibdeps (dpkg-dev) names the
+# packages of the libraries they link, reading them with objdump (binutils).
+package_packages=("${build_packages[@]}" dpkg-dev file binutils)
 
 case "${1:-build}" in
   build) wanted=("${build_packages[@]}") ;;
@@ -22,7 +26,8 @@ case "${1:-build}" in
   memcheck) wanted=("${memcheck_packages[@]}") ;;
   fuzz) wanted=("${fuzz_packages[@]}") ;;
   samples) wanted=("${sample_packages[@]}") ;;
-  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples" >&2; exit 2 ;;
+  package) wanted=("${package_packages[@]}") ;;
+  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples|package" >&2; exit 2 ;;
 esac
 
 missing=()

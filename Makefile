@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
 CMAKE_ARGS ?=
 
-.PHONY: all build demo test test-large test-asan memcheck fuzz clean deps test-deps install package
+.PHONY: all build demo test test-large test-asan memcheck fuzz clean deps test-deps install package check-docs
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
@@ -33,6 +33,10 @@ install: build
 package: build
 	@scripts/install-deps.sh package
 	@cmake --build $(BUILD)/release --target package
+
+# The result codes README.md lists must be the ones the man page lists.
+check-docs:
+	@scripts/check-docs.sh
 
 # Configures and builds the suite in $(BUILD)/$(1) with the extra CMake flags $(2).
 define build_tests

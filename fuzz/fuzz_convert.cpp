@@ -45,6 +45,15 @@ int countEntries(const std::string& directory) {
     return count;
 }
 
+// A verified SUCCESS must be a valid output: converted again, it converts with SUCCESS too.
+void convertTheOutputAgain(const std::string& output) {
+    DriverSettings settings;
+    FileReport report;
+    report.outputPath = output + ".again";
+    if (convertFile(output, settings, report) != ResultCode::Success) std::abort();
+    unlink(report.outputPath.c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -61,13 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         DriverSettings settings;
         settings.outputFormat = format;
         settings.pngHeaderPath = header.c_str();
-        settings.verify = size > 0 && (data[size - 1] & 1);
-        ConversionJob job;
-        const ResultCode result = convertFile(input.c_str(), settings, job);
-        const bool outputExists = access(job.outputPath.c_str(), F_OK) == 0;
+        settings.verify = size == 0 || (data[size - 1] & 1);
+        FileReport report;
+        report.outputPath = outputPathFor(input, format);
+        const ResultCode result = convertFile(input, settings, report);
+        const bool outputExists = access(report.outputPath.c_str(), F_OK) == 0;
         if ((result == ResultCode::Success) != outputExists) std::abort();
         if (countEntries(directory) != 2 + (outputExists ? 1 : 0)) std::abort();  // no stray temporary file
-        if (outputExists) unlink(job.outputPath.c_str());
+        if (outputExists && settings.verify) convertTheOutputAgain(report.outputPath);
+        if (outputExists) unlink(report.outputPath.c_str());
     }
     if (countEntries("/proc/self/fd") != descriptorsBefore) std::abort();  // every descriptor released
     return 0;

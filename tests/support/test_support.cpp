@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -36,10 +37,6 @@ Bytes bytesOf(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
-std::string textOf(const Bytes& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
 void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -52,11 +49,6 @@ Bytes readFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool pathExists(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0;
-}
-
 std::vector<std::string> listDirectory(const std::string& path) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(path)) names.push_back(entry.path().filename().string());
@@ -66,26 +58,19 @@ std::vector<std::string> listDirectory(const std::string& path) {
 
 namespace {
 
-std::string drain(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t count;
-    while ((count = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(count));
-    return text;
+std::string readAll(const std::string& path) {
+    const Bytes bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // Runs argv with stdout and stderr captured through files (no pipe deadlocks).
 RunResult runProcess(const std::vector<std::string>& argv, const std::string& workingDir) {
     TempDir capture;
-    const std::string outPath = capture.file("out"), errPath = capture.file("err");
     const pid_t child = fork();
     if (child == 0) {
-        const int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int nullFd = open("/dev/null", O_RDONLY);
-        dup2(nullFd, 0);
-        dup2(outFd, 1);
-        dup2(errFd, 2);
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(open(capture.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open(capture.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
         setenv("TZ", "UTC", 1);
         std::vector<char*> args;
@@ -96,59 +81,35 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& wo
     }
     int status = 0;
     waitpid(child, &status, 0);
-    RunResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    const int outFd = open(outPath.c_str(), O_RDONLY), errFd = open(errPath.c_str(), O_RDONLY);
-    result.out = drain(outFd);
-    result.err = drain(errFd);
-    close(outFd);
-    close(errFd);
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readAll(capture.file("out")),
+            readAll(capture.file("err"))};
 }
 
-// QUORVEXA_TEST_WRAPPER, when set, is a command (split at spaces) that every run of the
-// program goes through: make memcheck puts valgrind there.
-std::vector<std::string> wrapperCommand() {
-    std::vector<std::string> words;
-    const char* wrapper = std::getenv("QUORVEXA_TEST_WRAPPER");
-    std::string word;
-    for (const char* c = wrapper ? wrapper : ""; *c; ++c) {
-        if (*c != ' ') {
-            word += *c;
-        } else if (!word.empty()) {
-            words.push_back(word);
-            word.clear();
-        }
-    }
-    if (!word.empty()) words.push_back(word);
-    return words;
+// The program's command line: QUORVEXA_TEST_WRAPPER, when set, is a command prefix every run goes
+// through (make memcheck puts valgrind there), and prefix goes before that.
+std::vector<std::string> programCommand(std::vector<std::string> prefix, const std::vector<std::string>& arguments) {
+    std::istringstream wrapper(std::getenv("QUORVEXA_TEST_WRAPPER") ? std::getenv("QUORVEXA_TEST_WRAPPER") : "");
+    for (std::string word; wrapper >> word;) prefix.push_back(word);
+    prefix.push_back(QUORVEXA_BINARY);
+    prefix.insert(prefix.end(), arguments.begin(), arguments.end());
+    return prefix;
 }
 
 }  // namespace
 
 RunResult runQuorvexa(const std::vector<std::string>& arguments, const std::string& workingDir) {
-    std::vector<std::string> argv = wrapperCommand();
-    argv.push_back(QUORVEXA_BINARY);
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return runProcess(argv, workingDir);
+    return runProcess(programCommand({}, arguments), workingDir);
 }
 
 bool runQuorvexaUnprivileged(const std::vector<std::string>& arguments, const std::string& workingDir,
                              RunResult& result) {
-    if (geteuid() != 0) {
-        result = runQuorvexa(arguments, workingDir);
-        return true;
-    }
     const std::vector<std::string> asNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    if (chmod(workingDir.c_str(), 0755) != 0) return false;
-    std::vector<std::string> probe = asNobody;
-    probe.insert(probe.end(), {"test", "-x", QUORVEXA_BINARY});
-    if (runProcess(probe, workingDir).exitCode != 0) return false;
-    std::vector<std::string> argv = asNobody;
-    for (const std::string& word : wrapperCommand()) argv.push_back(word);
-    argv.push_back(QUORVEXA_BINARY);
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    result = runProcess(argv, workingDir);
+    if (geteuid() == 0) {
+        std::vector<std::string> probe = asNobody;
+        probe.insert(probe.end(), {"test", "-x", QUORVEXA_BINARY});
+        if (chmod(workingDir.c_str(), 0755) != 0 || runProcess(probe, workingDir).exitCode != 0) return false;
+    }
+    result = runProcess(programCommand(geteuid() == 0 ? asNobody : std::vector<std::string>{}, arguments), workingDir);
     return true;
 }
 
@@ -193,10 +154,6 @@ uint32_t adler32Of(const Bytes& data) {
     return static_cast<uint32_t>(adler32(1, data.data(), static_cast<uInt>(data.size())));
 }
 
-Bytes zlibStream(const Bytes& data) {
-    return concat({{0x78, 0xDA}, deflateRaw(data), be32(adler32Of(data))});
-}
-
 Bytes sampleData(size_t size, uint32_t seed) {
     static const char* words[] = {"deflate ", "stream ", "container ", "quorvexa ", "zip ", "png\n", "gzip ", "zlib "};
     Bytes data;
@@ -220,31 +177,9 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-void appendLe(Bytes& out, uint64_t value, int width) {
+Bytes le(uint64_t value, int width) {
+    Bytes out;
     for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint64_t loadLe(const Bytes& bytes, size_t offset, int width) {
-    uint64_t value = 0;
-    for (int i = width; i-- > 0;) value = (value << 8) | bytes.at(offset + static_cast<size_t>(i));
-    return value;
-}
-
-Bytes le16(uint16_t value) {
-    Bytes out;
-    appendLe(out, value, 2);
-    return out;
-}
-
-Bytes le32(uint32_t value) {
-    Bytes out;
-    appendLe(out, value, 4);
-    return out;
-}
-
-Bytes le64(uint64_t value) {
-    Bytes out;
-    appendLe(out, value, 8);
     return out;
 }
 
@@ -253,9 +188,28 @@ Bytes be32(uint32_t value) {
             static_cast<uint8_t>(value)};
 }
 
-Bytes pngChunk(const std::string& type, const Bytes& data) {
-    const Bytes typed = concat({bytesOf(type), data});
-    return concat({be32(static_cast<uint32_t>(data.size())), typed, be32(crc32Of(typed))});
+uint64_t loadLe(const Bytes& bytes, size_t offset, int width) {
+    uint64_t value = 0;
+    for (int i = width; i-- > 0;) value = (value << 8) | bytes.at(offset + static_cast<size_t>(i));
+    return value;
+}
+
+Bytes gzipFile(const Bytes& stream, uint32_t crc32, uint32_t isize, uint32_t mtime, const std::optional<std::string>& name) {
+    Bytes header = concat({{0x1F, 0x8B, 8, static_cast<uint8_t>(name ? 8 : 0)}, le(mtime, 4), {0, 3}});
+    if (name) header = concat({header, bytesOf(*name), {0}});
+    return concat({header, stream, le(crc32, 4), le(isize, 4)});
+}
+
+Bytes gzipOf(const Bytes& data, uint32_t mtime) {
+    return gzipFile(deflateRaw(data), crc32Of(data), static_cast<uint32_t>(data.size()), mtime);
+}
+
+Bytes zlibFile(const Bytes& stream, uint32_t adler32, uint8_t level) {
+    return concat({{0x78, level}, stream, be32(adler32)});
+}
+
+Bytes zlibOf(const Bytes& data) {
+    return zlibFile(deflateRaw(data), adler32Of(data));
 }
 
 std::string successLine(const std::string& input, const std::string& output) {

@@ -1,0 +1,221 @@
+#!/usr/bin/env python3
+"""Writes the end-to-end cases under tests/corpus/, one conversion per line, made here from first
+principles (struct and zlib), never by running the program:
+  malformed.tsv  damaged, hostile and odd inputs, and the exact lines the program must print;
+  layout.tsv     valid inputs, and the exact bytes of the output each option must write.
+Columns: name, input file name, options (space-separated, "-" for none), the header PNG h.png as
+hex ("-" for none), what the program prints after its banner, the output as hex ("-" for no output,
+"*" for an output whose bytes are not compared), and the input as hex."""
+import pathlib
+import struct
+import zlib
+
+OUT = pathlib.Path(__file__).resolve().parent.parent / "tests" / "corpus"
+TEXT = b"".join(b"%03d a line of text that deflates, more or less\n" % i for i in range(12))
+STREAM = zlib.compressobj(9, zlib.DEFLATED, -15)
+STREAM = STREAM.compress(TEXT) + STREAM.flush()
+CRC, SIZE, ADLER = zlib.crc32(TEXT), len(TEXT), zlib.adler32(TEXT)
+
+INFLATE = "ERROR: Inflate failed."
+TRUNCATED = "ERROR: Input file is truncated or unreadable."
+MISMATCH = "ERROR: Checksum mismatch: the stream doesn't match its stored checksum."
+UNKNOWN = "ERROR: Unknown file format."
+
+
+def deflate(data: bytes) -> bytes:
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush()
+
+
+MTIME = 1496318400  # 2017-06-01 12:00:00 UTC; the DOS words 0x4AC1 and 0x6000
+DOS = (0x6000, 0x4AC1)
+
+
+def gzip(stream=STREAM, crc=CRC, size=SIZE, method=8, flags=0, name=b"", mtime=0, xfl=0) -> bytes:
+    header = bytes([0x1F, 0x8B, method, flags]) + struct.pack("<I", mtime) + bytes([xfl, 3])
+    return header + (name + b"\0" if flags == 8 and name else name) + stream + struct.pack("<II", crc, size)
+
+
+def zlib_file(stream=STREAM, adler=ADLER, level=0xDA) -> bytes:
+    return bytes([0x78, level]) + stream + struct.pack(">I", adler)
+
+
+def zip_file(entries) -> bytes:
+    """entries: (name, method, flags, crc, data, size) tuples."""
+    local, central = b"", b""
+    for name, method, flags, crc, data, size in entries:
+        fields = struct.pack("<HHHHHIIIHH", 20, flags, method, 0x6000, 0x4AC1, crc, len(data), size, len(name), 0)
+        central += b"PK\x01\x02\x14\x00" + fields + struct.pack("<HHHII", 0, 0, 0, 0x20, len(local)) + name
+        local += b"PK\x03\x04" + fields + name + data
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(local), 0)
+    return local + central + end
+
+
+def entry(method=8, flags=0, crc=CRC, data=None, name=b"data.txt"):
+    return (name, method, flags, crc, STREAM if data is None else data, SIZE)
+
+
+def zip_written(name: bytes, stream: bytes, crc=CRC, size=SIZE, method=8) -> bytes:
+    """A one-entry archive as the program writes it: versions 20, flags 2, attributes 0x20."""
+    fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *DOS, crc, len(stream), size, len(name), 0)
+    local = b"PK\x03\x04" + fields + name + stream
+    central = b"PK\x01\x02\x14\x00" + fields + struct.pack("<HHHII", 0, 0, 0, 0x20, 0) + name
+    return local + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
+
+
+def chunk(kind: bytes, payload: bytes) -> bytes:
+    return struct.pack(">I", len(payload)) + kind + payload + struct.pack(">I", zlib.crc32(kind + payload))
+
+
+def grey_rows(width: int, height: int) -> bytes:
+    return b"".join(b"\0" + bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height))
+
+
+PNG_START = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 40, 30, 8, 0, 0, 0, 0))
+IMAGE = zlib_file(deflate(grey_rows(40, 30)), zlib.adler32(grey_rows(40, 30)))
+
+
+def png(extra=b"", data=IMAGE, split=100, start=PNG_START) -> bytes:
+    idats = b"".join(chunk(b"IDAT", data[i:i + split]) for i in range(0, len(data), split))
+    return start + extra + idats + chunk(b"IEND", b"")
+
+
+def flip(data: bytes, at: int, mask: int = 0x55) -> bytes:
+    return data[:at] + bytes([data[at] ^ mask]) + data[at + 1:]
+
+
+def other_image(height: int) -> bytes:
+    return zlib_file(deflate(grey_rows(40, height)), zlib.adler32(grey_rows(40, height)))
+
+
+def line(file: str, text: str) -> str:
+    return f"{file} - {text}\n"
+
+
+def malformed(name, options, result, warning, data, output="in.zip"):
+    """A row of malformed.tsv: result is what follows "in - " ("SUCCESS" when the file converts)."""
+    printed = (line("in", warning) if warning != "-" else "") + (
+        line("in", f"SUCCESS: Saved as {output}.") if result == "SUCCESS" else line("in", result))
+    header = png() if "--png" in options else "-"
+    return (name, "in", options, header, printed, "*" if result == "SUCCESS" else "-", data)
+
+
+MALFORMED = [malformed(*row) for row in [
+    ("Empty", "-", UNKNOWN, "-", b""),
+    ("OneByte", "-", UNKNOWN, "-", b"\x1f"),
+    ("ZipEndRecordFirst", "-", UNKNOWN, "-", b"PK\x05\x06\0\0"),
+    ("GzipMethod5", "-", "ERROR: Unsupported compression method.", "-", gzip(method=5)),
+    ("GzipEndsBeforeFlags", "-", "ERROR: Unsupported GZIP flags.", "-", b"\x1f\x8b\x08"),
+    ("GzipFlagFtext", "-", "ERROR: Unsupported GZIP flags.", "-", gzip(flags=1)),
+    ("GzipUnder18Bytes", "-", TRUNCATED, "-", gzip()[:17]),
+    ("GzipNameRunsIntoTrailer", "-", TRUNCATED, "-", gzip(flags=8, stream=b"a" * 20)),
+    ("GzipCutMidStream", "-", INFLATE, "-", gzip()[:40]),
+    ("GzipTrailerCutShort", "-", TRUNCATED, "-", gzip()[:-3]),
+    ("GzipWrongCrc", "-", MISMATCH, "-", gzip(crc=CRC ^ 1)),
+    ("GzipWrongSize", "-", MISMATCH, "-", gzip(size=SIZE + 1)),
+    ("GzipTwoMembers", "-", "ERROR: GZIP files with several members are not supported.", "-", gzip() + gzip()),
+    ("GzipGarbageAfterTrailer", "-", "SUCCESS", "WARNING: 4 bytes after the end of the stream were ignored.",
+     gzip() + b"junk"),
+    ("GzipZeroPadding", "-", "SUCCESS", "-", gzip() + bytes(512)),
+    ("GzipDamagedUnverified", "--no-verify", "SUCCESS", "-", gzip(stream=flip(STREAM, 40))),
+    ("GzipDamaged", "-", INFLATE, "-", gzip(stream=flip(STREAM, 40, 0xFF))),
+    ("ZlibEmptyStream", "-", INFLATE, "-", bytes([0x78, 1, 0, 0, 0, 1])),
+    ("ZlibEmptyStreamUnverified", "--no-verify", INFLATE, "-", bytes([0x78, 1, 0, 0, 0, 1])),
+    ("ZlibUnder6Bytes", "-", TRUNCATED, "-", bytes([0x78, 0xDA, 3, 0, 0])),
+    ("ZlibLevelHeader9C", "-", "SUCCESS", "-", zlib_file(level=0x9C)),
+    ("ZlibUnknownHeader", "-", UNKNOWN, "-", zlib_file(level=0x9D)),
+    ("ZlibWrongAdler", "-", MISMATCH, "-", zlib_file(adler=ADLER + 1)),
+    ("ZlibReservedBlockType", "-", INFLATE, "-", zlib_file(stream=b"\x07\x00", adler=1)),
+    ("ZipMethod12", "-", "ERROR: Unsupported compression method.", "-", zip_file([entry(method=12)])),
+    ("ZipEncrypted", "-", "ERROR: Encrypted ZIP entries are not supported.", "-", zip_file([entry(flags=1)])),
+    ("ZipAesMethod99", "-", "ERROR: Encrypted ZIP entries are not supported.", "-", zip_file([entry(99, 1)])),
+    ("ZipHeaderCutShort", "-", TRUNCATED, "-", zip_file([entry()])[:20]),
+    ("ZipDataPastTheEnd", "-", TRUNCATED, "-", zip_file([entry()])[:60]),
+    ("ZipDescriptorWithoutDirectory", "-", TRUNCATED, "-", zip_file([entry(flags=8)])[:38 + len(STREAM)]),
+    ("ZipOnlyFolders", "-", "ERROR: The ZIP archive holds no file entry.", "-",
+     zip_file([(b"a/", 0, 0, 0, b"", 0), (b"a/b/", 0, 0, 0, b"", 0)])),
+    ("ZipWrongCrc", "-", MISMATCH, "-", zip_file([entry(crc=CRC ^ 1)])),
+    ("ZipStoredWrongCrc", "-", MISMATCH, "-", zip_file([entry(0, crc=CRC ^ 1, data=TEXT)])),
+    ("ZipGarbageAfterStream", "-", "SUCCESS", "WARNING: 1 bytes after the end of the stream were ignored.",
+     zip_file([entry(data=STREAM + b"\0")])),
+    ("PngBadSignature", "-", "ERROR: Not a valid PNG file.", "-", flip(png(), 3)),
+    ("PngChunkLongerThanPngAllows", "-", TRUNCATED, "-", PNG_START + b"\x80\0\0\0IDAT"),
+    ("PngChunkCutShort", "-", TRUNCATED, "-", png()[:-20]),
+    ("PngUnder6IdatBytes", "-", TRUNCATED, "-", PNG_START + chunk(b"IDAT", b"\x78\xda\x03\0\0") + chunk(b"IEND", b"")),
+    ("PngIdatCrcWrong", "-", MISMATCH, "-", flip(png(), 45)),
+    ("PngAnimated", "-", "SUCCESS", "WARNING: APNG format detected (1 frames). Only first frame supported.",
+     png(chunk(b"acTL", bytes(8)) + chunk(b"fcTL", bytes(26)))),
+    ("HeaderPngMissing", "--pngnone.png", "ERROR: PNG file none.png doesn't exist.", "-", other_image(30), "in.png"),
+    ("HeaderPngInvalid", "--pngin", "ERROR: Not a valid PNG file: in.", "-", other_image(30), "in.png"),
+    ("HeaderPngOfAnotherImage", "--pngh.png", "ERROR: Header PNG h.png doesn't fit the image data.", "-",
+     other_image(31), "in.png"),
+    ("HeaderPngUncheckedUnverified", "--pngh.png --no-verify", "SUCCESS", "-", other_image(31), "in.png"),
+]]
+
+
+
+def write(name: str, rows) -> None:
+    def escape(text: str) -> str:
+        return text.replace("\\", "\\\\").replace("\n", "\\n")
+
+    (OUT / name).write_text("".join(
+        "\t".join([row[0], row[1], row[2], row[3] if isinstance(row[3], str) else row[3].hex(), escape(row[4]),
+                   row[5] if isinstance(row[5], str) else row[5].hex(), row[6].hex()]) + "\n" for row in rows))
+
+
+def stored_blocks(data: bytes) -> bytes:
+    assert len(data) < 65536
+    return struct.pack("<BHH", 1, len(data), len(data) ^ 0xFFFF) + data
+
+
+def layout(name, file, options, data, output, header="-"):
+    """A row of layout.tsv: the input converts, and output is every byte of what it writes."""
+    extension = {"--gzip": ".gz", "--gzipname": ".gz", "--zlib": ".zlib"}.get(options.split(" ")[0], ".zip")
+    extension = ".png" if options.startswith("--png") else extension
+    return (name, file, options, header, line(file, f"SUCCESS: Saved as {file}{extension}."), output, data)
+
+
+EMPTY_BLOCK = bytes([1, 0, 0, 0xFF, 0xFF])
+ROWS = grey_rows(40, 30)
+EXTRA = chunk(b"tEXt", b"k\0v")
+INTERLACED = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 5, 3, 8, 0, 0, 0, 1)) + chunk(b"IEND", b"")
+EVIL = b"/../x/../../tmp/evil.txt"
+LAYOUT = [
+    layout("ZipOfOneByteNameAndFiveByteStream", "a", "-", gzip(EMPTY_BLOCK, 0, 0, mtime=MTIME),
+           zip_written(b"a", EMPTY_BLOCK, 0, 0)),
+    layout("ZipEntryCarriedByteForByte", "in.zip", "-", zip_file([entry()]), zip_written(b"data.txt", STREAM)),
+    layout("GzipMethodByteStaysOutOfZip", "t.gz", "-", gzip(method=0, mtime=MTIME), zip_written(b"t", STREAM)),
+    layout("GzipMethodByteCarriedToGzip", "t.gz", "--gzip", gzip(method=0, mtime=MTIME),
+           gzip(method=0, mtime=MTIME, xfl=2)),
+    layout("StoredEntryStaysStored", "in.zip", "-", zip_file([entry(0, crc=0, data=TEXT)]),
+           zip_written(b"data.txt", TEXT, method=0)),
+    layout("StoredEntryFramedForZlib", "in.zip", "--zlib", zip_file([entry(0, data=TEXT)]),
+           zlib_file(stored_blocks(TEXT))),
+    layout("FolderEntriesSkipped", "in.jar", "-", zip_file([(b"META-INF/", 0, 0, 0, b"", 0), entry(name=b"META-INF/M.MF")]),
+           zip_written(b"META-INF/M.MF", STREAM)),
+    layout("ZipNameCannotClimbOut", "in.zip", "-", zip_file([entry(name=EVIL)]), zip_written(b"x/tmp/evil.txt", STREAM)),
+    layout("GzipNameHoldsNoFolder", "in.zip", "--gzipname", zip_file([entry(name=EVIL)]),
+           gzip(flags=8, name=b"evil.txt", mtime=MTIME, xfl=2)),
+    layout("GzipNameDerivedFromPath", "a.txt.gz", "--gzipname", gzip(mtime=MTIME),
+           gzip(flags=8, name=b"a.txt", mtime=MTIME, xfl=2)),
+    layout("GzipCarriesNameAndTime", "in.gz", "--gzipname", gzip(flags=8, name=b"name.txt", mtime=1234567890),
+           gzip(flags=8, name=b"name.txt", mtime=1234567890, xfl=2)),
+    layout("GzipDropsName", "in.gz", "--gzip", gzip(flags=8, name=b"name.txt", mtime=1234567890),
+           gzip(mtime=1234567890, xfl=2)),
+    layout("ZlibAnyLevelBecomes78DA", "in.zlib", "--zlib", zlib_file(level=0x5E), zlib_file()),
+    layout("PngJoinsIdatAcrossOtherChunks", "in.png", "--zlib",
+           png(data=IMAGE[:30]) [:-12] + chunk(b"tIME", bytes(7)) + png(data=IMAGE[30:], start=b"")[:-12]
+           + chunk(b"IEND", b""), IMAGE),
+    layout("PngOnHeaderChunksWithoutAnimation", "in.zlib", "--pngh.png", IMAGE,
+           PNG_START + EXTRA + chunk(b"IDAT", IMAGE) + chunk(b"IEND", b""),
+           png(chunk(b"acTL", bytes(8)) + EXTRA + chunk(b"fcTL", bytes(26)))),
+    # The passes of an interlaced 5x3 image hold 1x1, 1x1, none, 1x1, 3x1, 2x2 and 5x1 pixels: 22 bytes.
+    layout("PngInterlacedHeaderFitsSevenPasses", "in.zlib", "--pngh.png", zlib_file(deflate(bytes(22)), zlib.adler32(bytes(22))),
+           "*", INTERLACED),
+]
+MALFORMED.append(("PngInterlacedHeaderOneByteShort", "in", "--pngh.png", INTERLACED,
+                  line("in", "ERROR: Header PNG h.png doesn't fit the image data."), "-",
+                  zlib_file(deflate(bytes(21)), zlib.adler32(bytes(21)))))
+
+write("malformed.tsv", MALFORMED)
+write("layout.tsv", LAYOUT)

@@ -1,0 +1,107 @@
+// The command line as a user meets it: options, paths, the no-overwrite rule and exit statuses.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/test_support.h"
+
+namespace {
+
+const Bytes sample = gzipOf(sampleData(3000));
+const std::string pleaseProvide = "ERROR: Please provide filename to convert.\nFor help, type: " QUORVEXA_BINARY " --h\n";
+
+}  // namespace
+
+TEST(CommandLine, NoInputPathGivesStatus1) {
+    TempDir dir;
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"--zlib"}}) {
+        const RunResult run = runQuorvexa(arguments, dir.path);
+        EXPECT_EQ(run.err, banner + pleaseProvide);
+        EXPECT_EQ(run.exitCode, 1);
+    }
+}
+
+TEST(CommandLine, HelpAnywhereConvertsNothing) {
+    TempDir dir;
+    writeFile(dir.file("a.gz"), sample);
+    const RunResult run = runQuorvexa({"a.gz", "--help"}, dir.path);
+    EXPECT_EQ(run.err.rfind(banner + "Usage: " QUORVEXA_BINARY " [OPTIONS] INPUT_FILE\n", 0), 0u);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"});
+}
+
+TEST(CommandLine, VersionGoesToStandardOutput) {
+    TempDir dir;
+    const RunResult run = runQuorvexa({"--version", "a.gz"}, dir.path);
+    EXPECT_EQ(run.out, "quorvexa 1.03\n");
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+// A typo must not pass silently: each unknown option is named once, before the first file.
+TEST(CommandLine, UnknownOptionsAreNamedAndTheLastFormatWins) {
+    TempDir dir;
+    writeFile(dir.file("a.gz"), sample);
+    const RunResult run = runQuorvexa({"--zlb", "a.gz", "--zlib", "--gzip", "--zlb", "--png", "--verify"}, dir.path);
+    EXPECT_EQ(run.err, banner + "WARNING: Unknown option --zlb was ignored.\nWARNING: Unknown option --png was ignored.\n" +
+                           successLine("a.gz", "a.gz.gz"));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(CommandLine, EverythingAfterDoubleDashIsAPath) {
+    TempDir dir;
+    writeFile(dir.file("-a.gz"), sample);
+    const RunResult run = runQuorvexa({"--zlib", "--", "-a.gz", "--gzip"}, dir.path);
+    EXPECT_EQ(run.err, banner + successLine("-a.gz", "-a.gz.zlib") + errorLine("--gzip", "File doesn't exist."));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+// `quorvexa --gzip a.zip && rm a.zip` must never delete data: a failed file fails the run.
+TEST(CommandLine, StatusIs2WhenAnyFileFailedAndEachFileIsIndependent) {
+    TempDir dir;
+    writeFile(dir.file("named.gz"), gzipFile(deflateRaw(bytesOf("x")), crc32Of(bytesOf("x")), 1, 1000, "kept"));
+    writeFile(dir.file("plain.gz"), sample);
+    const RunResult run = runQuorvexa({"--gzipname", "named.gz", "missing.gz", "plain.gz"}, dir.path);
+    EXPECT_EQ(run.err, banner + successLine("named.gz", "named.gz.gz") + errorLine("missing.gz", "File doesn't exist.") +
+                           successLine("plain.gz", "plain.gz.gz"));
+    EXPECT_EQ(run.exitCode, 2);
+    const Bytes second = readFile(dir.file("plain.gz.gz"));
+    EXPECT_EQ(Bytes(second.begin() + 10, second.begin() + 16), bytesOf(std::string("plain\0", 6)));
+    EXPECT_NE(loadLe(second, 4, 4), 1000u);  // its own (missing) time, not the first file's
+}
+
+// Anything at the output path, even a dangling symlink or a folder, is left as it is.
+TEST(NoOverwrite, AnythingAtTheOutputPathGivesCode14) {
+    TempDir dir;
+    writeFile(dir.file("a.gz"), sample);
+    writeFile(dir.file("a.gz.zip"), bytesOf("mine"));
+    ASSERT_EQ(mkdir(dir.file("a.gz.gz").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("nowhere", dir.file("a.gz.zlib").c_str()), 0);
+    for (const auto& [format, output] : {std::pair{"--zip", "a.gz.zip"}, {"--gzip", "a.gz.gz"}, {"--zlib", "a.gz.zlib"}}) {
+        const RunResult run = runQuorvexa({format, "a.gz"}, dir.path);
+        EXPECT_EQ(run.err, banner + errorLine("a.gz", std::string("Output file ") + output + " already exists."));
+    }
+    EXPECT_EQ(readFile(dir.file("a.gz.zip")), bytesOf("mine"));
+}
+
+TEST(NoOverwrite, AnOutputNameTooLongToCreateGivesCode15) {
+    TempDir dir;
+    const std::string name = std::string(250, 'n') + ".gz";
+    writeFile(dir.file(name), sample);
+    EXPECT_EQ(runQuorvexa({name}, dir.path).err,
+              banner + errorLine(name, "Couldn't open output file " + name + ".zip for writting."));
+}
+
+TEST(Permissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
+    TempDir dir;
+    writeFile(dir.file("a.gz"), sample);
+    writeFile(dir.file("secret.gz"), sample);
+    ASSERT_EQ(chmod(dir.file("secret.gz").c_str(), 0), 0);
+    ASSERT_EQ(mkdir(dir.file("ro").c_str(), 0755), 0);
+    writeFile(dir.file("ro/b.gz"), sample);
+    ASSERT_EQ(chmod(dir.file("ro").c_str(), 0555), 0);
+    RunResult run;
+    if (!runQuorvexaUnprivileged({"secret.gz", "ro/b.gz"}, dir.path, run)) GTEST_SKIP() << "no unprivileged user";
+    EXPECT_EQ(run.err, banner + errorLine("secret.gz", "File doesn't exist.") +
+                           errorLine("ro/b.gz", "Couldn't open output file ro/b.gz.zip for writting."));
+}

@@ -8,7 +8,7 @@ readme_codes=$(awk -F'|' '/^\| *Code *\| *Message *\|/ { inside = 1; next } !/^\
                           inside && $2 ~ /^ *[0-9]+ *$/ { print $2 + 0 }' README.md | sort -n)
 man_codes=$(awk '/^\.TS/ { inside = 1; next } /^\.TE/ { inside = 0 } inside && /^[0-9]+\t/ { print $1 + 0 }' doc/quorvexa.1 | sort -n)
 
-[ -n "$readme_codes" ] || { echo "check-docs: no "| Code | Message |" table found in README.md" >&2; exit 1; }
+[ -n "$readme_codes" ] || { echo "check-docs: no '| Code | Message |' table found in README.md" >&2; exit 1; }
 [ -n "$man_codes" ] || { echo "check-docs: no result codes found in doc/quorvexa.1's table" >&2; exit 1; }
 if [ "$readme_codes" != "$man_codes" ]; then
   echo "check-docs: README.md and doc/quorvexa.1 list different result codes:" >&2

@@ -9,6 +9,7 @@
 #include "containers/zlib_container.h"
 #include "io/local_time.h"
 #include "io/output_file.h"
+#include "io/path_names.h"
 #include "stream/stored_blocks.h"
 #include "stream/stream_check.h"
 #include "stream/timestamp.h"
@@ -146,9 +147,10 @@ std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat)
 }
 
 std::vector<uint8_t> storedNameFromPath(const std::string& inputPath) {
-    const size_t dot = inputPath.find_last_of('.');
-    const size_t nameLength = dot == std::string::npos || dot == 0 ? inputPath.size() : dot;
-    return std::vector<uint8_t>(inputPath.begin(), inputPath.begin() + static_cast<std::ptrdiff_t>(nameLength));
+    const std::string path = portablePath(inputPath);
+    const size_t dot = path.find_last_of('.');
+    const size_t nameLength = dot == std::string::npos || dot == 0 ? path.size() : dot;
+    return std::vector<uint8_t>(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(nameLength));
 }
 
 ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report) {

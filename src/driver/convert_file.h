@@ -24,8 +24,8 @@ struct FileReport {
 // The input path with the output format's extension appended (ZIP's for an unknown format).
 std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat);
 
-// The stored name derived from an input path: the path up to its last dot, where a dot in the
-// first position doesn't count.
+// The stored name derived from an input path: the path in the containers' form (io/path_names.h)
+// up to its last dot, where a dot in the first position doesn't count.
 std::vector<uint8_t> storedNameFromPath(const std::string& inputPath);
 
 // report.outputPath must already hold outputPathFor(inputPath, settings.outputFormat).

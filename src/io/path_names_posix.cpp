@@ -1,0 +1,5 @@
+#include "io/path_names.h"
+
+std::string portablePath(const std::string& path) {
+    return path;
+}

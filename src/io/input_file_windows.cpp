@@ -1,0 +1,73 @@
+#include <algorithm>
+#include <string>
+
+#include <windows.h>
+
+#include "io/input_file.h"
+#include "io/utf16_windows.h"
+
+namespace {
+
+// Bytes asked of one ReadFile call, which counts in 32 bits.
+constexpr size_t maxPiece = size_t{1} << 30;
+
+bool isDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+InputFile::~InputFile() {
+    if (handle != invalidNativeFile) CloseHandle(handle);
+}
+
+ResultCode openInputFile(const std::string& path, InputFile& file) {
+    std::wstring widePath;
+    if (!widenUtf8(path, widePath)) return ResultCode::InputMissing;
+    // Others may go on reading, writing, renaming or deleting it: a reader shouldn't lock a file.
+    file.handle = CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file.handle == INVALID_HANDLE_VALUE) {
+        // A directory can't be opened this way, but it exists: it is refused like a device.
+        return isDirectory(widePath) ? ResultCode::InputTruncated : ResultCode::InputMissing;
+    }
+    // Pipes, consoles and devices are refused before anything is read from them, so nothing waits.
+    if (GetFileType(file.handle) != FILE_TYPE_DISK) return ResultCode::InputTruncated;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file.handle, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return ResultCode::InputTruncated;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.handle, &size) || size.QuadPart < 0) return ResultCode::InputTruncated;
+    file.size = static_cast<uint64_t>(size.QuadPart);
+    return ResultCode::Success;
+}
+
+ResultCode readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count, size_t& got) {
+    got = 0;
+    while (got < count) {
+        const uint64_t at = offset + got;
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(at);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD read = 0;
+        const DWORD asked = static_cast<DWORD>(std::min(count - got, maxPiece));
+        if (!ReadFile(file.handle, destination + got, asked, &read, &position)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;  // an offset at or past the end
+            return ResultCode::InputTruncated;
+        }
+        if (read == 0) break;
+        got += read;
+    }
+    return ResultCode::Success;
+}
+
+ResultCode readAt(InputFile& file, uint64_t offset, uint8_t* destination, size_t count) {
+    if (!fileHolds(file, offset, count)) return ResultCode::InputTruncated;
+    size_t got = 0;
+    const ResultCode result = readUpTo(file, offset, destination, count, got);
+    if (failed(result)) return result;
+    return got == count ? ResultCode::Success : ResultCode::InputTruncated;
+}

@@ -1,0 +1,227 @@
+#include <algorithm>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "io/output_file.h"
+#include "io/utf16_windows.h"
+
+namespace {
+
+// Bytes given to one WriteFile call, which counts in 32 bits.
+constexpr uint64_t maxPiece = uint64_t{1} << 30;
+constexpr int maxNameAttempts = 100;
+
+// The temporary file a console event must remove, and the lock that keeps its removal from
+// crossing a commit: Windows runs console control handlers on a thread of their own.
+SRWLOCK pendingLock = SRWLOCK_INIT;
+wchar_t pendingTempPath[32768];  // the longest path Windows knows
+bool pendingTempPathSet = false;
+bool pendingDeleteOnClose = false;  // whether the file system took the delete disposition
+
+// The delete disposition makes the system remove the temporary file when its last handle
+// closes, so a process that is killed outright, or crashes, leaves nothing behind either.
+bool setDeleteOnClose(HANDLE handle, bool remove) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+BOOL WINAPI removeTempOnConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: break;
+    default: return FALSE;
+    }
+    // Held until the process ends: a commit that hasn't begun never begins, one under way ends
+    // first. The file is opened with FILE_SHARE_DELETE, so it can be removed while written.
+    AcquireSRWLockExclusive(&pendingLock);
+    if (pendingTempPathSet) DeleteFileW(pendingTempPath);
+    return FALSE;  // the default handler then ends the process
+}
+
+// Called with the lock held.
+void setPendingTempPath(const std::wstring& path) {
+    pendingTempPathSet = path.size() < sizeof pendingTempPath / sizeof pendingTempPath[0];
+    if (pendingTempPathSet) std::wmemcpy(pendingTempPath, path.c_str(), path.size() + 1);
+}
+
+// The output's folder as a prefix to put a file name after: up to the last separator, or the
+// drive of a drive-relative path ("C:name"); empty for a name in the current folder.
+std::string folderPrefixOf(const std::string& path) {
+    const size_t separator = path.find_last_of("\\/");
+    if (separator != std::string::npos) return path.substr(0, separator + 1);
+    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+    return std::string();
+}
+
+std::string hexDigits(uint32_t value) {
+    char digits[9];
+    for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = "0123456789abcdef"[value & 15];
+    digits[8] = '\0';
+    return digits;
+}
+
+// A name nobody else is likely to pick: the process id and a counter, tried until one is free.
+std::string tempName(int attempt) {
+    static uint32_t counter = 0;
+    const uint32_t seed = GetCurrentProcessId() * 2654435761u ^ static_cast<uint32_t>(GetTickCount64());
+    return ".quorvexa-" + hexDigits(seed) + hexDigits(++counter + static_cast<uint32_t>(attempt));
+}
+
+ResultCode createNamed(const std::string& folderPrefix, OutputFile& output, std::wstring& wideTempPath) {
+    for (int attempt = 0; attempt < maxNameAttempts; ++attempt) {
+        const std::string path = folderPrefix + tempName(attempt);
+        if (!widenUtf8(path, wideTempPath)) return ResultCode::OutputNotCreated;
+        // CREATE_NEW never opens what exists. DELETE access is what the delete disposition needs;
+        // FILE_SHARE_DELETE lets the console handler remove the file while it is being written.
+        output.handle = CreateFileW(wideTempPath.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (output.handle != INVALID_HANDLE_VALUE) {
+            output.tempPath = path;
+            return ResultCode::Success;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    output.handle = invalidNativeFile;
+    return ResultCode::OutputNotCreated;
+}
+
+void closeAndDiscard(OutputFile& output) {
+    if (output.handle == invalidNativeFile) return;
+    AcquireSRWLockExclusive(&pendingLock);
+    CloseHandle(output.handle);  // the delete disposition removes the file here
+    output.handle = invalidNativeFile;
+    std::wstring widePath;
+    if (widenUtf8(output.tempPath, widePath)) DeleteFileW(widePath.c_str());  // in case it couldn't be set
+    output.tempPath.clear();
+    pendingTempPathSet = false;
+    pendingDeleteOnClose = false;
+    ReleaseSRWLockExclusive(&pendingLock);
+}
+
+ResultCode resultOfFailedMove(DWORD error) {
+    switch (error) {
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS: return ResultCode::OutputExists;
+    case ERROR_FILENAME_EXCED_RANGE: return ResultCode::OutputNotCreated;
+    default: return ResultCode::WriteFailed;
+    }
+}
+
+// A scanner or indexer that opened the file as it was closed can hold it for a moment: the
+// rename is tried again for a while before the failure counts.
+bool moveWithoutReplacing(const std::wstring& from, const std::wstring& to) {
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+        const DWORD error = GetLastError();
+        if (attempt == 20 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) return false;
+        Sleep(25);
+    }
+}
+
+bool isWildcardFree(const std::wstring& path) {
+    return path.find_first_of(L"*?") == std::wstring::npos;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+    closeAndDiscard(*this);
+}
+
+void installOutputCleanupHandlers() {
+    // Windows has no file-size signal: a write past a limit simply fails.
+    SetConsoleCtrlHandler(removeTempOnConsoleEvent, TRUE);
+}
+
+ResultCode checkOutputPathFree(const std::string& path) {
+    std::wstring widePath;
+    if (!widenUtf8(path, widePath)) return ResultCode::OutputNotCreated;
+    // Attributes of a link are its own, so a dangling symbolic link or junction counts too.
+    if (GetFileAttributesW(widePath.c_str()) != INVALID_FILE_ATTRIBUTES) return ResultCode::OutputExists;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME) return ResultCode::OutputNotCreated;
+    if (error == ERROR_PATH_NOT_FOUND || !isWildcardFree(widePath)) return ResultCode::Success;
+    // A file in use by the system, one whose attributes may not be read, and (under Wine) a
+    // dangling POSIX symbolic link still have a directory entry: ask the directory too.
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(widePath.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return ResultCode::Success;
+    FindClose(search);
+    return ResultCode::OutputExists;
+}
+
+ResultCode createOutputFile(const std::string& path, OutputFile& output) {
+    output.finalPath = path;
+    std::wstring wideTempPath;
+    // Under the lock, so that a console event can't fall between creating the file and noting it.
+    AcquireSRWLockExclusive(&pendingLock);
+    const ResultCode result = createNamed(folderPrefixOf(path), output, wideTempPath);
+    if (!failed(result)) {
+        setPendingTempPath(wideTempPath);
+        // Where the file system has no delete disposition, failures and the handler still remove it.
+        pendingDeleteOnClose = setDeleteOnClose(output.handle, true);
+    }
+    ReleaseSRWLockExclusive(&pendingLock);
+    return result;
+}
+
+ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count) {
+    while (count > 0) {
+        DWORD written = 0;
+        const DWORD piece = static_cast<DWORD>(std::min(count, maxPiece));
+        if (!WriteFile(output.handle, data, piece, &written, nullptr) || written == 0) return ResultCode::WriteFailed;
+        data += written;
+        count -= written;
+        output.bytesWritten += written;
+    }
+    return ResultCode::Success;
+}
+
+ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
+    if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
+    while (count > 0) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
+        ResultCode result = readAt(input, offset, buffer.data(), piece);
+        if (!failed(result)) result = writeBytes(output, buffer.data(), piece);
+        if (failed(result)) return result;
+        offset += piece;
+        count -= piece;
+    }
+    return ResultCode::Success;
+}
+
+ResultCode commitOutputFile(OutputFile& output) {
+    std::wstring wideTempPath;
+    std::wstring wideFinalPath;
+    if (!widenUtf8(output.tempPath, wideTempPath) || !widenUtf8(output.finalPath, wideFinalPath)) {
+        closeAndDiscard(output);
+        return ResultCode::OutputNotCreated;
+    }
+    // Under the lock, so that a console event either comes before all of this (and removes the
+    // file) or after it.
+    AcquireSRWLockExclusive(&pendingLock);
+    const bool kept = !pendingDeleteOnClose || setDeleteOnClose(output.handle, false);
+    const bool closed = CloseHandle(output.handle) != 0;
+    output.handle = invalidNativeFile;
+    ResultCode result = ResultCode::WriteFailed;
+    if (kept && closed) {
+        // Without MOVEFILE_REPLACE_EXISTING: a name taken in the meantime is never replaced.
+        result = moveWithoutReplacing(wideTempPath, wideFinalPath) ? ResultCode::Success
+                                                                   : resultOfFailedMove(GetLastError());
+    }
+    if (failed(result)) DeleteFileW(wideTempPath.c_str());
+    output.tempPath.clear();
+    pendingTempPathSet = false;
+    pendingDeleteOnClose = false;
+    ReleaseSRWLockExclusive(&pendingLock);
+    return result;
+}

@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
 CMAKE_ARGS ?=
 
-.PHONY: all build demo test test-large test-asan memcheck fuzz clean deps test-deps install package check-docs
+.PHONY: all build demo test test-large test-asan memcheck fuzz clean deps test-deps windows install package check-docs
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
@@ -71,6 +71,19 @@ fuzz:
 	    -DQUORVEXA_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD)/fuzz -j $(JOBS)
 	@scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
+
+# Windows: one statically linked quorvexa.exe per target, cross-built with MinGW-w64. Everything
+# particular to a target is in its toolchain file.
+define build_windows
+	@cmake -S . -B $(BUILD)/$(1) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/$(2).cmake \
+	    -DCMAKE_BUILD_TYPE=Release -DQUORVEXA_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD)/$(1) -j $(JOBS)
+endef
+
+windows:
+	@scripts/install-deps.sh windows
+	$(call build_windows,windows-x64,mingw-w64-x86_64)
+	$(call build_windows,windows-x86,mingw-w64-i686)
 
 clean:
 	rm -rf $(BUILD)

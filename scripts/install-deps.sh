@@ -6,6 +6,7 @@
 #   scripts/install-deps.sh test    the above, GoogleTest and the tools the interop tests use
 #   scripts/install-deps.sh memcheck | fuzz | samples   extras for those make targets
 #   scripts/install-deps.sh package   the build packages, and what CPack needs to make a .deb
+#   scripts/install-deps.sh windows   the MinGW-w64 cross compilers and zlib for Windows
 set -euo pipefail
 
 build_packages=(cmake g++ make zlib1g-dev)
@@ -18,6 +19,7 @@ sample_packages=(python3 zopfli)
 # CPack's DEB generator finds the binaries with file(1); dpkg-shlibdeps (dpkg-dev) names the
 # packages of the libraries they link, reading them with objdump (binutils).
 package_packages=("${build_packages[@]}" dpkg-dev file binutils)
+windows_packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev)
 
 case "${1:-build}" in
   build) wanted=("${build_packages[@]}") ;;
@@ -27,7 +29,8 @@ case "${1:-build}" in
   fuzz) wanted=("${fuzz_packages[@]}") ;;
   samples) wanted=("${sample_packages[@]}") ;;
   package) wanted=("${package_packages[@]}") ;;
-  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples|package" >&2; exit 2 ;;
+  windows) wanted=("${windows_packages[@]}") ;;
+  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples|package|windows" >&2; exit 2 ;;
 esac
 
 missing=()

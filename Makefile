@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
 CMAKE_ARGS ?=
 
-.PHONY: all build demo test test-large test-asan memcheck fuzz clean deps test-deps windows install package check-docs
+.PHONY: all build demo test test-zlib test-large test-asan memcheck fuzz clean deps test-deps windows install package check-docs
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
@@ -48,6 +48,11 @@ endef
 test: test-deps
 	$(call build_tests,test,)
 	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/test -LE large -j $(JOBS) --output-on-failure
+
+# The suite again on a build without ISA-L, where zlib is the only engine (as on Windows).
+test-zlib: test-deps
+	$(call build_tests,test-zlib,-DQUORVEXA_ISAL=OFF)
+	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/test-zlib -LE large -j $(JOBS) --output-on-failure
 
 test-large: test-deps
 	$(call build_tests,test,)

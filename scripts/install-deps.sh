@@ -9,10 +9,11 @@
 #   scripts/install-deps.sh windows   the MinGW-w64 cross compilers and zlib for Windows
 set -euo pipefail
 
-build_packages=(cmake g++ make zlib1g-dev)
+# zlib is always built in; ISA-L (found through pkg-config) is the fast inflate engine.
+build_packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev)
 # The demo checks that its PNG decodes to the original's pixels.
 demo_packages=("${build_packages[@]}" python3 python3-pil)
-test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python3-pil pngcheck libpng-tools tzdata)
+test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python3-pil pngcheck tzdata time)
 memcheck_packages=("${test_packages[@]}" valgrind)
 fuzz_packages=("${build_packages[@]}" clang libclang-rt-14-dev)
 sample_packages=(python3 zopfli)

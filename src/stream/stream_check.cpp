@@ -128,6 +128,30 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
     return inflated;
 }
 
+// The fast engine only where a carried checksum will judge what it yields: the trailer's place
+// isn't known before inflating, so the end of the data region, where it usually is, tells.
+InflateEngine engineFor(RegionReader& reader, const InputFindings& findings, const TrailerRules& rules) {
+    CarriedFacts likely = findings.carried;
+    const DataRegion& region = findings.region;
+    if (region.length >= region.trailerLength) readTrailer(reader, region.length - region.trailerLength, region, rules, likely);
+    seekRegion(reader, 0);
+    return likely.crc32 || likely.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
+}
+
+bool judgedByCarriedChecksum(const CarriedFacts& carried, const StreamSums& sums) {
+    return (carried.crc32 && sums.crc32) || (carried.adler32 && sums.adler32);
+}
+
+ResultCode inflateRegion(RegionReader& reader, const DataRegion& region, InflateWants wants, InflateEngine engine,
+                         StreamSums& sums) {
+    seekRegion(reader, 0);
+    InflateTotals totals;
+    const ResultCode result = inflateStream(reader, region.length, wants, totals, engine);
+    takeTotals(totals, wants, sums);
+    sums.streamLength = totals.consumed;
+    return result;
+}
+
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
                           StreamSums& sums) {
     const DataRegion& region = findings.region;
@@ -135,14 +159,19 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const T
     InflateWants wants = wantsFor(findings.carried, needs, true);
     wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
     wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
-    InflateTotals totals;
-    ResultCode result = inflateStream(reader, region.length, wants, totals);
+    const InflateEngine engine = engineFor(reader, findings, rules);
+    ResultCode result = inflateRegion(reader, region, wants, engine, sums);
+    // zlib decides what is invalid; and what the fast engine accepted without a checksum to judge
+    // it, zlib inflates again (rare: the trailer wasn't at the end of the region after all).
+    if (engine == InflateEngine::Isal && failed(result)) result = inflateRegion(reader, region, wants, InflateEngine::Zlib, sums);
     if (failed(result)) return result;
-    takeTotals(totals, wants, sums);
-    sums.streamLength = totals.consumed;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
     result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
+    if (engine == InflateEngine::Isal && !judgedByCarriedChecksum(findings.carried, sums)) {
+        result = inflateRegion(reader, region, wants, InflateEngine::Zlib, sums);
+        if (failed(result)) return result;
+    }
     result = compareCarried(findings.carried, sums);
     if (failed(result)) return result;
     return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);

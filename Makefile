@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
 CMAKE_ARGS ?=
 
-.PHONY: all build demo test test-zlib test-large test-asan memcheck fuzz clean deps test-deps windows install package check-docs
+.PHONY: all build demo test test-zlib test-large test-asan memcheck fuzz clean deps test-deps windows test-windows install package check-docs
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
@@ -89,6 +89,11 @@ windows:
 	@scripts/install-deps.sh windows
 	$(call build_windows,windows-x64,mingw-w64-x86_64)
 	$(call build_windows,windows-x86,mingw-w64-i686)
+
+# The 64-bit program under Wine, held against the Linux build (scripts/test-windows.sh).
+test-windows: windows build
+	@scripts/install-deps.sh windows-test
+	@scripts/test-windows.sh $(BUILD)/windows-x64/quorvexa.exe $(BUILD)/release/quorvexa $(BUILD)/wine
 
 clean:
 	rm -rf $(BUILD)

@@ -7,6 +7,7 @@
 #   scripts/install-deps.sh memcheck | fuzz | samples   extras for those make targets
 #   scripts/install-deps.sh package   the build packages, and what CPack needs to make a .deb
 #   scripts/install-deps.sh windows   the MinGW-w64 cross compilers and zlib for Windows
+#   scripts/install-deps.sh windows-test   the above, Wine and the tools that make the test inputs
 set -euo pipefail
 
 # zlib is always built in; ISA-L (found through pkg-config) is the fast inflate engine.
@@ -21,6 +22,8 @@ sample_packages=(python3 zopfli)
 # packages of the libraries they link, reading them with objdump (binutils).
 package_packages=("${build_packages[@]}" dpkg-dev file binutils)
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev)
+# The 64-bit program is run under Wine, against the Linux build, on inputs gzip, zip and python3 make.
+windows_test_packages=("${windows_packages[@]}" "${build_packages[@]}" wine64 wine gzip zip python3)
 
 case "${1:-build}" in
   build) wanted=("${build_packages[@]}") ;;
@@ -31,7 +34,8 @@ case "${1:-build}" in
   samples) wanted=("${sample_packages[@]}") ;;
   package) wanted=("${package_packages[@]}") ;;
   windows) wanted=("${windows_packages[@]}") ;;
-  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples|package|windows" >&2; exit 2 ;;
+  windows-test) wanted=("${windows_test_packages[@]}") ;;
+  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples|package|windows|windows-test" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -63,12 +63,13 @@ test-asan: test-deps
 	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/asan -LE large -j $(JOBS) --output-on-failure
 
 # The end-to-end tests again, with every run of the program under valgrind. The interrupt
-# test is left out: it times signals against a run valgrind slows down many times over.
+# and terminal tests are left out: they time signals, or run long, against a program valgrind
+# slows down many times over.
 memcheck:
 	@scripts/install-deps.sh memcheck
 	$(call build_tests,test,)
 	@QUORVEXA_REQUIRE_TOOLS=1 QUORVEXA_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect" \
-	    ctest --test-dir $(BUILD)/test -LE large -E 'Interrupted' -j $(JOBS) --output-on-failure
+	    ctest --test-dir $(BUILD)/test -LE large -E 'Interrupted|Terminal' -j $(JOBS) --output-on-failure
 
 fuzz:
 	@scripts/install-deps.sh fuzz

@@ -1,6 +1,8 @@
 // The command line as a user meets it: options, paths, the no-overwrite rule and exit statuses.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,4 +106,40 @@ TEST(Permissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
     if (!runQuorvexaUnprivileged({"secret.gz", "ro/b.gz"}, dir.path, run)) GTEST_SKIP() << "no unprivileged user";
     EXPECT_EQ(run.err, banner + errorLine("secret.gz", "File doesn't exist.") +
                            errorLine("ro/b.gz", "Couldn't open output file ro/b.gz.zip for writting."));
+}
+
+// A long conversion shows one progress line on a terminal, redrawn in place and erased before the
+// result line; 2 GiB of zeros take the strict engine long enough. (Captured output never shows it:
+// every other test compares standard error exactly.)
+TEST(Terminal, ProgressLineIsDrawnInPlaceAndErased) {
+    TempDir dir;
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes zeros(64 << 20), block(1 << 20);
+    z.next_in = zeros.data();
+    z.avail_in = static_cast<uInt>(zeros.size());
+    z.next_out = block.data();
+    z.avail_out = static_cast<uInt>(block.size());
+    ASSERT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);  // a non-final block, which may be repeated
+    block.resize(z.total_out);
+    deflateEnd(&z);
+    Bytes stream;
+    for (int copy = 0; copy < 32; ++copy) stream.insert(stream.end(), block.begin(), block.end());
+    writeFile(dir.file("big.zlib"), zlibFile(concat({stream, {1, 0, 0, 0xFF, 0xFF}}), 0));
+    const RunResult run = runShell("cd " + dir.path + " && script -qfec '" QUORVEXA_BINARY " big.zlib' /dev/null");
+    const size_t drawn = run.out.rfind("\rbig.zlib - inflating ");
+    ASSERT_NE(drawn, std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\r      ", drawn + 1), std::string::npos);
+    EXPECT_NE(run.out.find("\rbig.zlib - \x1b[92mSUCCESS: Saved as big.zlib.zip.", drawn + 1), std::string::npos);
+}
+
+// Many files on all cores: each is an independent job with its own output and exit status.
+TEST(Batch, XargsOnAllCoresConvertsEveryFile) {
+    TempDir dir;
+    for (int i = 0; i < 300; ++i) writeFile(dir.file("f" + std::to_string(i) + ".gz"), gzipOf(sampleData(500 + i, i)));
+    const std::string batch = "cd " + dir.path + " && find . -name '*.gz' -print0 | xargs -0 -n 16 -P 4 " QUORVEXA_BINARY " 2>/dev/null";
+    EXPECT_EQ(runShell(batch).exitCode, 0);
+    EXPECT_EQ(listDirectory(dir.path).size(), 600u);
+    writeFile(dir.file("bad.gz"), bytesOf("not gzip"));
+    EXPECT_EQ(runShell(batch).exitCode, 123);  // xargs: some invocation failed
 }

@@ -88,7 +88,9 @@ OptionPass readOptions(int argc, char** argv, DriverSettings& settings, std::vec
 bool convertAndReport(const char* inputPath, const DriverSettings& settings) {
     FileReport report;
     report.outputPath = outputPathFor(inputPath, settings.outputFormat);
+    report.progress.path = inputPath;
     const ResultCode result = convertFile(inputPath, settings, report);
+    eraseProgressLine(report.progress);
     for (const std::string& warning : report.warnings) printStatusLine(inputPath, colourWarning, warning);
     if (!failed(result)) {
         printStatusLine(inputPath, colourSuccess, "SUCCESS: Saved as " + report.outputPath + ".\n");

@@ -26,3 +26,8 @@ const char* ansiSequence(int colour) {
 void setConsoleColour(int colour) {
     if (colourWanted()) std::fputs(ansiSequence(colour), stderr);
 }
+
+bool consoleIsTerminal() {
+    static const bool terminal = isatty(STDERR_FILENO);
+    return terminal;
+}

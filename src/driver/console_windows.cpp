@@ -40,3 +40,11 @@ void setConsoleColour(int colour) {
     const WORD attributes = colour == colourDefault ? colours.original : static_cast<WORD>(background | (colour & 0x0F));
     SetConsoleTextAttribute(colours.handle, attributes);
 }
+
+bool consoleIsTerminal() {
+    static const bool terminal = [] {
+        DWORD mode = 0;
+        return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    }();
+    return terminal;
+}

@@ -110,13 +110,18 @@ OutputFacts resolveOutputFacts(const std::string& inputPath, const OutputContain
     return facts;
 }
 
+void showProgress(void* line, uint64_t done, uint64_t total) {
+    updateProgressLine(*static_cast<ProgressLine*>(line), done, total);
+}
+
 // Reads the input and checks its stream; the reader's warnings reach the report either way.
 ResultCode readAndCheck(InputFile& input, const DriverSettings& settings, const OutputContainer& output,
                         InputFindings& findings, StreamSums& sums, FileReport& report) {
     const InputContainer* container = nullptr;
     ResultCode result = detectInputContainer(input, container);
     if (!failed(result)) result = container->read(input, settings.verify, findings);
-    if (!failed(result)) result = checkStream(input, findings, *container->trailer, output.needs, settings.verify, sums);
+    const ReadProgress progress{showProgress, &report.progress};
+    if (!failed(result)) result = checkStream(input, findings, *container->trailer, output.needs, settings.verify, sums, progress);
     report.warnings = findings.warnings;
     return result;
 }

@@ -7,6 +7,7 @@
 
 #include "core/conversion.h"
 #include "core/result_code.h"
+#include "driver/console.h"
 
 // What the command line decided; it carries over from one input file to the next.
 struct DriverSettings {
@@ -15,10 +16,12 @@ struct DriverSettings {
     bool verify = true;  // --no-verify turns it off
 };
 
-// What the result line and the warnings before it need.
+// What the console shows of one file: a progress line while it takes long, then the warnings and
+// the result line.
 struct FileReport {
     std::string outputPath;
     std::vector<std::string> warnings;
+    ProgressLine progress;
 };
 
 // The input path with the output format's extension appended (ZIP's for an unknown format).

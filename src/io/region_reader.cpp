@@ -56,6 +56,7 @@ ResultCode readRegion(RegionReader& reader, uint8_t* destination, size_t count, 
         advance(reader, stretch.length);
         got += static_cast<size_t>(stretch.length);
     }
+    if (reader.progress.report) reader.progress.report(reader.progress.context, reader.position, reader.progress.total);
     return ResultCode::Success;
 }
 

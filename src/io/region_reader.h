@@ -10,12 +10,20 @@
 #include "io/input_file.h"
 #include "io/output_file.h"
 
+// Told, after every read, how many bytes of the region have been read so far, of total.
+struct ReadProgress {
+    void (*report)(void* context, uint64_t done, uint64_t total) = nullptr;
+    void* context = nullptr;
+    uint64_t total = 0;
+};
+
 struct RegionReader {
     InputFile* file = nullptr;
     const std::vector<Extent>* extents = nullptr;
     size_t extentIndex = 0;
     uint64_t offsetInExtent = 0;
     uint64_t position = 0;  // from the region's start
+    ReadProgress progress;
 };
 
 RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents);

@@ -180,8 +180,10 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const T
 }  // namespace
 
 ResultCode checkStream(InputFile& file, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums) {
+                       bool verify, StreamSums& sums, ReadProgress progress) {
     RegionReader reader = regionReader(file, findings.region.extents);
+    reader.progress = progress;
+    reader.progress.total = findings.region.length;
     if (findings.carried.payloadIsStored) return checkStoredEntry(reader, findings, needs, verify, sums);
     if (!verify) return checkWithoutVerifying(reader, findings, rules, needs, sums);
     return checkAndVerify(reader, findings, rules, needs, sums);

@@ -10,6 +10,7 @@
 #include "core/conversion.h"
 #include "core/result_code.h"
 #include "io/input_file.h"
+#include "io/region_reader.h"
 #include "stream/inflate.h"
 
 struct TrailerRules {
@@ -32,7 +33,7 @@ struct OutputNeeds {
 // verify off is the carry-without-inflating mode: the stream is the whole data region less its
 // trailer, and it is inflated only when the output needs a value the input lacks.
 ResultCode checkStream(InputFile& file, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums);
+                       bool verify, StreamSums& sums, ReadProgress progress = {});
 
 // The checksums and size the output gets: the data's own where they were measured, else those
 // the input carried.

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Converts the bundled samples in a fresh temporary folder, so it can run any number of times.
+# Converts the bundled samples in a fresh folder under build/, so it can run any number of times
+# and leaves nothing behind elsewhere.
 # The headline case: a PNG's image data was recompressed elsewhere (zopfli) and arrives in a ZIP;
 # Quorvexa puts that stream back into a PNG built on the original's header, without recompressing.
 set -euo pipefail
 binary="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 root="$(cd "$(dirname "$0")/.." && pwd)"
-work="$(mktemp -d "${TMPDIR:-/tmp}/quorvexa-demo.XXXXXX")"
+work="$root/build/demo"
+rm -rf "$work"
+mkdir -p "$work"
 cp "$root/examples/sample.zlib" "$root/examples/original.png" "$root/examples/optimised.zip" "$work/"
 cd "$work"
 echo "Demo folder: $work"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows program under Wine and holds what it does against the Linux build:
-#   scripts/test-windows.sh WINDOWS_EXE LINUX_BINARY WORK_FOLDER
+#   scripts/test-windows.sh WINDOWS_EXE LINUX_BINARY WORK_FOLDER [OTHER_EXE...]
+# Every .exe named, OTHER_EXE too (the 32-bit one, which isn't run), must import only DLLs that
+# come with Windows: everything else is linked in.
 # WORK_FOLDER is made anew, Wine prefix included. Each check runs both programs on the same
 # inputs, in separate fresh folders, and wants the same exit status, the same standard error
 # and byte-identical outputs. Every run uses TZ=UTC.
@@ -11,8 +13,8 @@
 # within the seconds its own run took.
 set -euo pipefail
 
-if [ $# -ne 3 ]; then
-  echo "usage: $0 WINDOWS_EXE LINUX_BINARY WORK_FOLDER" >&2
+if [ $# -lt 3 ]; then
+  echo "usage: $0 WINDOWS_EXE LINUX_BINARY WORK_FOLDER [OTHER_EXE...]" >&2
   exit 2
 fi
 absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
@@ -20,12 +22,15 @@ exe="$(absolute "$1")"
 linux="$(absolute "$2")"
 mkdir -p "$3"
 work="$(absolute "$3")"
+all_exes=("$1" "${@:4}")
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 export TZ=UTC LC_ALL=C.UTF-8 WINEDEBUG=-all WINEPREFIX="$work/prefix"
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko install prompts
 unset DISPLAY WAYLAND_DISPLAY
-wine="$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)"
+# The 64-bit loader itself where Debian keeps it: the wine wrapper would pick the 32-bit one
+# whenever wine32 is installed, and that can't start where the kernel runs no 32-bit programs.
+wine="$(command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine/wine64; } || command -v wine)"
 wineserver="$(command -v wineserver || echo /usr/lib/wine/wineserver64)"
 
 passed=0
@@ -139,6 +144,17 @@ folder_holds() {  # folder_holds PAIR WHICH FILE...
   want="$(printf '%s\n' "${@:3}" | LC_ALL=C sort | sed 's|^|./|' | tr '\n' ' ')"
   [ "$(files_of "$work/$1/$2")" = "$want" ]
 }
+
+# ---- static linking: only the system's DLLs are imported ----
+imports_only_system_dlls() {
+  local dlls
+  dlls="$(x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'a-z' 'A-Z' | LC_ALL=C sort -u | tr '\n' ' ')"
+  echo "  $1 imports: $dlls" >&2
+  [ "$dlls" = "KERNEL32.DLL MSVCRT.DLL " ]
+}
+for program in "${all_exes[@]}"; do
+  check "$program imports only KERNEL32.dll and msvcrt.dll" imports_only_system_dlls "$program"
+done
 
 banner=$'\nQuorvexa v'"$(sed -n 's/^project(quorvexa VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"$' by Tessivander\n\n'
 
@@ -255,6 +271,18 @@ for option in --gzipname --zip; do
   check "$name: same output" compare_outputs "$name" "sub/image.zlib$extension" 1
 done
 
+# An absolute path with a drive: the ZIP entry name loses the drive, as a POSIX one loses its "/".
+pair names/absolute
+mkdir "$work/names/absolute/wine/sub"
+cp "$inputs/image.zlib" "$work/names/absolute/wine/sub/"
+windows_path="Z:$(echo "$work/names/absolute/wine/sub/image.zlib" | tr / '\\')"
+run wine "$work/names/absolute/wine" --zip "$windows_path"
+check "names/absolute: exit status 0 under Wine" status_is names/absolute wine 0
+check "names/absolute: the result line has the path as given" grep -qF "$windows_path - SUCCESS: Saved as $windows_path.zip." "$work/names/absolute/wine.stderr"
+check "names/absolute: the ZIP entry is named without the drive" \
+  python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).namelist() != [sys.argv[2]])' \
+  "$work/names/absolute/wine/sub/image.zlib.zip" "${work#/}/names/absolute/wine/sub/image"
+
 # cmd.exe and PowerShell leave * and ? to the program.
 pair names/wildcard
 for which in linux wine; do
@@ -320,11 +348,13 @@ for how in TERM INT wineserver-k; do
     else
       written "$pid" $((full_size / 100 * moment)) && reached=1 || reached=0
     fi
-    case "$how" in
-      wineserver-k) "$wineserver" -k; "$wineserver" -w ;;
-      *) kill -"$how" "$pid" 2>/dev/null || reached=0 ;;
-    esac
-    { wait "$pid"; } 2>/dev/null || true  # bash's note of how the job died
+    {  # without bash's note of how the job died
+      case "$how" in
+        wineserver-k) "$wineserver" -k; "$wineserver" -w ;;
+        *) kill -"$how" "$pid" || reached=0 ;;
+      esac
+      wait "$pid" || true
+    } 2>/dev/null
     if [ "$reached" = 0 ]; then
       fail "interrupt $how at $moment: the conversion ended before it could be interrupted: $(tail -n 1 "$big.stderr")"
     else

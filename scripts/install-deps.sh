@@ -6,6 +6,7 @@
 #   scripts/install-deps.sh test    the above, GoogleTest and the tools the interop tests use
 #   scripts/install-deps.sh memcheck | fuzz | samples   extras for those make targets
 #   scripts/install-deps.sh package   the build packages, and what CPack needs to make a .deb
+#   scripts/install-deps.sh bench     the build packages, and what make bench times, measures and draws with
 #   scripts/install-deps.sh windows   the MinGW-w64 cross compilers and zlib for Windows
 #   scripts/install-deps.sh windows-test   the above, Wine and the tools that make the test inputs
 set -euo pipefail
@@ -21,6 +22,9 @@ sample_packages=(python3 zopfli)
 # CPack's DEB generator finds the binaries with file(1); dpkg-shlibdeps (dpkg-dev) names the
 # packages of the libraries they link, reading them with objdump (binutils).
 package_packages=("${build_packages[@]}" dpkg-dev file binutils)
+# make bench times quorvexa beside igzip (isal), pigz, gzip and libdeflate with hyperfine, reads peak
+# memory from GNU time, makes its PNG with Pillow and draws its chart with matplotlib.
+bench_packages=("${build_packages[@]}" hyperfine pigz isal libdeflate-tools gzip zip time python3 python3-pil python3-matplotlib)
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev)
 # The 64-bit program is run under Wine, against the Linux build, on inputs gzip, zip and python3 make.
 windows_test_packages=("${windows_packages[@]}" "${build_packages[@]}" wine64 wine gzip zip python3)
@@ -33,9 +37,10 @@ case "${1:-build}" in
   fuzz) wanted=("${fuzz_packages[@]}") ;;
   samples) wanted=("${sample_packages[@]}") ;;
   package) wanted=("${package_packages[@]}") ;;
+  bench) wanted=("${bench_packages[@]}") ;;
   windows) wanted=("${windows_packages[@]}") ;;
   windows-test) wanted=("${windows_test_packages[@]}") ;;
-  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples|package|windows|windows-test" >&2; exit 2 ;;
+  *) echo "usage: $0 build|demo|test|memcheck|fuzz|samples|package|windows|windows-test|bench" >&2; exit 2 ;;
 esac
 
 missing=()

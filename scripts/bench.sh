@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# make bench: times quorvexa beside igzip, pigz, gzip, libdeflate and cp on one 300 MB data set,
+# measures each command's peak memory, and hands the numbers to scripts/bench-report.py, which
+# prints the table, writes BENCH_DIR/results.md and draws docs/bench.png. A benchmark, not a test:
+# it exits 0 when a goal is missed (the table says FAIL) and non-zero only when a command fails.
+#   scripts/bench.sh BINARY BENCH_DIR
+set -euo pipefail
+
+[ $# -eq 2 ] || { echo "usage: $0 BINARY BENCH_DIR" >&2; exit 2; }
+binary="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+mkdir -p "$2"
+dir="$(cd "$2" && pwd)"
+data="$dir/data"
+log="$dir/bench.log"
+: >"$log"
+
+# Debian's python3 is the one apt-get gave matplotlib and Pillow to.
+python=/usr/bin/python3
+[ -x "$python" ] || python="$(command -v python3)"
+
+total_bytes=300000000 # the tar, cut to exactly 300 MB before gzip -9
+small_files=1000      # 4000-byte pieces of the tar, each gzip -9'd on its own
+small_bytes=4000
+png_side=4096         # a 4096 x 4096 RGB image, 48 MiB of pixels
+# Any change to how the data set is made must change this line, so an old data set is rebuilt.
+recipe="v1 tar=$total_bytes small=${small_files}x$small_bytes png=$png_side"
+
+fail() {
+  echo "bench: $*" >&2
+  echo "bench: the log is $log" >&2
+  exit 1
+}
+
+make_data() {
+  local tmp="$data.tmp"
+  rm -rf "$tmp" "$data"
+  mkdir -p "$tmp/small"
+  echo "Building the data set in $data (once; later runs reuse it)"
+
+  # The project's tree and the machine's /usr/share/doc, in a byte-stable order and form. Files
+  # that change while tar reads them (others at work in the tree) make tar exit 1: that is fine.
+  local status=0
+  tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner \
+      --exclude=./build --exclude=./.git --warning=no-file-changed \
+      -cf "$tmp/tree.tar" -C "$root" . -C /usr/share doc 2>>"$log" || status=$?
+  [ "$status" -le 1 ] || fail "tar failed"
+  local tree_size
+  tree_size=$(stat -c %s "$tmp/tree.tar")
+  [ "$tree_size" -gt 0 ] || fail "the tree's tar is empty"
+
+  # Repeated whole, then cut, to exactly total_bytes. A repeat is far beyond DEFLATE's 32 KiB
+  # window, so it compresses like new data.
+  : >"$tmp/data.tar"
+  while [ $(($(stat -c %s "$tmp/data.tar") + tree_size)) -le "$total_bytes" ]; do
+    cat "$tmp/tree.tar" >>"$tmp/data.tar"
+  done
+  head -c $((total_bytes - $(stat -c %s "$tmp/data.tar"))) "$tmp/tree.tar" >>"$tmp/data.tar"
+  rm -f "$tmp/tree.tar"
+
+  echo "  gzip -9 -n (about a minute)"
+  gzip -9 -n -c "$tmp/data.tar" >"$tmp/data.tar.gz"
+
+  # Small files: pieces spread evenly through the tar.
+  "$python" - "$tmp/data.tar" "$tmp/small" "$small_files" "$small_bytes" <<'EOF'
+import os, sys
+source, folder, count, size = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+step = os.path.getsize(source) // count
+with open(source, 'rb') as f:
+    for i in range(count):
+        f.seek(i * step)
+        with open(os.path.join(folder, f'{i:04d}'), 'wb') as out:
+            out.write(f.read(size))
+EOF
+  gzip -9 -n "$tmp/small/"*
+
+  # A PNG whose pixels are a gradient, a Mandelbrot set and bytes of the tar, compressed by
+  # Pillow's defaults; skipped where Pillow is missing.
+  if "$python" -c 'import PIL.Image' 2>/dev/null; then
+    echo "  a ${png_side}x$png_side PNG with Pillow"
+    "$python" - "$tmp/data.tar" "$tmp/image.png" "$png_side" <<'EOF' 2>>"$log" || fail "making the PNG failed"
+import sys
+from PIL import Image
+source, target, side = sys.argv[1], sys.argv[2], int(sys.argv[3])
+red = Image.linear_gradient('L').resize((side, side))
+green = Image.effect_mandelbrot((side, side), (-2.0, -1.5, 1.0, 1.5), 100)
+with open(source, 'rb') as f:
+    f.seek(100_000_000)
+    blue = Image.frombytes('L', (side, side), f.read(side * side))
+Image.merge('RGB', (red, green, blue)).save(target)
+EOF
+  fi
+  rm -f "$tmp/data.tar"
+
+  # The ZIP is made by quorvexa itself: data.tar.gz gives data.tar.gz.zip.
+  (cd "$tmp" && "$binary" data.tar.gz) 2>>"$log" || fail "quorvexa could not make the ZIP"
+  mv "$tmp/data.tar.gz.zip" "$tmp/data.zip"
+
+  echo "$recipe" >"$tmp/recipe"
+  mv "$tmp" "$data"
+}
+
+if [ -f "$data/recipe" ] && [ "$(cat "$data/recipe")" = "$recipe" ]; then
+  echo "Reusing the data set in $data"
+else
+  make_data
+fi
+have_png=0
+[ -f "$data/image.png" ] && have_png=1
+
+# Each benchmark: name, role for the report, command, and what to remove before each run (every
+# quorvexa run writes a fresh output, as it never overwrites one). Outputs go beside the inputs,
+# so copy_file_range copies within one file system.
+q="$(printf %q "$binary")"
+names=() roles=() commands=() prepares=()
+add() { names+=("$1"); roles+=("$2"); commands+=("$3"); prepares+=("${4:-true}"); }
+add "quorvexa --zip data.tar.gz" verified "$q --zip data.tar.gz" "rm -f data.tar.gz.zip"
+add "quorvexa --zlib data.tar.gz" verified "$q --zlib data.tar.gz" "rm -f data.tar.gz.zlib"
+add "quorvexa --gzip data.zip" verified-zip "$q --gzip data.zip" "rm -f data.zip.gz"
+add "quorvexa --no-verify --gzip data.zip" no-verify-zip-gzip "$q --no-verify --gzip data.zip" "rm -f data.zip.gz"
+add "quorvexa --no-verify --zip data.tar.gz" no-verify "$q --no-verify --zip data.tar.gz" "rm -f data.tar.gz.zip"
+[ "$have_png" = 1 ] && add "quorvexa --zip image.png" png "$q --zip image.png" "rm -f image.png.zip"
+add "quorvexa --zip small/*.gz ($small_files files)" small "$q --zip small/*.gz" "rm -f small/*.zip"
+add "cp data.zip copy.zip" cp "cp data.zip copy.zip" "rm -f copy.zip"
+# What creating that many files costs the file system, whatever writes them.
+add "cp small/*.gz copies/ ($small_files files)" small-cp "cp small/*.gz copies/" "rm -rf copies && mkdir copies"
+add "igzip -t data.tar.gz" igzip "igzip -t data.tar.gz"
+add "pigz -t data.tar.gz" pigz "pigz -t data.tar.gz"
+add "gzip -t data.tar.gz" reference "gzip -t data.tar.gz"
+libdeflate_help="$(libdeflate-gunzip -h 2>&1 || true)"
+if grep -q -- '^ *-t' <<<"$libdeflate_help"; then
+  add "libdeflate-gunzip -t data.tar.gz" reference "libdeflate-gunzip -t data.tar.gz"
+else
+  add "libdeflate-gunzip -c data.tar.gz" reference "libdeflate-gunzip -c data.tar.gz >/dev/null"
+fi
+
+cleanup() { (cd "$data" && rm -f data.tar.gz.zip data.tar.gz.zlib data.zip.gz image.png.zip copy.zip small/*.zip \
+  && rm -rf copies); }
+trap cleanup EXIT
+cd "$data"
+cleanup
+
+# Peak RSS, one run of each command on its own; this run also checks that every command works.
+echo "Measuring peak memory"
+: >"$dir/rss.tsv"
+for i in "${!names[@]}"; do
+  bash -c "${prepares[$i]}"
+  /usr/bin/time -f %M -o "$dir/rss.one" bash -c "exec ${commands[$i]}" >>"$log" 2>&1 ||
+    fail "${names[$i]} failed"
+  printf '%s\t%s\t%s\n' "${names[$i]}" "${roles[$i]}" "$(tail -n 1 "$dir/rss.one")" >>"$dir/rss.tsv"
+done
+rm -f "$dir/rss.one"
+cleanup
+
+# Timing: every command in one hyperfine run, so all see the same machine at the same time.
+echo "Timing ${#names[@]} commands with hyperfine (a few minutes)"
+args=()
+for i in "${!names[@]}"; do
+  args+=(--command-name "${names[$i]}" --prepare "${prepares[$i]}" "${commands[$i]}")
+done
+load="$(cut -d' ' -f1-3 /proc/loadavg)"
+hyperfine --warmup 1 --min-runs 5 --style basic \
+  --export-json "$dir/hyperfine.json" --export-markdown "$dir/hyperfine.md" "${args[@]}" \
+  >>"$log" 2>&1 || fail "hyperfine failed"
+
+# The machine, for the README: other work may have been running, so the load average goes too.
+model="$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)"
+"$python" - "$dir/machine.json" "$model" "$(nproc)" "$load" "$(cut -d' ' -f1-3 /proc/loadavg)" \
+  "$(uname -r)" "$(. /etc/os-release && echo "$PRETTY_NAME")" "$(stat -c %s data.tar.gz)" \
+  "$(stat -c %s data.zip)" "$small_files" <<'EOF'
+import json, sys
+keys = ['cpu', 'cores', 'load_before', 'load_after', 'kernel', 'os', 'gz_bytes', 'zip_bytes', 'small_files']
+values = sys.argv[2:]
+json.dump({k: (int(v) if v.isdigit() else v) for k, v in zip(keys, values)}, open(sys.argv[1], 'w'), indent=1)
+EOF
+
+mkdir -p "$root/docs"
+"$python" "$root/scripts/bench-report.py" --hyperfine "$dir/hyperfine.json" --rss "$dir/rss.tsv" \
+  --machine "$dir/machine.json" --markdown "$dir/results.md" --chart "$root/docs/bench.png"

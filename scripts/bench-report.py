@@ -6,10 +6,11 @@ Goals held against the numbers:
   verified conversion of the .gz (--zip, --zlib): at most 1.2x igzip -t, at least 2x faster than pigz -t
   --no-verify ZIP to GZIP: at most 1.5x cp
   peak RSS of every quorvexa job: at most 16 MiB
-  many small files: under 100 us per file (the whole run's median over the number of files)
+  many small files: under 100 us per file (the median of one run on all of them, over their number)
 """
 import argparse
 import json
+import statistics
 import sys
 
 IGZIP_LIMIT = 1.2
@@ -25,18 +26,25 @@ NO_VERIFY = {'no-verify-zip-gzip', 'no-verify'}
 
 
 def load(args):
-    with open(args.hyperfine) as f:
-        results = json.load(f)['results']
     with open(args.rss) as f:
         rss = [line.rstrip('\n').split('\t') for line in f if line.strip()]
     with open(args.machine) as f:
         machine = json.load(f)
-    if len(results) != len(rss):
-        sys.exit(f'bench-report: {len(results)} timings but {len(rss)} memory figures')
+    # Each hyperfine run (a round) timed every command in the same order; their runs are pooled.
+    times = [[] for _ in rss]
+    for path in args.hyperfine:
+        with open(path) as f:
+            results = json.load(f)['results']
+        if len(results) != len(rss):
+            sys.exit(f'bench-report: {path} has {len(results)} timings for {len(rss)} commands')
+        for pooled, result in zip(times, results):
+            pooled.extend(result['times'])
+    machine['rounds'] = len(args.hyperfine)
     rows = []
-    for result, (name, role, kib) in zip(results, rss):
-        rows.append({'name': name, 'role': role, 'median': result['median'], 'min': result['min'],
-                     'max': result['max'], 'runs': len(result['times']), 'rss_mib': int(kib) / 1024})
+    for pooled, (name, role, kib) in zip(times, rss):
+        rows.append({'name': name, 'role': role, 'median': statistics.median(pooled), 'min': min(pooled),
+                     'max': max(pooled), 'runs': len(pooled), 'rss_mib': int(kib) / 1024})
+    machine['runs'] = min(row['runs'] for row in rows)
     return rows, machine
 
 
@@ -91,12 +99,14 @@ def cells(row):
 
 HEADER = ['Command', 'Median s', 'vs igzip -t', 'vs cp', 'Peak RSS MiB']
 GOAL_HEADER = ['Goal', 'Measured', 'Result']
-RATIO_NOTE = ('Ratios are of medians: the 300 MB rows against `igzip -t data.tar.gz`; the `--no-verify` rows '
-              'against `cp data.zip`, the small files against `cp` of the same files.')
+RATIO_NOTE = ('Medians of all runs of all rounds. Ratios are of medians: the 300 MB rows against '
+              '`igzip -t data.tar.gz`; the `--no-verify` rows against `cp data.zip`, the small files '
+              'against `cp` of the same files.')
 
 
 def machine_line(machine):
     return (f'{machine["cpu"]}, {machine["cores"]} cores, {machine["os"]}, Linux {machine["kernel"]}; '
+            f'{machine["rounds"]} hyperfine rounds, {machine["runs"]} or more runs of each command; '
             f'load average {machine["load_before"]} before the run and {machine["load_after"]} after '
             f'(other work may have been running). Data: data.tar.gz {machine["gz_bytes"] / 1e6:.1f} MB '
             f'(300 MB of tar, `gzip -9 -n`), data.zip {machine["zip_bytes"] / 1e6:.1f} MB.')
@@ -146,7 +156,7 @@ def chart(rows, machine, path):
     left.barh(names, medians, color=colours, xerr=spread, error_kw={'ecolor': '#444444', 'capsize': 2, 'lw': 0.8})
     for y, row in enumerate(ordered):
         left.text(row['max'], y, f'  {row["median"]:.2f} s', va='center', fontsize=8)
-    left.set_xlabel('median seconds (bars: fastest to slowest run)')
+    left.set_xlabel('median seconds (whiskers: fastest to slowest run)')
     left.set_xlim(0, max(row['max'] for row in rows) * 1.25)
     rss = [row['rss_mib'] for row in ordered]
     right.barh(names, rss, color=colours)
@@ -169,7 +179,8 @@ def chart(rows, machine, path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for option in ('--hyperfine', '--rss', '--machine', '--markdown', '--chart'):
+    parser.add_argument('--hyperfine', required=True, nargs='+', help="hyperfine's JSON, one file per round")
+    for option in ('--rss', '--machine', '--markdown', '--chart'):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     rows, machine = load(args)

@@ -152,16 +152,24 @@ done
 rm -f "$dir/rss.one"
 cleanup
 
-# Timing: every command in one hyperfine run, so all see the same machine at the same time.
-echo "Timing ${#names[@]} commands with hyperfine (a few minutes)"
+# Timing: every command side by side in each hyperfine run, and the runs repeated in rounds, so
+# that a burst of other work on the machine falls on every command rather than on one. The report
+# takes the median of all rounds' runs together.
+rounds=3
+echo "Timing ${#names[@]} commands with hyperfine, $rounds rounds (a few minutes)"
 args=()
 for i in "${!names[@]}"; do
   args+=(--command-name "${names[$i]}" --prepare "${prepares[$i]}" "${commands[$i]}")
 done
 load="$(cut -d' ' -f1-3 /proc/loadavg)"
-hyperfine --warmup 1 --min-runs 5 --style basic \
-  --export-json "$dir/hyperfine.json" --export-markdown "$dir/hyperfine.md" "${args[@]}" \
-  >>"$log" 2>&1 || fail "hyperfine failed"
+rm -f "$dir"/hyperfine*.json "$dir"/hyperfine*.md
+timings=()
+for round in $(seq "$rounds"); do
+  hyperfine --warmup 1 --min-runs 3 --max-runs 10 --style basic \
+    --export-json "$dir/hyperfine-$round.json" --export-markdown "$dir/hyperfine-$round.md" "${args[@]}" \
+    >>"$log" 2>&1 || fail "hyperfine failed"
+  timings+=("$dir/hyperfine-$round.json")
+done
 
 # The machine, for the README: other work may have been running, so the load average goes too.
 model="$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)"
@@ -175,5 +183,5 @@ json.dump({k: (int(v) if v.isdigit() else v) for k, v in zip(keys, values)}, ope
 EOF
 
 mkdir -p "$root/docs"
-"$python" "$root/scripts/bench-report.py" --hyperfine "$dir/hyperfine.json" --rss "$dir/rss.tsv" \
+"$python" "$root/scripts/bench-report.py" --hyperfine "${timings[@]}" --rss "$dir/rss.tsv" \
   --machine "$dir/machine.json" --markdown "$dir/results.md" --chart "$root/docs/bench.png"

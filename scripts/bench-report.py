@@ -150,7 +150,7 @@ def chart(rows, machine, path):
     ordered = rows[::-1]
     colours = [colour(row) for row in ordered]
     fig, (left, right) = plt.subplots(1, 2, figsize=(11, 0.42 * len(rows) + 1.6), sharey=True,
-                                      gridspec_kw={'width_ratios': [3, 2]})
+                                      width_ratios=[3, 2])
     medians = [row['median'] for row in ordered]
     spread = [[row['median'] - row['min'] for row in ordered], [row['max'] - row['median'] for row in ordered]]
     left.barh(names, medians, color=colours, xerr=spread, error_kw={'ecolor': '#444444', 'capsize': 2, 'lw': 0.8})

@@ -100,10 +100,12 @@ windows:
 
 # The 64-bit program under Wine, held against the Linux build (scripts/test-windows.sh); the
 # 32-bit one is only checked to be linked statically, as this Wine can't run it.
-test-windows: windows build
+test-windows: windows build test-deps
 	@scripts/install-deps.sh windows-test
 	@scripts/test-windows.sh $(BUILD)/windows-x64/quorvexa.exe $(BUILD)/release/quorvexa $(BUILD)/wine \
 	    $(BUILD)/windows-x86/quorvexa.exe
+	$(call build_tests,test,)
+	@scripts/test-windows-suite.sh $(BUILD)/windows-x64/quorvexa.exe $(BUILD)/test $(BUILD)/wine-suite
 
 clean:
 	rm -rf $(BUILD)

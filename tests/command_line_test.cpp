@@ -11,7 +11,6 @@
 namespace {
 
 const Bytes sample = gzipOf(sampleData(3000));
-const std::string pleaseProvide = "ERROR: Please provide filename to convert.\nFor help, type: " QUORVEXA_BINARY " --h\n";
 
 }  // namespace
 
@@ -19,7 +18,9 @@ TEST(CommandLine, NoInputPathGivesStatus1) {
     TempDir dir;
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"--zlib"}}) {
         const RunResult run = runQuorvexa(arguments, dir.path);
-        EXPECT_EQ(run.err, banner + pleaseProvide);
+        // The program's own name follows, as the system gives it.
+        EXPECT_EQ(run.err.rfind(banner + "ERROR: Please provide filename to convert.\nFor help, type: ", 0), 0u);
+        EXPECT_EQ(run.err.substr(run.err.size() - 5), " --h\n");
         EXPECT_EQ(run.exitCode, 1);
     }
 }
@@ -28,7 +29,8 @@ TEST(CommandLine, HelpAnywhereConvertsNothing) {
     TempDir dir;
     writeFile(dir.file("a.gz"), sample);
     const RunResult run = runQuorvexa({"a.gz", "--help"}, dir.path);
-    EXPECT_EQ(run.err.rfind(banner + "Usage: " QUORVEXA_BINARY " [OPTIONS] INPUT_FILE\n", 0), 0u);
+    EXPECT_EQ(run.err.rfind(banner + "Usage: ", 0), 0u);
+    EXPECT_NE(run.err.find(" [OPTIONS] INPUT_FILE\n"), std::string::npos);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"});
 }
@@ -72,18 +74,25 @@ TEST(CommandLine, StatusIs2WhenAnyFileFailedAndEachFileIsIndependent) {
     EXPECT_NE(loadLe(second, 4, 4), 1000u);  // its own (missing) time, not the first file's
 }
 
-// Anything at the output path, even a dangling symlink or a folder, is left as it is.
+// Anything at the output path, even a folder, is left as it is.
 TEST(NoOverwrite, AnythingAtTheOutputPathGivesCode14) {
     TempDir dir;
     writeFile(dir.file("a.gz"), sample);
     writeFile(dir.file("a.gz.zip"), bytesOf("mine"));
     ASSERT_EQ(mkdir(dir.file("a.gz.gz").c_str(), 0700), 0);
-    ASSERT_EQ(symlink("nowhere", dir.file("a.gz.zlib").c_str()), 0);
-    for (const auto& [format, output] : {std::pair{"--zip", "a.gz.zip"}, {"--gzip", "a.gz.gz"}, {"--zlib", "a.gz.zlib"}}) {
+    for (const auto& [format, output] : {std::pair{"--zip", "a.gz.zip"}, {"--gzip", "a.gz.gz"}}) {
         const RunResult run = runQuorvexa({format, "a.gz"}, dir.path);
         EXPECT_EQ(run.err, banner + errorLine("a.gz", std::string("Output file ") + output + " already exists."));
     }
     EXPECT_EQ(readFile(dir.file("a.gz.zip")), bytesOf("mine"));
+}
+
+TEST(NoOverwrite, PosixDanglingSymlinkAtTheOutputPathGivesCode14) {
+    TempDir dir;
+    writeFile(dir.file("a.gz"), sample);
+    ASSERT_EQ(symlink("nowhere", dir.file("a.gz.zlib").c_str()), 0);
+    EXPECT_EQ(runQuorvexa({"--zlib", "a.gz"}, dir.path).err, banner + errorLine("a.gz", "Output file a.gz.zlib already exists."));
+    EXPECT_EQ(listDirectory(dir.path), (std::vector<std::string>{"a.gz", "a.gz.zlib"}));
 }
 
 TEST(NoOverwrite, AnOutputNameTooLongToCreateGivesCode15) {
@@ -94,7 +103,18 @@ TEST(NoOverwrite, AnOutputNameTooLongToCreateGivesCode15) {
               banner + errorLine(name, "Couldn't open output file " + name + ".zip for writting."));
 }
 
-TEST(Permissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
+// Opening must never wait on a FIFO, and nothing but a regular file is read.
+TEST(PosixSpecialFiles, AreRefusedAtOnce) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
+    const std::string truncated = "Input file is truncated or unreadable.";
+    const RunResult run = runQuorvexa({"fifo", "folder", "/dev/null"}, dir.path);
+    EXPECT_EQ(run.err, banner + errorLine("fifo", truncated) + errorLine("folder", truncated) + errorLine("/dev/null", truncated));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
     TempDir dir;
     writeFile(dir.file("a.gz"), sample);
     writeFile(dir.file("secret.gz"), sample);
@@ -111,7 +131,7 @@ TEST(Permissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
 // A long conversion shows one progress line on a terminal, redrawn in place and erased before the
 // result line; 2 GiB of zeros take the strict engine long enough. (Captured output never shows it:
 // every other test compares standard error exactly.)
-TEST(Terminal, ProgressLineIsDrawnInPlaceAndErased) {
+TEST(PosixTerminal, ProgressLineIsDrawnInPlaceAndErased) {
     TempDir dir;
     z_stream z{};
     ASSERT_EQ(deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
@@ -134,7 +154,7 @@ TEST(Terminal, ProgressLineIsDrawnInPlaceAndErased) {
 }
 
 // Many files on all cores: each is an independent job with its own output and exit status.
-TEST(Batch, XargsOnAllCoresConvertsEveryFile) {
+TEST(PosixBatch, XargsOnAllCoresConvertsEveryFile) {
     TempDir dir;
     for (int i = 0; i < 300; ++i) writeFile(dir.file("f" + std::to_string(i) + ".gz"), gzipOf(sampleData(500 + i, i)));
     const std::string batch = "cd " + dir.path + " && find . -name '*.gz' -print0 | xargs -0 -n 16 -P 4 " QUORVEXA_BINARY " 2>/dev/null";

@@ -23,7 +23,7 @@ Bytes zlibWithoutTrailer(const Bytes& data) {
 }  // namespace
 
 // The file-size limit kills a process that writes past it, unless the process catches SIGXFSZ.
-TEST(Faults, FileSizeLimitIsAFailedWriteNotTheEndOfTheRun) {
+TEST(PosixFaults, FileSizeLimitIsAFailedWriteNotTheEndOfTheRun) {
     TempDir dir;
     writeFile(dir.file("a.zlib"), zlibOf(sampleData(200000)));
     const RunResult run = runShell("cd " + dir.path + " && ulimit -f 8 && exec " + QUORVEXA_BINARY + " --zlib a.zlib a.zlib 2>&1");
@@ -33,7 +33,7 @@ TEST(Faults, FileSizeLimitIsAFailedWriteNotTheEndOfTheRun) {
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.zlib"});
 }
 
-TEST(Faults, FullFilesystemGivesCode18AndFreesTheSpace) {
+TEST(PosixFaults, FullFilesystemGivesCode18AndFreesTheSpace) {
     TempDir dir;
     const std::string mountPoint = dir.file("small");
     ASSERT_EQ(mkdir(mountPoint.c_str(), 0755), 0);
@@ -56,7 +56,7 @@ TEST(Faults, FullFilesystemGivesCode18AndFreesTheSpace) {
     EXPECT_EQ(before.out, after.out);
 }
 
-TEST(Faults, ReadErrorGivesCode16) {
+TEST(PosixFaults, ReadErrorGivesCode16) {
     TempDir dir;
     // Reading the start of a process's own memory fails with an I/O error.
     EXPECT_EQ(runQuorvexa({"/proc/self/mem"}, dir.path).err,
@@ -65,7 +65,7 @@ TEST(Faults, ReadErrorGivesCode16) {
 
 // Interrupts a large conversion at spread-out moments. Whatever the timing, the folder holds the
 // input and either nothing else or the complete output.
-TEST(Faults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
+TEST(PosixFaults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
     TempDir dir;
     Bytes data = sampleData(1 << 20, 9);
     for (int copy = 0; copy < 4; ++copy) data.insert(data.end(), data.begin(), data.end());  // 16 MiB

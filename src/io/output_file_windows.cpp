@@ -144,6 +144,9 @@ void installOutputCleanupHandlers() {
 ResultCode checkOutputPathFree(const std::string& path) {
     std::wstring widePath;
     if (!widenUtf8(path, widePath)) return ResultCode::OutputNotCreated;
+    // NTFS holds at most 255 UTF-16 units in a name; a longer one can't be created.
+    const size_t separator = widePath.find_last_of(L"\\/");
+    if (widePath.size() - (separator == std::wstring::npos ? 0 : separator + 1) > 255) return ResultCode::OutputNotCreated;
     // Attributes of a link are its own, so a dangling symbolic link or junction counts too.
     if (GetFileAttributesW(widePath.c_str()) != INVALID_FILE_ATTRIBUTES) return ResultCode::OutputExists;
     const DWORD error = GetLastError();

@@ -90,12 +90,17 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& wo
 std::vector<std::string> programCommand(std::vector<std::string> prefix, const std::vector<std::string>& arguments) {
     std::istringstream wrapper(std::getenv("QUORVEXA_TEST_WRAPPER") ? std::getenv("QUORVEXA_TEST_WRAPPER") : "");
     for (std::string word; wrapper >> word;) prefix.push_back(word);
-    prefix.push_back(QUORVEXA_BINARY);
+    prefix.push_back(programPath());
     prefix.insert(prefix.end(), arguments.begin(), arguments.end());
     return prefix;
 }
 
 }  // namespace
+
+std::string programPath() {
+    const char* program = std::getenv("QUORVEXA_TEST_PROGRAM");
+    return program && *program ? program : QUORVEXA_BINARY;
+}
 
 RunResult runQuorvexa(const std::vector<std::string>& arguments, const std::string& workingDir) {
     return runProcess(programCommand({}, arguments), workingDir);

@@ -31,7 +31,12 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the built quorvexa with TZ=UTC in workingDir, capturing its output.
+// The program the end-to-end tests run: the one built beside them, or QUORVEXA_TEST_PROGRAM (make
+// test-windows sets it to the Windows build, and QUORVEXA_TEST_WRAPPER to Wine). Tests of a POSIX
+// mechanism say "Posix" in their names, and are left out there.
+std::string programPath();
+
+// Runs the program with TZ=UTC in workingDir, capturing its output.
 RunResult runQuorvexa(const std::vector<std::string>& arguments, const std::string& workingDir);
 
 // The same as an unprivileged user (nobody) when the tests run as root, so that file permissions

@@ -111,6 +111,21 @@ bool mustInflateWithoutVerifying(const CarriedFacts& carried, OutputNeeds needs,
     return needs.exactSize && carried.sizeIsModulo2To32 && streamLength > longestStreamWithExactModuloSize;
 }
 
+// Inflates from the region's start, reading at most limit bytes; consumed is where the stream ended.
+ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants wants, InflateEngine engine,
+                            StreamSums& sums, uint64_t& consumed) {
+    seekRegion(reader, 0);
+    InflateTotals totals;
+    ResultCode result = inflateStream(reader, limit, wants, totals, engine);
+    // zlib decides what is invalid: what the fast engine refuses, zlib is asked again.
+    if (failed(result) && engine == InflateEngine::Isal) {
+        return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, consumed);
+    }
+    takeTotals(totals, wants, sums);
+    consumed = totals.consumed;
+    return result;
+}
+
 ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const TrailerRules& rules,
                                  OutputNeeds needs, StreamSums& sums) {
     const DataRegion& region = findings.region;
@@ -120,12 +135,10 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
     if (failed(result)) return result;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
     if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) return ResultCode::Success;
-    seekRegion(reader, 0);
-    const InflateWants wants = wantsFor(findings.carried, needs, false);
-    InflateTotals totals;
-    const ResultCode inflated = inflateStream(reader, sums.streamLength, wants, totals);
-    takeTotals(totals, wants, sums);
-    return inflated;
+    // Trusted input: the fast engine serves wherever a checksum is carried, though nothing compares.
+    const InflateEngine engine = findings.carried.crc32 || findings.carried.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
+    uint64_t consumed = 0;
+    return inflateFromStart(reader, sums.streamLength, wantsFor(findings.carried, needs, false), engine, sums, consumed);
 }
 
 // The fast engine only where a carried checksum will judge what it yields: the trailer's place
@@ -142,16 +155,6 @@ bool judgedByCarriedChecksum(const CarriedFacts& carried, const StreamSums& sums
     return (carried.crc32 && sums.crc32) || (carried.adler32 && sums.adler32);
 }
 
-ResultCode inflateRegion(RegionReader& reader, const DataRegion& region, InflateWants wants, InflateEngine engine,
-                         StreamSums& sums) {
-    seekRegion(reader, 0);
-    InflateTotals totals;
-    const ResultCode result = inflateStream(reader, region.length, wants, totals, engine);
-    takeTotals(totals, wants, sums);
-    sums.streamLength = totals.consumed;
-    return result;
-}
-
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
                           StreamSums& sums) {
     const DataRegion& region = findings.region;
@@ -160,16 +163,15 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const T
     wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
     wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
     const InflateEngine engine = engineFor(reader, findings, rules);
-    ResultCode result = inflateRegion(reader, region, wants, engine, sums);
-    // zlib decides what is invalid; and what the fast engine accepted without a checksum to judge
-    // it, zlib inflates again (rare: the trailer wasn't at the end of the region after all).
-    if (engine == InflateEngine::Isal && failed(result)) result = inflateRegion(reader, region, wants, InflateEngine::Zlib, sums);
+    ResultCode result = inflateFromStart(reader, region.length, wants, engine, sums, sums.streamLength);
     if (failed(result)) return result;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
     result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
+    // What the fast engine accepted without a checksum to judge it, zlib inflates again (rare: the
+    // trailer wasn't at the end of the region after all).
     if (engine == InflateEngine::Isal && !judgedByCarriedChecksum(findings.carried, sums)) {
-        result = inflateRegion(reader, region, wants, InflateEngine::Zlib, sums);
+        result = inflateFromStart(reader, region.length, wants, InflateEngine::Zlib, sums, sums.streamLength);
         if (failed(result)) return result;
     }
     result = compareCarried(findings.carried, sums);

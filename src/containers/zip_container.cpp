@@ -418,6 +418,8 @@ std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {
     }
     const auto firstKept = std::find_if(cleaned.begin(), cleaned.end(), [](uint8_t c) { return c != '/'; });
     cleaned.erase(cleaned.begin(), firstKept);
+    // A name ending in "/" is a folder's, and the entry holds a file.
+    while (!cleaned.empty() && cleaned.back() == '/') cleaned.pop_back();
     return cleaned;
 }
 

@@ -27,5 +27,5 @@ extern const TrailerRules zipTrailerRules;
 // Writes a one-entry archive; a stored entry stays stored (method 0).
 ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);
 
-// An entry name as ZIP allows it: without leading "/" and without ".." segments.
+// An entry name as ZIP allows it for a file: without leading "/", ".." segments or a trailing "/".
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name);

@@ -175,6 +175,11 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const T
         if (failed(result)) return result;
     }
     result = compareCarried(findings.carried, sums);
+    // Data that doesn't match may come from a stream zlib refuses outright: its verdict decides the code.
+    if (failed(result) && engine == InflateEngine::Isal) {
+        const ResultCode strict = inflateFromStart(reader, region.length, wants, InflateEngine::Zlib, sums, sums.streamLength);
+        if (failed(strict)) return strict;
+    }
     if (failed(result)) return result;
     return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
 }

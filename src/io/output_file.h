@@ -39,6 +39,9 @@ ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count);
 // the system can copy between files itself.
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);
 
+// The copy every system can do: read into a bounded buffer, write out.
+ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);
+
 // Closes the file and gives it its final name: OutputExists when the name was taken in the
 // meantime, WriteFailed when the data may not have reached the disk.
 ResultCode commitOutputFile(OutputFile& output);

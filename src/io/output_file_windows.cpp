@@ -190,16 +190,7 @@ ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count) {
 
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
     if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
-    while (count > 0) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
-        ResultCode result = readAt(input, offset, buffer.data(), piece);
-        if (!failed(result)) result = writeBytes(output, buffer.data(), piece);
-        if (failed(result)) return result;
-        offset += piece;
-        count -= piece;
-    }
-    return ResultCode::Success;
+    return copyThroughBuffer(output, input, offset, count);
 }
 
 ResultCode commitOutputFile(OutputFile& output) {

@@ -1,0 +1,17 @@
+#include "io/output_file.h"
+
+#include <algorithm>
+#include <vector>
+
+ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
+    while (count > 0) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
+        ResultCode result = readAt(input, offset, buffer.data(), piece);
+        if (!failed(result)) result = writeBytes(output, buffer.data(), piece);
+        if (failed(result)) return result;
+        offset += piece;
+        count -= piece;
+    }
+    return ResultCode::Success;
+}

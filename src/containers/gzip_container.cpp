@@ -75,7 +75,7 @@ std::vector<uint8_t> lastPathComponent(const std::vector<uint8_t>& name) {
 
 }  // namespace
 
-const TrailerRules gzipTrailerRules = {.parseTrailer = parseGzipTrailer,
+const RegionRules gzipRegionRules = {.parseTrailer = parseGzipTrailer,
                                        .judgeTrailingBytes = refuseSecondMember,
                                        .trailerHoldsCrc32 = true};
 

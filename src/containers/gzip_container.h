@@ -18,7 +18,7 @@ bool claimsGzipContainer(const uint8_t* head, size_t headLength);
 ResultCode readGzipContainer(InputFile& input, InputFindings& findings);
 
 // The trailer (CRC-32, ISIZE), and a second member behind it, which is refused.
-extern const TrailerRules gzipTrailerRules;
+extern const RegionRules gzipRegionRules;
 
 // FLG 08 with the name's last path component for GzipWithName, FLG 00 otherwise.
 ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);

@@ -76,18 +76,6 @@ ResultCode checkChunkCrc(InputFile& file, const Chunk& chunk) {
     return loadBe32(stored) == crc ? ResultCode::Success : ResultCode::ChecksumMismatch;
 }
 
-// The IDAT data extents less the zlib header's first two bytes, wherever those fall.
-void dropZlibHeader(std::vector<Extent>& extents) {
-    uint64_t drop = zlibHeaderLength;
-    for (Extent& extent : extents) {
-        const uint64_t taken = std::min(drop, extent.length);
-        extent.offset += taken;
-        extent.length -= taken;
-        drop -= taken;
-    }
-    std::erase_if(extents, [](const Extent& extent) { return extent.length == 0; });
-}
-
 // Bytes per row, filter byte included, and rows of a (sub)image; zero-width or zero-height passes
 // hold nothing. Saturates rather than overflows, so an absurd header simply fits no stream.
 uint64_t imageBytes(uint64_t width, uint64_t height, uint64_t bitsPerPixel) {
@@ -183,19 +171,43 @@ ResultCode putIntoChunks(void* context, const uint8_t* data, size_t count) {
     return ResultCode::Success;
 }
 
+// The data of the first IDAT chunk at or after offset, walking past every other chunk.
+ResultCode findIdat(InputFile& file, uint64_t offset, Extent& data, bool& found) {
+    Chunk chunk;
+    for (;; offset = nextChunkOffset(chunk)) {
+        const ResultCode result = readChunk(file, offset, chunk, found);
+        if (failed(result) || !found) return result;
+        if (chunk.type == idatType) {
+            data = Extent{chunk.offset + chunkPrefixLength, chunk.length};
+            return ResultCode::Success;
+        }
+    }
+}
+
+// The data region's next piece: the data of the IDAT chunk after the one previous lies in.
+ResultCode nextIdat(InputFile& file, const Extent& previous, Extent& next, bool& found) {
+    return findIdat(file, previous.offset + previous.length + chunkCrcLength, next, found);
+}
+
 }  // namespace
 
-const TrailerRules pngTrailerRules = zlibTrailerRules;
+const RegionRules pngRegionRules = {.parseTrailer = parseZlibTrailer,
+                                    .trailerHoldsAdler32 = true,
+                                    .walk = nextIdat};
 
 bool claimsPngContainer(const uint8_t* head, size_t headLength) {
     return headLength >= 2 && head[0] == pngSignature[0] && head[1] == pngSignature[1];
 }
 
+// Walks every chunk once: IDAT chunks are counted (and their CRCs checked) but not listed, as
+// the region's pieces are found again by walking; only the first piece is kept, less the zlib
+// header's two bytes, wherever those fall.
 ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& findings) {
     if (!hasSignature(input)) return ResultCode::InputPngInvalid;
     bool animated = false;
     uint64_t frames = 0;
-    std::vector<Extent>& extents = findings.region.extents;
+    uint64_t headerLeft = zlibHeaderLength;
+    Extent first;
     Chunk chunk;
     bool more = false;
     for (uint64_t offset = pngSignature.size();; offset = nextChunkOffset(chunk)) {
@@ -205,8 +217,13 @@ ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& fin
         if (chunk.type == idatType) {
             if (checkCrcs) result = checkChunkCrc(input, chunk);
             if (failed(result)) return result;
-            extents.push_back(Extent{chunk.offset + chunkPrefixLength, chunk.length});
             findings.region.length += chunk.length;
+            if (headerLeft > 0 || findings.region.extents.empty()) {
+                const uint64_t dropped = std::min(headerLeft, chunk.length);
+                headerLeft -= dropped;
+                first = Extent{chunk.offset + chunkPrefixLength + dropped, chunk.length - dropped};
+                findings.region.extents = {first};
+            }
         }
         animated = animated || chunk.type == actlType || chunk.type == fctlType || chunk.type == fdatType;
         frames += chunk.type == fctlType;
@@ -216,7 +233,6 @@ ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& fin
                                     " frames). Only first frame supported.\n");
     }
     if (findings.region.length < zlibHeaderLength + zlibTrailerLength) return ResultCode::InputTruncated;
-    dropZlibHeader(extents);
     findings.region.length -= zlibHeaderLength;
     findings.region.trailerLength = zlibTrailerLength;
     return ResultCode::Success;

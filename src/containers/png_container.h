@@ -19,7 +19,7 @@ bool claimsPngContainer(const uint8_t* head, size_t headLength);
 // two zlib header bytes; warns of animation chunks.
 ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& findings);
 
-extern const TrailerRules pngTrailerRules;
+extern const RegionRules pngRegionRules;
 
 // The header PNG: its chunks before the first IDAT (or IEND), less animation control chunks, and
 // the number of bytes of image data its IHDR implies.

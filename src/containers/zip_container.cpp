@@ -363,7 +363,7 @@ ArchiveLayout layoutFor(const OutputFacts& facts, const std::vector<uint8_t>& na
 
 }  // namespace
 
-const TrailerRules zipTrailerRules = {.zeroPaddingIsSilent = false};
+const RegionRules zipRegionRules = {.zeroPaddingIsSilent = false};
 
 bool claimsZipContainer(const uint8_t* head, size_t headLength) {
     return headLength >= 2 && head[0] == localSignature[0] && head[1] == localSignature[1];

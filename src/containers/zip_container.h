@@ -22,7 +22,7 @@ bool claimsZipContainer(const uint8_t* head, size_t headLength);
 ResultCode readZipContainer(InputFile& input, InputFindings& findings);
 
 // An entry's data has no trailer; bytes after its stream are reported, even zeros.
-extern const TrailerRules zipTrailerRules;
+extern const RegionRules zipRegionRules;
 
 // Writes a one-entry archive; a stored entry stays stored (method 0).
 ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);

@@ -8,7 +8,7 @@
 #include "io/input_file.h"
 #include "io/output_file.h"
 #include "io/region_reader.h"
-#include "containers/zlib_framing.h"  // zlibTrailerRules
+#include "containers/zlib_framing.h"  // zlibRegionRules
 
 bool claimsZlibContainer(const uint8_t* head, size_t headLength);
 

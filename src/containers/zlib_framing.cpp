@@ -2,20 +2,16 @@
 
 #include "io/bytes.h"
 
-namespace {
-
-void parseAdlerTrailer(const uint8_t* bytes, CarriedFacts& carried) {
+void parseZlibTrailer(const uint8_t* bytes, CarriedFacts& carried) {
     const uint32_t adler32 = loadBe32(bytes);
     if (adler32 != 0) carried.adler32 = adler32;
 }
-
-}  // namespace
 
 bool isZlibHeader(const uint8_t* head, size_t length) {
     return length >= 2 && head[0] == 0x78 && (head[1] == 0x01 || head[1] == 0x5E || head[1] == 0x9C || head[1] == 0xDA);
 }
 
-const TrailerRules zlibTrailerRules = {.parseTrailer = parseAdlerTrailer, .trailerHoldsAdler32 = true};
+const RegionRules zlibRegionRules = {.parseTrailer = parseZlibTrailer, .trailerHoldsAdler32 = true};
 
 void storeZlibTrailer(uint8_t* bytes, uint32_t adler32) {
     storeBe32(bytes, adler32);

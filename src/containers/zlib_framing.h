@@ -18,7 +18,8 @@ inline constexpr uint8_t zlibHeaderWritten[zlibHeaderLength] = {0x78, 0xDA};
 bool isZlibHeader(const uint8_t* head, size_t length);
 
 // Reads the Adler-32 behind the stream; zero counts as not carried.
-extern const TrailerRules zlibTrailerRules;
+void parseZlibTrailer(const uint8_t* bytes, CarriedFacts& carried);
+extern const RegionRules zlibRegionRules;
 
 // The trailer as written: the Adler-32, big-endian.
 void storeZlibTrailer(uint8_t* bytes, uint32_t adler32);

@@ -20,7 +20,7 @@ struct InputContainer {
     FormatCode format;
     bool (*claims)(const uint8_t* head, size_t headLength);  // decided by the first bytes
     ResultCode (*read)(InputFile& input, bool verify, InputFindings& findings);
-    const TrailerRules* trailer;
+    const RegionRules* region;
 };
 
 struct OutputContainer {
@@ -50,10 +50,10 @@ ResultCode writeZlib(const OutputFacts& facts, PngHeader&, RegionReader& stream,
 }
 
 const std::array inputContainers = {
-    InputContainer{FormatCode::Zip, claimsZipContainer, readZip, &zipTrailerRules},
-    InputContainer{FormatCode::Gzip, claimsGzipContainer, readGzip, &gzipTrailerRules},
-    InputContainer{FormatCode::Zlib, claimsZlibContainer, readZlib, &zlibTrailerRules},
-    InputContainer{FormatCode::Png, claimsPngContainer, readPngContainer, &pngTrailerRules},
+    InputContainer{FormatCode::Zip, claimsZipContainer, readZip, &zipRegionRules},
+    InputContainer{FormatCode::Gzip, claimsGzipContainer, readGzip, &gzipRegionRules},
+    InputContainer{FormatCode::Zlib, claimsZlibContainer, readZlib, &zlibRegionRules},
+    InputContainer{FormatCode::Png, claimsPngContainer, readPngContainer, &pngRegionRules},
 };
 
 constexpr OutputNeeds zipNeeds{.crc32AndSize = true, .exactSize = true};
@@ -116,12 +116,11 @@ void showProgress(void* line, uint64_t done, uint64_t total) {
 
 // Reads the input and checks its stream; the reader's warnings reach the report either way.
 ResultCode readAndCheck(InputFile& input, const DriverSettings& settings, const OutputContainer& output,
-                        InputFindings& findings, StreamSums& sums, FileReport& report) {
-    const InputContainer* container = nullptr;
+                        const InputContainer*& container, InputFindings& findings, StreamSums& sums, FileReport& report) {
     ResultCode result = detectInputContainer(input, container);
     if (!failed(result)) result = container->read(input, settings.verify, findings);
     const ReadProgress progress{showProgress, &report.progress};
-    if (!failed(result)) result = checkStream(input, findings, *container->trailer, output.needs, settings.verify, sums, progress);
+    if (!failed(result)) result = checkStream(input, findings, *container->region, output.needs, settings.verify, sums, progress);
     report.warnings = findings.warnings;
     return result;
 }
@@ -135,11 +134,12 @@ ResultCode prepareHeader(const DriverSettings& settings, const StreamSums& sums,
 }
 
 ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
-                       const InputFindings& findings, PngHeader& header, const std::string& outputPath) {
+                       const InputContainer& container, const InputFindings& findings, PngHeader& header,
+                       const std::string& outputPath) {
     OutputFile file;
     ResultCode result = createOutputFile(outputPath, file);
     if (failed(result)) return result;
-    RegionReader stream = regionReader(input, findings.region.extents);
+    RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
     result = output.write(facts, header, stream, file);
     if (failed(result)) return result;  // the destructor discards the file
     return commitOutputFile(file);
@@ -162,16 +162,17 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
     try {
         const OutputContainer& output = outputContainerFor(settings.outputFormat);
         InputFile input;
+        const InputContainer* container = nullptr;
         InputFindings findings;
         StreamSums sums;
         PngHeader header;
         ResultCode result = openInputFile(inputPath, input);
-        if (!failed(result)) result = readAndCheck(input, settings, output, findings, sums, report);
+        if (!failed(result)) result = readAndCheck(input, settings, output, container, findings, sums, report);
         if (!failed(result) && output.format == FormatCode::Png) result = prepareHeader(settings, sums, header);
         if (!failed(result)) result = checkOutputPathFree(report.outputPath);
         if (failed(result)) return result;
         const OutputFacts facts = resolveOutputFacts(inputPath, output, findings.carried, sums);
-        return writeOutput(output, facts, input, findings, header, report.outputPath);
+        return writeOutput(output, facts, input, *container, findings, header, report.outputPath);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }

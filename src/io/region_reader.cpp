@@ -3,40 +3,42 @@
 #include <algorithm>
 #include <array>
 
-RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents) {
-    RegionReader reader;
-    reader.file = &file;
-    reader.extents = &extents;
-    return reader;
-}
-
-void seekRegion(RegionReader& reader, uint64_t position) {
-    reader.extentIndex = 0;
-    reader.offsetInExtent = 0;
-    reader.position = 0;
-    const std::vector<Extent>& extents = *reader.extents;
-    while (reader.extentIndex < extents.size() && position - reader.position >= extents[reader.extentIndex].length) {
-        reader.position += extents[reader.extentIndex].length;
-        ++reader.extentIndex;
-    }
-    if (reader.extentIndex < extents.size()) {
-        reader.offsetInExtent = position - reader.position;
-        reader.position = position;
-    }
-}
-
 namespace {
 
-// The next stretch of the current extent, up to limit bytes; an empty extent is stepped over.
-Extent nextStretch(RegionReader& reader, uint64_t limit) {
-    const std::vector<Extent>& extents = *reader.extents;
-    while (reader.extentIndex < extents.size() && reader.offsetInExtent == extents[reader.extentIndex].length) {
-        ++reader.extentIndex;
-        reader.offsetInExtent = 0;
+void restart(RegionReader& reader) {
+    reader.extentIndex = 0;
+    reader.ended = reader.extents->empty();
+    reader.current = reader.ended ? Extent{} : reader.extents->front();
+    reader.offsetInExtent = 0;
+    reader.position = 0;
+}
+
+// Steps to the next piece: the next in the list, else the one the walk finds.
+ResultCode stepToNextExtent(RegionReader& reader) {
+    reader.offsetInExtent = 0;
+    if (++reader.extentIndex < reader.extents->size()) {
+        reader.current = (*reader.extents)[reader.extentIndex];
+        return ResultCode::Success;
     }
-    if (reader.extentIndex == extents.size()) return Extent{};
-    const Extent& extent = extents[reader.extentIndex];
-    return Extent{extent.offset + reader.offsetInExtent, std::min(limit, extent.length - reader.offsetInExtent)};
+    bool found = false;
+    Extent next;
+    const ResultCode result = reader.walk ? reader.walk(*reader.file, reader.current, next, found) : ResultCode::Success;
+    reader.ended = !found;
+    if (found) reader.current = next;
+    return result;
+}
+
+// The next stretch of the current piece, up to limit bytes (empty at the region's end); pieces
+// used up, empty ones too, are stepped over.
+ResultCode nextStretch(RegionReader& reader, uint64_t limit, Extent& stretch) {
+    stretch = Extent{};
+    while (!reader.ended && reader.offsetInExtent == reader.current.length) {
+        const ResultCode result = stepToNextExtent(reader);
+        if (failed(result)) return result;
+    }
+    if (reader.ended) return ResultCode::Success;
+    stretch = Extent{reader.current.offset + reader.offsetInExtent, std::min(limit, reader.current.length - reader.offsetInExtent)};
+    return ResultCode::Success;
 }
 
 void advance(RegionReader& reader, uint64_t count) {
@@ -46,12 +48,34 @@ void advance(RegionReader& reader, uint64_t count) {
 
 }  // namespace
 
+RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents, NextExtent walk) {
+    RegionReader reader;
+    reader.file = &file;
+    reader.extents = &extents;
+    reader.walk = walk;
+    restart(reader);
+    return reader;
+}
+
+ResultCode seekRegion(RegionReader& reader, uint64_t position) {
+    if (position < reader.position) restart(reader);
+    while (reader.position < position) {
+        Extent stretch;
+        const ResultCode result = nextStretch(reader, position - reader.position, stretch);
+        if (failed(result) || stretch.length == 0) return result;
+        advance(reader, stretch.length);
+    }
+    return ResultCode::Success;
+}
+
 ResultCode readRegion(RegionReader& reader, uint8_t* destination, size_t count, size_t& got) {
     got = 0;
     while (got < count) {
-        const Extent stretch = nextStretch(reader, count - got);
+        Extent stretch;
+        ResultCode result = nextStretch(reader, count - got, stretch);
+        if (failed(result)) return result;
         if (stretch.length == 0) break;
-        const ResultCode result = readAt(*reader.file, stretch.offset, destination + got, stretch.length);
+        result = readAt(*reader.file, stretch.offset, destination + got, stretch.length);
         if (failed(result)) return result;
         advance(reader, stretch.length);
         got += static_cast<size_t>(stretch.length);
@@ -69,9 +93,11 @@ ResultCode readRegionExactly(RegionReader& reader, uint8_t* destination, size_t 
 
 ResultCode copyRegion(RegionReader& reader, uint64_t count, OutputFile& output) {
     while (count > 0) {
-        const Extent stretch = nextStretch(reader, count);
+        Extent stretch;
+        ResultCode result = nextStretch(reader, count, stretch);
+        if (failed(result)) return result;
         if (stretch.length == 0) return ResultCode::InputTruncated;
-        const ResultCode result = copyFromInput(output, *reader.file, stretch.offset, stretch.length);
+        result = copyFromInput(output, *reader.file, stretch.offset, stretch.length);
         if (failed(result)) return result;
         advance(reader, stretch.length);
         count -= stretch.length;

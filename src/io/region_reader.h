@@ -17,19 +17,27 @@ struct ReadProgress {
     uint64_t total = 0;
 };
 
+// The piece of a region that follows `previous` in the file, for a region whose pieces are found by
+// walking the file (a PNG's IDAT chunks) rather than held in a list, so that memory doesn't grow with
+// their number. found is false at the region's end.
+using NextExtent = ResultCode (*)(InputFile& file, const Extent& previous, Extent& next, bool& found);
+
 struct RegionReader {
     InputFile* file = nullptr;
-    const std::vector<Extent>* extents = nullptr;
+    const std::vector<Extent>* extents = nullptr;  // the region's first pieces, or all of them
+    NextExtent walk = nullptr;                     // finds the pieces after the list, if any
     size_t extentIndex = 0;
+    Extent current;
+    bool ended = false;
     uint64_t offsetInExtent = 0;
     uint64_t position = 0;  // from the region's start
     ReadProgress progress;
 };
 
-RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents);
+RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents, NextExtent walk = nullptr);
 
 // Moves to position bytes from the region's start (at most its end).
-void seekRegion(RegionReader& reader, uint64_t position);
+ResultCode seekRegion(RegionReader& reader, uint64_t position);
 
 // Reads up to count bytes; got is less than count only at the region's end.
 ResultCode readRegion(RegionReader& reader, uint8_t* destination, size_t count, size_t& got);

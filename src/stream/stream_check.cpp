@@ -39,12 +39,12 @@ ResultCode compareCarried(const CarriedFacts& carried, const StreamSums& sums) {
     return ResultCode::Success;
 }
 
-ResultCode readTrailer(RegionReader& reader, uint64_t at, const DataRegion& region, const TrailerRules& rules,
+ResultCode readTrailer(RegionReader& reader, uint64_t at, const DataRegion& region, const RegionRules& rules,
                        CarriedFacts& carried) {
     if (region.trailerLength == 0) return ResultCode::Success;
     std::array<uint8_t, 16> trailer{};
-    seekRegion(reader, at);
-    const ResultCode result = readRegionExactly(reader, trailer.data(), static_cast<size_t>(region.trailerLength));
+    ResultCode result = seekRegion(reader, at);
+    if (!failed(result)) result = readRegionExactly(reader, trailer.data(), static_cast<size_t>(region.trailerLength));
     if (failed(result)) return result;
     rules.parseTrailer(trailer.data(), carried);
     return ResultCode::Success;
@@ -53,13 +53,13 @@ ResultCode readTrailer(RegionReader& reader, uint64_t at, const DataRegion& regi
 // Bytes between the trailer and the region's end: nothing, zero padding, another member of the
 // container's own kind (refused), or anything else (ignored, with a warning).
 ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataRegion& region,
-                              const TrailerRules& rules, std::vector<std::string>& warnings) {
+                              const RegionRules& rules, std::vector<std::string>& warnings) {
     const uint64_t count = region.length - from;
     if (count == 0) return ResultCode::Success;
     std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(count, scanPieceSize)));
-    seekRegion(reader, from);
     size_t got = 0;
-    ResultCode result = readRegion(reader, piece.data(), piece.size(), got);
+    ResultCode result = seekRegion(reader, from);
+    if (!failed(result)) result = readRegion(reader, piece.data(), piece.size(), got);
     if (failed(result)) return result;
     if (rules.judgeTrailingBytes) {
         result = rules.judgeTrailingBytes(piece.data(), got);
@@ -114,9 +114,10 @@ bool mustInflateWithoutVerifying(const CarriedFacts& carried, OutputNeeds needs,
 // Inflates from the region's start, reading at most limit bytes; consumed is where the stream ended.
 ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants wants, InflateEngine engine,
                             StreamSums& sums, uint64_t& consumed) {
-    seekRegion(reader, 0);
     InflateTotals totals;
-    ResultCode result = inflateStream(reader, limit, wants, totals, engine);
+    ResultCode result = seekRegion(reader, 0);
+    if (failed(result)) return result;
+    result = inflateStream(reader, limit, wants, totals, engine);
     // zlib decides what is invalid: what the fast engine refuses, zlib is asked again.
     if (failed(result) && engine == InflateEngine::Isal) {
         return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, consumed);
@@ -126,7 +127,7 @@ ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants w
     return result;
 }
 
-ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const TrailerRules& rules,
+ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
                                  OutputNeeds needs, StreamSums& sums) {
     const DataRegion& region = findings.region;
     if (region.length < region.trailerLength) return ResultCode::InputTruncated;
@@ -143,11 +144,10 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
 
 // The fast engine only where a carried checksum will judge what it yields: the trailer's place
 // isn't known before inflating, so the end of the data region, where it usually is, tells.
-InflateEngine engineFor(RegionReader& reader, const InputFindings& findings, const TrailerRules& rules) {
+InflateEngine engineFor(RegionReader& reader, const InputFindings& findings, const RegionRules& rules) {
     CarriedFacts likely = findings.carried;
     const DataRegion& region = findings.region;
     if (region.length >= region.trailerLength) readTrailer(reader, region.length - region.trailerLength, region, rules, likely);
-    seekRegion(reader, 0);
     return likely.crc32 || likely.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
 }
 
@@ -155,7 +155,7 @@ bool judgedByCarriedChecksum(const CarriedFacts& carried, const StreamSums& sums
     return (carried.crc32 && sums.crc32) || (carried.adler32 && sums.adler32);
 }
 
-ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
+ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                           StreamSums& sums) {
     const DataRegion& region = findings.region;
     // The trailer isn't read yet, so every checksum it may hold is asked for.
@@ -186,9 +186,9 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const T
 
 }  // namespace
 
-ResultCode checkStream(InputFile& file, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
+ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                        bool verify, StreamSums& sums, ReadProgress progress) {
-    RegionReader reader = regionReader(file, findings.region.extents);
+    RegionReader reader = regionReader(file, findings.region.extents, rules.walk);
     reader.progress = progress;
     reader.progress.total = findings.region.length;
     if (findings.carried.payloadIsStored) return checkStoredEntry(reader, findings, needs, verify, sums);

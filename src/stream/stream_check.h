@@ -1,7 +1,7 @@
 // The step between reading and writing that every conversion shares: it finds where the stream
 // really ends, inflates it once (strictly), holds every checksum and size the input carries
 // against the data, and fills in what the input lacks. Nothing here knows a container: the
-// input's container describes its trailer through TrailerRules.
+// input's container describes its data region through RegionRules.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +13,9 @@
 #include "io/region_reader.h"
 #include "stream/inflate.h"
 
-struct TrailerRules {
+// How a container lays out its data region: the trailer behind the stream, what may follow it,
+// and how its pieces are found.
+struct RegionRules {
     // Reads the container's trailer (DataRegion::trailerLength bytes) into carried.
     void (*parseTrailer)(const uint8_t* bytes, CarriedFacts& carried) = nullptr;
     // The first bytes after the trailer: Success, or the code for data that can't be ignored.
@@ -21,6 +23,7 @@ struct TrailerRules {
     bool zeroPaddingIsSilent = true;  // tape or block padding after the trailer
     bool trailerHoldsCrc32 = false;   // so the check computes it before it has read the trailer
     bool trailerHoldsAdler32 = false;
+    NextExtent walk = nullptr;  // for a data region whose pieces are found by walking the file
 };
 
 // What the output container needs from the data.
@@ -32,7 +35,7 @@ struct OutputNeeds {
 
 // verify off is the carry-without-inflating mode: the stream is the whole data region less its
 // trailer, and it is inflated only when the output needs a value the input lacks.
-ResultCode checkStream(InputFile& file, InputFindings& findings, const TrailerRules& rules, OutputNeeds needs,
+ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                        bool verify, StreamSums& sums, ReadProgress progress = {});
 
 // The checksums and size the output gets: the data's own where they were measured, else those

@@ -10,6 +10,6 @@ ResultCode readCheckingCrcs(InputFile& input, InputFindings& findings) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzReader(data, size, readCheckingCrcs, pngTrailerRules);
+    fuzzReader(data, size, readCheckingCrcs, pngRegionRules);
     return 0;
 }

@@ -21,7 +21,7 @@ inline bool openMemoryInput(const uint8_t* data, size_t size, InputFile& input) 
 // Reads the bytes with one container's reader and, when that succeeds, checks the stream both
 // ways, as every output container would ask.
 inline void fuzzReader(const uint8_t* data, size_t size, ResultCode (*read)(InputFile&, InputFindings&),
-                       const TrailerRules& rules) {
+                       const RegionRules& rules) {
     InputFile input;
     openMemoryInput(data, size, input);
     InputFindings read0;

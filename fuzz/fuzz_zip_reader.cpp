@@ -2,6 +2,6 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzReader(data, size, readZipContainer, zipTrailerRules);
+    fuzzReader(data, size, readZipContainer, zipRegionRules);
     return 0;
 }

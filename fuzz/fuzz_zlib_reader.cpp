@@ -2,6 +2,6 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzReader(data, size, readZlibContainer, zlibTrailerRules);
+    fuzzReader(data, size, readZlibContainer, zlibRegionRules);
     return 0;
 }

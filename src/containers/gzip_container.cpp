@@ -67,10 +67,12 @@ ResultCode refuseSecondMember(const uint8_t* head, size_t length) {
     return member ? ResultCode::SeveralGzipMembers : ResultCode::Success;
 }
 
-// RFC 1952: the name of the original file "with any directory components removed".
-std::vector<uint8_t> lastPathComponent(const std::vector<uint8_t>& name) {
-    const auto slash = std::find(name.rbegin(), name.rend(), '/');
-    return std::vector<uint8_t>(slash.base(), name.end());
+// RFC 1952: the name of the original file "with any directory components removed", and zero-
+// terminated, so it ends at its first zero byte (a ZIP entry name may hold one).
+std::vector<uint8_t> fnameOf(const std::vector<uint8_t>& name) {
+    const auto end = std::find(name.begin(), name.end(), uint8_t{0});
+    const auto slash = std::find(std::make_reverse_iterator(end), name.rend(), '/');
+    return std::vector<uint8_t>(slash.base(), end);
 }
 
 }  // namespace
@@ -119,7 +121,7 @@ ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, Ou
     putByte(header, osUnix);
     ResultCode result = writeFields(output, header);
     if (!failed(result) && withName) {
-        std::vector<uint8_t> name = lastPathComponent(facts.name);
+        std::vector<uint8_t> name = fnameOf(facts.name);
         name.push_back(0);
         result = writeBytes(output, name.data(), name.size());
     }

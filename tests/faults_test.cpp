@@ -13,15 +13,6 @@
 
 #include "support/test_support.h"
 
-namespace {
-
-// A ZLIB file whose Adler-32 is missing, so that it is computed; and what the output must be.
-Bytes zlibWithoutTrailer(const Bytes& data) {
-    return zlibFile(deflateRaw(data, 1), 0);
-}
-
-}  // namespace
-
 // The file-size limit kills a process that writes past it, unless the process catches SIGXFSZ.
 TEST(PosixFaults, FileSizeLimitIsAFailedWriteNotTheEndOfTheRun) {
     TempDir dir;
@@ -69,7 +60,7 @@ TEST(PosixFaults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
     TempDir dir;
     Bytes data = sampleData(1 << 20, 9);
     for (int copy = 0; copy < 4; ++copy) data.insert(data.end(), data.begin(), data.end());  // 16 MiB
-    const Bytes input = zlibWithoutTrailer(data);
+    const Bytes input = zlibFile(deflateRaw(data, 1), 0);  // the Adler-32 missing: it is computed
     writeFile(dir.file("big.zlib"), input);
     Bytes expected = input;
     const Bytes adler = be32(adler32Of(data));

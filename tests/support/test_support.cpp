@@ -160,19 +160,15 @@ uint32_t adler32Of(const Bytes& data) {
 }
 
 Bytes sampleData(size_t size, uint32_t seed) {
-    static const char* words[] = {"deflate ", "stream ", "container ", "quorvexa ", "zip ", "png\n", "gzip ", "zlib "};
+    static const std::string words[] = {"deflate ", "stream ", "container ", "quorvexa ", "zip ", "png\n", "gzip ", "zlib "};
     Bytes data;
-    data.reserve(size);
-    uint32_t state = seed * 2654435761u + 1;
-    while (data.size() < size) {
+    for (uint32_t state = seed * 2654435761u + 1; data.size() < size;) {
         state = state * 1103515245u + 12345u;
-        const std::string word = words[(state >> 16) % 8];
-        for (char c : word) {
-            if (data.size() == size) break;
-            data.push_back(static_cast<uint8_t>(c));
-        }
-        if ((state >> 8) % 7 == 0 && data.size() < size) data.push_back(static_cast<uint8_t>(state >> 24));
+        const std::string& word = words[(state >> 16) % 8];
+        data.insert(data.end(), word.begin(), word.end());
+        if ((state >> 8) % 7 == 0) data.push_back(static_cast<uint8_t>(state >> 24));
     }
+    data.resize(size);
     return data;
 }
 

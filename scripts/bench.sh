@@ -142,8 +142,8 @@ else
 fi
 
 cleanup() { (cd "$data" && rm -f data.tar.gz.zip data.tar.gz.zlib data.zip.gz image.png.zip copy.zip small/*.zip \
-  && rm -rf copies); [ "$small" = small ] || rm -rf "$small"; }
-trap cleanup EXIT
+  && rm -rf copies "$small"/*.zip "$small/copies"); }
+trap 'cleanup; [ "$small" = small ] || rm -rf "$small"' EXIT
 cd "$data"
 cleanup
 

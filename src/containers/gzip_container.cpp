@@ -110,7 +110,7 @@ ResultCode readGzipContainer(InputFile& input, InputFindings& findings) {
     return ResultCode::Success;
 }
 
-ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
+ResultCode writeGzipHead(const OutputFacts& facts, OutputFile& output) {
     const bool withName = facts.format == FormatCode::GzipWithName;
     FieldBuffer header;
     putBytes(header, gzipMagic);
@@ -125,12 +125,20 @@ ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, Ou
         name.push_back(0);
         result = writeBytes(output, name.data(), name.size());
     }
-    ByteSink sink = fileSink(output);
-    if (!failed(result)) result = writeStream(stream, facts, sink);
-    if (failed(result)) return result;
+    return result;
+}
 
+ResultCode writeGzipTail(const OutputFacts& facts, OutputFile& output) {
     FieldBuffer trailer;
     putLe32(trailer, facts.crc32);
     putLe32(trailer, static_cast<uint32_t>(facts.size));  // ISIZE is the size modulo 2^32
     return writeFields(output, trailer);
+}
+
+ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
+    ByteSink sink = fileSink(output);
+    ResultCode result = writeGzipHead(facts, output);
+    if (!failed(result)) result = writeStream(stream, facts, sink);
+    if (!failed(result)) result = writeGzipTail(facts, output);
+    return result;
 }

@@ -21,4 +21,7 @@ ResultCode readGzipContainer(InputFile& input, InputFindings& findings);
 extern const RegionRules gzipRegionRules;
 
 // FLG 08 with the name's last path component for GzipWithName, FLG 00 otherwise.
+// The head (what comes before the stream) and the tail (after it) can also be written on their own.
 ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);
+ResultCode writeGzipHead(const OutputFacts& facts, OutputFile& output);
+ResultCode writeGzipTail(const OutputFacts& facts, OutputFile& output);

@@ -423,18 +423,27 @@ std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {
     return cleaned;
 }
 
-ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
+ResultCode writeZipHead(const OutputFacts& facts, OutputFile& output) {
     const std::vector<uint8_t> name = cleanZipName(facts.name);
     if (name.size() > maxNameLength) return ResultCode::NameTooLong;
     const ArchiveLayout layout = layoutFor(facts, name);
-
     FieldBuffer header;
     putBytes(header, localSignature);
     putEntryFields(header, facts, name.size(), layout);
-    ResultCode result = writeHeaderWithName(output, header, name, facts, layout);
+    return writeHeaderWithName(output, header, name, facts, layout);
+}
+
+ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output) {
+    const std::vector<uint8_t> name = cleanZipName(facts.name);
+    const ArchiveLayout layout = layoutFor(facts, name);
+    const ResultCode result = writeCentralHeader(facts, name, layout, output);
+    return failed(result) ? result : writeEndRecords(layout, output);
+}
+
+ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
     ByteSink sink = fileSink(output);
+    ResultCode result = writeZipHead(facts, output);
     if (!failed(result)) result = writeStream(stream, facts, sink);
-    if (!failed(result)) result = writeCentralHeader(facts, name, layout, output);
-    if (!failed(result)) result = writeEndRecords(layout, output);
+    if (!failed(result)) result = writeZipTail(facts, output);
     return result;
 }

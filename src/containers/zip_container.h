@@ -24,8 +24,11 @@ ResultCode readZipContainer(InputFile& input, InputFindings& findings);
 // An entry's data has no trailer; bytes after its stream are reported, even zeros.
 extern const RegionRules zipRegionRules;
 
-// Writes a one-entry archive; a stored entry stays stored (method 0).
+// Writes a one-entry archive; a stored entry stays stored (method 0). The head (local header) and
+// the tail (central directory and end records) can also be written on their own.
 ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);
+ResultCode writeZipHead(const OutputFacts& facts, OutputFile& output);
+ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output);
 
 // An entry name as ZIP allows it for a file: without leading "/", ".." segments or a trailing "/".
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name);

@@ -15,12 +15,20 @@ ResultCode readZlibContainer(InputFile& input, InputFindings& findings) {
     return ResultCode::Success;
 }
 
-ResultCode writeZlibContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
-    ResultCode result = writeBytes(output, zlibHeaderWritten, zlibHeaderLength);
-    ByteSink sink = fileSink(output);
-    if (!failed(result)) result = writeStream(stream, facts, sink);
-    if (failed(result)) return result;
+ResultCode writeZlibHead(const OutputFacts&, OutputFile& output) {
+    return writeBytes(output, zlibHeaderWritten, zlibHeaderLength);
+}
+
+ResultCode writeZlibTail(const OutputFacts& facts, OutputFile& output) {
     uint8_t trailer[zlibTrailerLength];
     storeZlibTrailer(trailer, facts.adler32);
     return writeBytes(output, trailer, zlibTrailerLength);
+}
+
+ResultCode writeZlibContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
+    ByteSink sink = fileSink(output);
+    ResultCode result = writeZlibHead(facts, output);
+    if (!failed(result)) result = writeStream(stream, facts, sink);
+    if (!failed(result)) result = writeZlibTail(facts, output);
+    return result;
 }

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <new>
+#include <optional>
+#include <thread>
 
 #include "containers/gzip_container.h"
 #include "containers/png_container.h"
@@ -28,6 +30,10 @@ struct OutputContainer {
     const char* extension;
     OutputNeeds needs;
     ResultCode (*write)(const OutputFacts& facts, PngHeader& header, RegionReader& stream, OutputFile& output);
+    // What comes before and after the stream, written on their own; null where the layout depends on
+    // the stream's bytes (PNG sums them into its chunks' CRCs).
+    ResultCode (*writeHead)(const OutputFacts& facts, OutputFile& output);
+    ResultCode (*writeTail)(const OutputFacts& facts, OutputFile& output);
 };
 
 ResultCode readZip(InputFile& input, bool, InputFindings& findings) {
@@ -62,11 +68,11 @@ constexpr OutputNeeds zlibNeeds{.adler32 = true};
 
 // The first row is the default, and stands in for any format not listed.
 const std::array outputContainers = {
-    OutputContainer{FormatCode::Zip, ".zip", zipNeeds, writeZip},
-    OutputContainer{FormatCode::Gzip, ".gz", gzipNeeds, writeGzip},
-    OutputContainer{FormatCode::GzipWithName, ".gz", gzipNeeds, writeGzip},
-    OutputContainer{FormatCode::Zlib, ".zlib", zlibNeeds, writeZlib},
-    OutputContainer{FormatCode::Png, ".png", zlibNeeds, writePngContainer},
+    OutputContainer{FormatCode::Zip, ".zip", zipNeeds, writeZip, writeZipHead, writeZipTail},
+    OutputContainer{FormatCode::Gzip, ".gz", gzipNeeds, writeGzip, writeGzipHead, writeGzipTail},
+    OutputContainer{FormatCode::GzipWithName, ".gz", gzipNeeds, writeGzip, writeGzipHead, writeGzipTail},
+    OutputContainer{FormatCode::Zlib, ".zlib", zlibNeeds, writeZlib, writeZlibHead, writeZlibTail},
+    OutputContainer{FormatCode::Png, ".png", zlibNeeds, writePngContainer, nullptr, nullptr},
 };
 
 const OutputContainer& outputContainerFor(FormatCode format) {
@@ -114,15 +120,60 @@ void showProgress(void* line, uint64_t done, uint64_t total) {
     updateProgressLine(*static_cast<ProgressLine*>(line), done, total);
 }
 
-// Reads the input and checks its stream; the reader's warnings reach the report either way.
-ResultCode readAndCheck(InputFile& input, const DriverSettings& settings, const OutputContainer& output,
-                        const InputContainer*& container, InputFindings& findings, StreamSums& sums, FileReport& report) {
-    ResultCode result = detectInputContainer(input, container);
-    if (!failed(result)) result = container->read(input, settings.verify, findings);
-    const ReadProgress progress{showProgress, &report.progress};
-    if (!failed(result)) result = checkStream(input, findings, *container->region, output.needs, settings.verify, sums, progress);
-    report.warnings = findings.warnings;
-    return result;
+ResultCode readInput(InputFile& input, const DriverSettings& settings, const InputContainer*& container,
+                     InputFindings& findings) {
+    const ResultCode result = detectInputContainer(input, container);
+    return failed(result) ? result : container->read(input, settings.verify, findings);
+}
+
+ResultCode checkInput(InputFile& input, const DriverSettings& settings, const OutputContainer& output,
+                      const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report) {
+    try {
+        const ReadProgress progress{showProgress, &report.progress};
+        return checkStream(input, findings, *container.region, output.needs, settings.verify, sums, progress);
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
+}
+
+// While a large stream is checked, its bytes are copied into the temporary output on the other core:
+// first the head as the input's own values give it, then the stream as long as the container's layout
+// says. Nothing is put in place before the check is done; then the head is written again with the
+// checked values and the tail after the stream. A wrong guess (the stream ended elsewhere, the head
+// changed length) costs only a second, ordinary write.
+constexpr uint64_t smallestStreamCopiedEarly = uint64_t{1} << 20;
+
+struct EarlyCopy {
+    OutputFile file;
+    uint64_t headLength = 0;
+    uint64_t streamLength = 0;
+    bool complete = false;
+};
+
+bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputFindings& findings) {
+    return settings.verify && output.writeHead && !findings.carried.payloadIsStored &&
+           findings.region.length >= smallestStreamCopiedEarly;
+}
+
+void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionReader stream, const std::string& path,
+               EarlyCopy& copy) {
+    try {
+        if (failed(createOutputFile(path, copy.file)) || failed(output.writeHead(guess, copy.file))) return;
+        copy.headLength = copy.file.bytesWritten;
+        copy.streamLength = guess.streamLength;
+        copy.complete = !failed(copyRegion(stream, guess.streamLength, copy.file));
+    } catch (const std::bad_alloc&) {
+        copy.complete = false;
+    }
+}
+
+// False when the early copy can't be finished as the checked values are: the output is written anew.
+bool finishEarlyCopy(const OutputContainer& output, const OutputFacts& facts, EarlyCopy& copy) {
+    if (!copy.complete || facts.framedAsStoredBlocks || facts.streamLength != copy.streamLength) return false;
+    const uint64_t before = copy.file.bytesWritten;
+    if (failed(seekOutput(copy.file, 0)) || failed(output.writeHead(facts, copy.file))) return false;
+    if (copy.file.bytesWritten - before != copy.headLength) return false;
+    return !failed(seekOutput(copy.file, copy.headLength + copy.streamLength)) && !failed(output.writeTail(facts, copy.file));
 }
 
 // The header PNG, which must describe an image of exactly the data's size where that was measured.
@@ -166,12 +217,27 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         InputFindings findings;
         StreamSums sums;
         PngHeader header;
+        std::optional<EarlyCopy> early;
         ResultCode result = openInputFile(inputPath, input);
-        if (!failed(result)) result = readAndCheck(input, settings, output, container, findings, sums, report);
+        if (!failed(result)) result = readInput(input, settings, container, findings);
+        if (!failed(result) && copiesEarly(settings, output, findings)) {
+            StreamSums guessed;
+            guessed.streamLength = findings.region.length - findings.region.trailerLength;
+            const OutputFacts guess = resolveOutputFacts(inputPath, output, findings.carried, guessed);
+            const RegionReader stream = regionReader(input, findings.region.extents, container->region->walk);
+            std::thread checker([&] { result = checkInput(input, settings, output, *container, findings, sums, report); });
+            copyEarly(output, guess, stream, report.outputPath, early.emplace());
+            checker.join();
+        } else if (!failed(result)) {
+            result = checkInput(input, settings, output, *container, findings, sums, report);
+        }
+        report.warnings = findings.warnings;
         if (!failed(result) && output.format == FormatCode::Png) result = prepareHeader(settings, sums, header);
         if (!failed(result)) result = checkOutputPathFree(report.outputPath);
         if (failed(result)) return result;
         const OutputFacts facts = resolveOutputFacts(inputPath, output, findings.carried, sums);
+        if (early && finishEarlyCopy(output, facts, *early)) return commitOutputFile(early->file);
+        early.reset();  // its temporary file goes before another is made
         return writeOutput(output, facts, input, *container, findings, header, report.outputPath);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;

@@ -35,6 +35,9 @@ ResultCode createOutputFile(const std::string& path, OutputFile& output);
 // Writes all count bytes or gives WriteFailed.
 ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count);
 
+// Moves where the next write goes to offset from the file's start.
+ResultCode seekOutput(OutputFile& output, uint64_t offset);
+
 // Appends count bytes of input, from offset on, without passing them through this process where
 // the system can copy between files itself.
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);

@@ -147,6 +147,11 @@ ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count) {
     return ResultCode::Success;
 }
 
+ResultCode seekOutput(OutputFile& output, uint64_t offset) {
+    return lseek(output.handle, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ? ResultCode::Success
+                                                                                                  : ResultCode::WriteFailed;
+}
+
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
     if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
 #ifdef __linux__

@@ -188,6 +188,12 @@ ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count) {
     return ResultCode::Success;
 }
 
+ResultCode seekOutput(OutputFile& output, uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(output.handle, position, nullptr, FILE_BEGIN) ? ResultCode::Success : ResultCode::WriteFailed;
+}
+
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
     if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
     return copyThroughBuffer(output, input, offset, count);

@@ -4,7 +4,6 @@
 #include <array>
 
 #include "io/bytes.h"
-#include "stream/byte_sink.h"
 
 namespace {
 
@@ -133,12 +132,4 @@ ResultCode writeGzipTail(const OutputFacts& facts, OutputFile& output) {
     putLe32(trailer, facts.crc32);
     putLe32(trailer, static_cast<uint32_t>(facts.size));  // ISIZE is the size modulo 2^32
     return writeFields(output, trailer);
-}
-
-ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
-    ByteSink sink = fileSink(output);
-    ResultCode result = writeGzipHead(facts, output);
-    if (!failed(result)) result = writeStream(stream, facts, sink);
-    if (!failed(result)) result = writeGzipTail(facts, output);
-    return result;
 }

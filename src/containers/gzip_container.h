@@ -20,8 +20,7 @@ ResultCode readGzipContainer(InputFile& input, InputFindings& findings);
 // The trailer (CRC-32, ISIZE), and a second member behind it, which is refused.
 extern const RegionRules gzipRegionRules;
 
-// FLG 08 with the name's last path component for GzipWithName, FLG 00 otherwise.
-// The head (what comes before the stream) and the tail (after it) can also be written on their own.
-ResultCode writeGzipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);
+// Output: the head, before the stream, has FLG 08 and the name's last path component for
+// GzipWithName, FLG 00 otherwise; the tail, after the stream, is CRC-32 and ISIZE.
 ResultCode writeGzipHead(const OutputFacts& facts, OutputFile& output);
 ResultCode writeGzipTail(const OutputFacts& facts, OutputFile& output);

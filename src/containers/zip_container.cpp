@@ -4,7 +4,6 @@
 #include <array>
 
 #include "io/bytes.h"
-#include "stream/byte_sink.h"
 #include "stream/timestamp.h"
 
 namespace {
@@ -438,12 +437,4 @@ ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output) {
     const ArchiveLayout layout = layoutFor(facts, name);
     const ResultCode result = writeCentralHeader(facts, name, layout, output);
     return failed(result) ? result : writeEndRecords(layout, output);
-}
-
-ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
-    ByteSink sink = fileSink(output);
-    ResultCode result = writeZipHead(facts, output);
-    if (!failed(result)) result = writeStream(stream, facts, sink);
-    if (!failed(result)) result = writeZipTail(facts, output);
-    return result;
 }

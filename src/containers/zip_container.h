@@ -24,9 +24,8 @@ ResultCode readZipContainer(InputFile& input, InputFindings& findings);
 // An entry's data has no trailer; bytes after its stream are reported, even zeros.
 extern const RegionRules zipRegionRules;
 
-// Writes a one-entry archive; a stored entry stays stored (method 0). The head (local header) and
-// the tail (central directory and end records) can also be written on their own.
-ResultCode writeZipContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);
+// Output, a one-entry archive: the head, before the stream, is the local header; the tail, after
+// it, the central directory and end records. A stored entry stays stored (method 0).
 ResultCode writeZipHead(const OutputFacts& facts, OutputFile& output);
 ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output);
 

@@ -1,7 +1,6 @@
 #include "containers/zlib_container.h"
 
 #include "containers/zlib_framing.h"
-#include "stream/byte_sink.h"
 
 bool claimsZlibContainer(const uint8_t* head, size_t headLength) {
     return isZlibHeader(head, headLength);
@@ -23,12 +22,4 @@ ResultCode writeZlibTail(const OutputFacts& facts, OutputFile& output) {
     uint8_t trailer[zlibTrailerLength];
     storeZlibTrailer(trailer, facts.adler32);
     return writeBytes(output, trailer, zlibTrailerLength);
-}
-
-ResultCode writeZlibContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output) {
-    ByteSink sink = fileSink(output);
-    ResultCode result = writeZlibHead(facts, output);
-    if (!failed(result)) result = writeStream(stream, facts, sink);
-    if (!failed(result)) result = writeZlibTail(facts, output);
-    return result;
 }

@@ -14,8 +14,6 @@ bool claimsZlibContainer(const uint8_t* head, size_t headLength);
 
 ResultCode readZlibContainer(InputFile& input, InputFindings& findings);
 
-// Always writes the header 78 DA. The head (what comes before the stream) and the tail (what comes
-// after it) can also be written on their own.
-ResultCode writeZlibContainer(const OutputFacts& facts, RegionReader& stream, OutputFile& output);
+// Output: the head, before the stream, is always 78 DA; the tail, after it, the Adler-32.
 ResultCode writeZlibHead(const OutputFacts& facts, OutputFile& output);
 ResultCode writeZlibTail(const OutputFacts& facts, OutputFile& output);

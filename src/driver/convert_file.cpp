@@ -12,6 +12,7 @@
 #include "io/local_time.h"
 #include "io/output_file.h"
 #include "io/path_names.h"
+#include "stream/byte_sink.h"
 #include "stream/stored_blocks.h"
 #include "stream/stream_check.h"
 #include "stream/timestamp.h"
@@ -29,11 +30,11 @@ struct OutputContainer {
     FormatCode format;
     const char* extension;
     OutputNeeds needs;
-    ResultCode (*write)(const OutputFacts& facts, PngHeader& header, RegionReader& stream, OutputFile& output);
-    // What comes before and after the stream, written on their own; null where the layout depends on
-    // the stream's bytes (PNG sums them into its chunks' CRCs).
+    // What comes before and after the stream; null where the layout depends on the stream's bytes
+    // (PNG sums them into its chunks' CRCs) and write does it all.
     ResultCode (*writeHead)(const OutputFacts& facts, OutputFile& output);
     ResultCode (*writeTail)(const OutputFacts& facts, OutputFile& output);
+    ResultCode (*write)(const OutputFacts& facts, PngHeader& header, RegionReader& stream, OutputFile& output);
 };
 
 ResultCode readZip(InputFile& input, bool, InputFindings& findings) {
@@ -44,15 +45,6 @@ ResultCode readGzip(InputFile& input, bool, InputFindings& findings) {
 }
 ResultCode readZlib(InputFile& input, bool, InputFindings& findings) {
     return readZlibContainer(input, findings);
-}
-ResultCode writeZip(const OutputFacts& facts, PngHeader&, RegionReader& stream, OutputFile& output) {
-    return writeZipContainer(facts, stream, output);
-}
-ResultCode writeGzip(const OutputFacts& facts, PngHeader&, RegionReader& stream, OutputFile& output) {
-    return writeGzipContainer(facts, stream, output);
-}
-ResultCode writeZlib(const OutputFacts& facts, PngHeader&, RegionReader& stream, OutputFile& output) {
-    return writeZlibContainer(facts, stream, output);
 }
 
 const std::array inputContainers = {
@@ -68,11 +60,11 @@ constexpr OutputNeeds zlibNeeds{.adler32 = true};
 
 // The first row is the default, and stands in for any format not listed.
 const std::array outputContainers = {
-    OutputContainer{FormatCode::Zip, ".zip", zipNeeds, writeZip, writeZipHead, writeZipTail},
-    OutputContainer{FormatCode::Gzip, ".gz", gzipNeeds, writeGzip, writeGzipHead, writeGzipTail},
-    OutputContainer{FormatCode::GzipWithName, ".gz", gzipNeeds, writeGzip, writeGzipHead, writeGzipTail},
-    OutputContainer{FormatCode::Zlib, ".zlib", zlibNeeds, writeZlib, writeZlibHead, writeZlibTail},
-    OutputContainer{FormatCode::Png, ".png", zlibNeeds, writePngContainer, nullptr, nullptr},
+    OutputContainer{FormatCode::Zip, ".zip", zipNeeds, writeZipHead, writeZipTail, nullptr},
+    OutputContainer{FormatCode::Gzip, ".gz", gzipNeeds, writeGzipHead, writeGzipTail, nullptr},
+    OutputContainer{FormatCode::GzipWithName, ".gz", gzipNeeds, writeGzipHead, writeGzipTail, nullptr},
+    OutputContainer{FormatCode::Zlib, ".zlib", zlibNeeds, writeZlibHead, writeZlibTail, nullptr},
+    OutputContainer{FormatCode::Png, ".png", zlibNeeds, nullptr, nullptr, writePngContainer},
 };
 
 const OutputContainer& outputContainerFor(FormatCode format) {
@@ -191,7 +183,14 @@ ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, 
     ResultCode result = createOutputFile(outputPath, file);
     if (failed(result)) return result;
     RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
-    result = output.write(facts, header, stream, file);
+    if (output.write) {
+        result = output.write(facts, header, stream, file);
+    } else {
+        ByteSink sink = fileSink(file);
+        result = output.writeHead(facts, file);
+        if (!failed(result)) result = writeStream(stream, facts, sink);
+        if (!failed(result)) result = output.writeTail(facts, file);
+    }
     if (failed(result)) return result;  // the destructor discards the file
     return commitOutputFile(file);
 }

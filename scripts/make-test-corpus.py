@@ -4,8 +4,8 @@ principles (struct and zlib), never by running the program:
   malformed.tsv  damaged, hostile and odd inputs, and the exact lines the program must print;
   layout.tsv     valid inputs, and the exact bytes of the output each option must write.
 Columns: name, input file name, options (space-separated, "-" for none), the header PNG h.png as
-hex ("-" for none), what the program prints after its banner, the output as hex ("-" for no output,
-"*" for an output whose bytes are not compared), and the input as hex."""
+hex ("-" for none), what the program prints after its banner, the output as hex ("-" for no output),
+and the input as hex."""
 import pathlib
 import struct
 import zlib
@@ -92,12 +92,13 @@ def line(file: str, text: str) -> str:
     return f"{file} - {text}\n"
 
 
-def malformed(name, options, result, warning, data, output="in.zip"):
-    """A row of malformed.tsv: result is what follows "in - " ("SUCCESS" when the file converts)."""
+def malformed(name, options, result, warning, data, output="in.zip", written="-"):
+    """A row of malformed.tsv: result is what follows "in - " ("SUCCESS" when the file converts, and
+    written is then every byte of the output)."""
     printed = (line("in", warning) if warning != "-" else "") + (
         line("in", f"SUCCESS: Saved as {output}.") if result == "SUCCESS" else line("in", result))
     header = png() if "--png" in options else "-"
-    return (name, "in", options, header, printed, "*" if result == "SUCCESS" else "-", data)
+    return (name, "in", options, header, printed, written, data)
 
 
 MALFORMED = [malformed(*row) for row in [
@@ -115,14 +116,15 @@ MALFORMED = [malformed(*row) for row in [
     ("GzipWrongSize", "-", MISMATCH, "-", gzip(size=SIZE + 1)),
     ("GzipTwoMembers", "-", "ERROR: GZIP files with several members are not supported.", "-", gzip() + gzip()),
     ("GzipGarbageAfterTrailer", "-", "SUCCESS", "WARNING: 4 bytes after the end of the stream were ignored.",
-     gzip() + b"junk"),
-    ("GzipZeroPadding", "-", "SUCCESS", "-", gzip() + bytes(512)),
-    ("GzipDamagedUnverified", "--no-verify", "SUCCESS", "-", gzip(stream=flip(STREAM, 40))),
+     gzip(mtime=MTIME) + b"junk", "in.zip", zip_written(b"in", STREAM)),
+    ("GzipZeroPadding", "-", "SUCCESS", "-", gzip(mtime=MTIME) + bytes(512), "in.zip", zip_written(b"in", STREAM)),
+    ("GzipDamagedUnverified", "--no-verify", "SUCCESS", "-", gzip(stream=flip(STREAM, 40), mtime=MTIME), "in.zip",
+     zip_written(b"in", flip(STREAM, 40))),
     ("GzipDamaged", "-", INFLATE, "-", gzip(stream=flip(STREAM, 40, 0xFF))),
     ("ZlibEmptyStream", "-", INFLATE, "-", bytes([0x78, 1, 0, 0, 0, 1])),
     ("ZlibEmptyStreamUnverified", "--no-verify", INFLATE, "-", bytes([0x78, 1, 0, 0, 0, 1])),
     ("ZlibUnder6Bytes", "-", TRUNCATED, "-", bytes([0x78, 0xDA, 3, 0, 0])),
-    ("ZlibLevelHeader9C", "-", "SUCCESS", "-", zlib_file(level=0x9C)),
+    ("ZlibLevelHeader9C", "--zlib", "SUCCESS", "-", zlib_file(level=0x9C), "in.zlib", zlib_file()),
     ("ZlibUnknownHeader", "-", UNKNOWN, "-", zlib_file(level=0x9D)),
     ("ZlibWrongAdler", "-", MISMATCH, "-", zlib_file(adler=ADLER + 1)),
     ("ZlibReservedBlockType", "-", INFLATE, "-", zlib_file(stream=b"\x07\x00", adler=1)),
@@ -137,19 +139,20 @@ MALFORMED = [malformed(*row) for row in [
     ("ZipWrongCrc", "-", MISMATCH, "-", zip_file([entry(crc=CRC ^ 1)])),
     ("ZipStoredWrongCrc", "-", MISMATCH, "-", zip_file([entry(0, crc=CRC ^ 1, data=TEXT)])),
     ("ZipGarbageAfterStream", "-", "SUCCESS", "WARNING: 1 bytes after the end of the stream were ignored.",
-     zip_file([entry(data=STREAM + b"\0")])),
+     zip_file([entry(data=STREAM + b"\0")]), "in.zip", zip_written(b"data.txt", STREAM)),
     ("PngBadSignature", "-", "ERROR: Not a valid PNG file.", "-", flip(png(), 3)),
     ("PngChunkLongerThanPngAllows", "-", TRUNCATED, "-", PNG_START + b"\x80\0\0\0IDAT"),
     ("PngChunkCutShort", "-", TRUNCATED, "-", png()[:-20]),
     ("PngUnder6IdatBytes", "-", TRUNCATED, "-", PNG_START + chunk(b"IDAT", b"\x78\xda\x03\0\0") + chunk(b"IEND", b"")),
     ("PngIdatCrcWrong", "-", MISMATCH, "-", flip(png(), 45)),
-    ("PngAnimated", "-", "SUCCESS", "WARNING: APNG format detected (1 frames). Only first frame supported.",
-     png(chunk(b"acTL", bytes(8)) + chunk(b"fcTL", bytes(26)))),
+    ("PngAnimated", "--zlib", "SUCCESS", "WARNING: APNG format detected (1 frames). Only first frame supported.",
+     png(chunk(b"acTL", bytes(8)) + chunk(b"fcTL", bytes(26))), "in.zlib", IMAGE),
     ("HeaderPngMissing", "--pngnone.png", "ERROR: PNG file none.png doesn't exist.", "-", other_image(30), "in.png"),
     ("HeaderPngInvalid", "--pngin", "ERROR: Not a valid PNG file: in.", "-", other_image(30), "in.png"),
     ("HeaderPngOfAnotherImage", "--pngh.png", "ERROR: Header PNG h.png doesn't fit the image data.", "-",
      other_image(31), "in.png"),
-    ("HeaderPngUncheckedUnverified", "--pngh.png --no-verify", "SUCCESS", "-", other_image(31), "in.png"),
+    ("HeaderPngUncheckedUnverified", "--pngh.png --no-verify", "SUCCESS", "-", other_image(31), "in.png",
+     PNG_START + chunk(b"IDAT", other_image(31)) + chunk(b"IEND", b"")),
 ]]
 
 
@@ -215,7 +218,8 @@ LAYOUT = [
            png(chunk(b"acTL", bytes(8)) + EXTRA + chunk(b"fcTL", bytes(26)))),
     # The passes of an interlaced 5x3 image hold 1x1, 1x1, none, 1x1, 3x1, 2x2 and 5x1 pixels: 22 bytes.
     layout("PngInterlacedHeaderFitsSevenPasses", "in.zlib", "--pngh.png", zlib_file(deflate(bytes(22)), zlib.adler32(bytes(22))),
-           "*", INTERLACED),
+           INTERLACED[:-12] + chunk(b"IDAT", zlib_file(deflate(bytes(22)), zlib.adler32(bytes(22)))) + INTERLACED[-12:],
+           INTERLACED),
 ]
 MALFORMED.append(("PngInterlacedHeaderOneByteShort", "in", "--pngh.png", INTERLACED,
                   line("in", "ERROR: Header PNG h.png doesn't fit the image data."), "-",

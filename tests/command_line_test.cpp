@@ -123,7 +123,7 @@ TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
     writeFile(dir.file("ro/b.gz"), sample);
     ASSERT_EQ(chmod(dir.file("ro").c_str(), 0555), 0);
     RunResult run;
-    if (!runQuorvexaUnprivileged({"secret.gz", "ro/b.gz"}, dir.path, run)) GTEST_SKIP() << "no unprivileged user";
+    REQUIRE_THAT(runQuorvexaUnprivileged({"secret.gz", "ro/b.gz"}, dir.path, run), "no unprivileged user");
     EXPECT_EQ(run.err, banner + errorLine("secret.gz", "File doesn't exist.") +
                            errorLine("ro/b.gz", "Couldn't open output file ro/b.gz.zip for writting."));
 }

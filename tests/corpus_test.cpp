@@ -42,6 +42,12 @@ std::vector<Case> loadCorpus(const std::string& name) {
         }
         cases.push_back(c);
     }
+    // A corpus that is missing or empty would pass on no case at all.
+    if (cases.empty()) {
+        Case missing;
+        missing.name = "Missing_" + name.substr(0, name.find('.'));
+        cases.push_back(missing);
+    }
     return cases;
 }
 
@@ -49,6 +55,7 @@ class Corpus : public testing::TestWithParam<Case> {};
 
 TEST_P(Corpus, PrintsAndWritesExactlyWhatItShould) {
     const Case& c = GetParam();
+    ASSERT_FALSE(c.file.empty()) << "no cases in " << QUORVEXA_TEST_CORPUS;
     TempDir dir;
     writeFile(dir.file(c.file), fromHex(c.input));
     if (c.header != "-") writeFile(dir.file("h.png"), fromHex(c.header));
@@ -63,7 +70,8 @@ TEST_P(Corpus, PrintsAndWritesExactlyWhatItShould) {
     const size_t saved = printed.find("Saved as ");
     const std::string output = saved == std::string::npos ? "" : printed.substr(saved + 9, printed.size() - saved - 11);
     EXPECT_EQ(listDirectory(dir.path).size(), 1u + (c.header != "-") + !output.empty());
-    if (c.output != "-" && c.output != "*") {
+    ASSERT_EQ(output.empty(), c.output == "-") << "a saved output has its bytes in the corpus, and only one";
+    if (!output.empty()) {
         EXPECT_EQ(readFile(dir.file(output)), fromHex(c.output));
     }
 }

@@ -2,23 +2,36 @@
 // valid-looking output that another reader rejects is the worst failure this program can have.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "support/test_support.h"
 
 namespace {
 
-// Large enough that the stream is copied while it is checked.
-const Bytes text = sampleData(4000000);
+// Text, then noise: a stream over 1 MiB in every DEFLATE block kind, so that conversions into ZIP,
+// GZIP and ZLIB take the early copy and its head rewrite.
+const Bytes text = concat({sampleData(3000000), noiseData(1200000)});
 
-// The SHA-256 of the data a Python reader gets back from path ("zip", "gzip", "zlib" or "raw": the
-// file itself), or its error.
+// The SHA-256 of the data a Python reader gets back from path ("zip": the first file entry,
+// "gzip", "zlib", or "raw": the file itself). A reader's error (or no python3) fails the test.
 std::string pythonReads(const std::string& kind, const std::string& path) {
     const std::string read = kind == "zip"    ? "zipfile.ZipFile(p).read(zipfile.ZipFile(p).namelist()[0])"
                              : kind == "gzip" ? "gzip.open(p).read()"
                              : kind == "zlib" ? "zlib.decompress(open(p, 'rb').read())"
                                               : "open(p, 'rb').read()";
-    return runShell(python3() + " -c \"import sys, zipfile, gzip, zlib, hashlib; p = sys.argv[1]; print(hashlib.sha256(" +
-                    read + ").hexdigest())\" " + path + " 2>&1")
-        .out;
+    const std::string sha = runShell(python3() + " -c \"import sys, zipfile, gzip, zlib, hashlib; p = sys.argv[1]; print(hashlib.sha256(" +
+                                     read + ").hexdigest())\" " + path + " 2>&1").out;
+    if (sha.size() != 65) ADD_FAILURE() << "python3 can't read " << path << " as " << kind << ": " << sha;
+    return sha;
+}
+
+// The real files of installed Debian packages that make test installs (kbd, python3-pip-whl,
+// libhamcrest-java), with any the image keeps under /usr/share/doc and /usr/share/man.
+std::vector<std::string> filesFound(const std::string& findArguments) {
+    std::vector<std::string> paths;
+    std::istringstream found(runShell("find " + findArguments + " 2>/dev/null | sort | head -n 20").out);
+    for (std::string path; std::getline(found, path);) paths.push_back(path);
+    return paths;
 }
 
 }  // namespace
@@ -65,32 +78,38 @@ TEST(Interop, ArchivesMadeByZip) {
     }
 }
 
-// The streams zopfli, gzip -9 and others made, on this machine: GZIP to ZIP to GZIP gives back the
-// original stream and trailer.
+// Streams Debian's tools made: GZIP to ZIP to GZIP gives back the original stream and trailer.
 TEST(Interop, SystemGzipFilesSurviveARoundTrip) {
-    const RunResult found = runShell("find /usr/share/doc /usr/share/man -name '*.gz' -size +2k 2>/dev/null | sort | head -n 20");
-    if (found.out.empty()) GTEST_SKIP() << "no .gz files on this machine";
+    const std::vector<std::string> found =
+        filesFound("/usr/share/consolefonts /usr/share/doc /usr/share/man -name '*.gz' -size +2k");
+    REQUIRE_THAT(!found.empty(), "no .gz files on this machine (scripts/install-deps.sh test installs kbd)");
     TempDir dir;
-    size_t index = 0;
-    for (size_t start = 0, end; (end = found.out.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string name = "f" + std::to_string(index++) + ".gz";
-        const Bytes original = readFile(found.out.substr(start, end - start));
-        writeFile(dir.file(name), original);
-        ASSERT_EQ(runQuorvexa({name}, dir.path).exitCode, 0) << found.out.substr(start, end - start);
-        ASSERT_EQ(runQuorvexa({"--gzip", name + ".zip"}, dir.path).exitCode, 0);
-        const Bytes back = readFile(dir.file(name + ".zip.gz"));
+    for (const std::string& path : found) {
+        const Bytes original = readFile(path);
+        writeFile(dir.file("f.gz"), original);
+        ASSERT_EQ(runQuorvexa({"f.gz"}, dir.path).exitCode, 0) << path;
+        ASSERT_EQ(runQuorvexa({"--gzip", "f.gz.zip"}, dir.path).exitCode, 0) << path;
+        const Bytes back = readFile(dir.file("f.gz.zip.gz"));
         EXPECT_EQ(Bytes(back.begin() + 10, back.end()), Bytes(original.end() - static_cast<long>(back.size() - 10), original.end()));
+        runShell("rm -f " + dir.file("f.gz*"));
     }
 }
 
-TEST(Interop, WheelsAndJarsOnThisMachineConvert) {
-    const RunResult found = runShell("find / -xdev \\( -name '*.whl' -o -name '*.jar' \\) -size -20M 2>/dev/null | head -n 5");
-    if (found.out.empty()) GTEST_SKIP() << "no wheels or jars on this machine";
+// Wheels and jars: the first file entry comes out as the data zipfile reads from it.
+TEST(Interop, WheelsAndJarsConvertTheirFirstFile) {
+    const std::vector<std::string> found =
+        filesFound("/usr/share/python-wheels /usr/share/java \\( -name '*.whl' -o -name '*.jar' \\) -size -20M");
+    REQUIRE_THAT(found.size() >= 2, "no wheels or jars (scripts/install-deps.sh test installs python3-pip-whl and libhamcrest-java)");
     TempDir dir;
-    for (size_t start = 0, end; (end = found.out.find('\n', start)) != std::string::npos; start = end + 1) {
-        writeFile(dir.file("in.zip"), readFile(found.out.substr(start, end - start)));
+    const std::string firstFile = "import sys, zipfile, zlib; z = zipfile.ZipFile(sys.argv[1]); f = min((i for i in z.infolist()"
+                                  " if not i.is_dir()), key=lambda i: i.header_offset); sys.exit(z.read(f) != zlib.decompress("
+                                  "open(sys.argv[2], 'rb').read()))";
+    for (const std::string& path : found) {
+        writeFile(dir.file("in.zip"), readFile(path));
         const RunResult run = runQuorvexa({"--zlib", "in.zip"}, dir.path);
-        EXPECT_EQ(run.exitCode, 0) << found.out.substr(start, end - start) << run.err;
+        EXPECT_EQ(run.exitCode, 0) << path << run.err;
+        EXPECT_EQ(runShell(python3() + " -c \"" + firstFile + "\" " + dir.file("in.zip") + " " + dir.file("in.zip.zlib")).exitCode, 0)
+            << path;
         runShell("rm -f " + dir.file("in.zip*"));
     }
 }

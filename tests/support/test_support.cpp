@@ -172,6 +172,12 @@ Bytes sampleData(size_t size, uint32_t seed) {
     return data;
 }
 
+Bytes noiseData(size_t size, uint32_t seed) {
+    Bytes noise(size);
+    for (uint8_t& byte : noise) byte = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+    return noise;
+}
+
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());

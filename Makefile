@@ -1,12 +1,15 @@
 # Thin wrapper over CMake. `make demo` and `make test` install what they need first.
 BUILD ?= build
 MAKEFLAGS += --no-print-directory
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -c
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
 CMAKE_ARGS ?=
 
-.PHONY: all build demo test test-zlib test-large test-asan memcheck fuzz clean deps test-deps windows test-windows install package check-docs
+.PHONY: all build demo test test-zlib test-large test-asan memcheck fuzz clean deps test-deps windows test-windows install package check-docs test-share
 FUZZ_SECONDS ?= 60
+, := ,
 PREFIX ?= /usr/local
 
 all: build
@@ -52,31 +55,44 @@ define build_tests
 	@cmake --build $(BUILD)/$(1) -j $(JOBS)
 endef
 
+# Runs the suite built in $(BUILD)/$(1) with the ctest selection $(2). Every tool and file a test
+# needs is required: a test that can't run fails, and a skip that slipped through fails the run.
+define run_tests
+	@QUORVEXA_REQUIRE_TOOLS=1 $(3) ctest --test-dir $(BUILD)/$(1) $(2) --no-tests=error --output-on-failure | tee $(BUILD)/$(1)/ctest.log
+	@! grep -E '\*\*\*Skipped|Not Run' $(BUILD)/$(1)/ctest.log || { echo "Tests were skipped: a tool or file is missing." >&2; exit 1; }
+endef
+
 test: test-deps
 	$(call build_tests,test,)
-	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/test -LE large -j $(JOBS) --output-on-failure
+	$(call run_tests,test,-LE large -j $(JOBS))
+	@scripts/test-share.sh
+
+# Test lines against program lines: tests/, fuzz/ and the scripts that run tests or make their data,
+# against src/. At most 35%.
+test-share:
+	@scripts/test-share.sh
 
 # The suite again on a build without ISA-L, where zlib is the only engine (as on Windows).
 test-zlib: test-deps
 	$(call build_tests,test-zlib,-DQUORVEXA_ISAL=OFF)
-	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/test-zlib -LE large -j $(JOBS) --output-on-failure
+	$(call run_tests,test-zlib,-LE large -j $(JOBS))
 
 test-large: test-deps
 	$(call build_tests,test,)
-	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/test -L large --output-on-failure
+	$(call run_tests,test,-L large)
 
 test-asan: test-deps
 	$(call build_tests,asan,-DQUORVEXA_SANITIZE=ON)
-	@QUORVEXA_REQUIRE_TOOLS=1 ctest --test-dir $(BUILD)/asan -LE large -j $(JOBS) --output-on-failure
+	$(call run_tests,asan,-LE large -j $(JOBS))
 
-# The end-to-end tests again, with every run of the program under valgrind. The interrupt
-# and terminal tests are left out: they time signals, or run long, against a program valgrind
-# slows down many times over.
+# The suite again with every run of the program through runQuorvexa under valgrind. The interrupt
+# and terminal tests are left out (they time signals, or run long, against a program valgrind slows
+# down many times over), and so are the few that start the program themselves (a shell's ulimit).
 memcheck:
 	@scripts/install-deps.sh memcheck
 	$(call build_tests,test,)
-	@QUORVEXA_REQUIRE_TOOLS=1 QUORVEXA_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect" \
-	    ctest --test-dir $(BUILD)/test -LE large -E 'Interrupted|Terminal' -j $(JOBS) --output-on-failure
+	$(call run_tests,test,-LE large -E 'Interrupted|Terminal' -j $(JOBS),\
+	    QUORVEXA_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite$(,)indirect")
 
 fuzz:
 	@scripts/install-deps.sh fuzz

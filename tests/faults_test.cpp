@@ -70,12 +70,16 @@ TEST(PosixFaults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
         const pid_t child = fork();
         if (child == 0) {
             if (chdir(dir.path.c_str()) != 0) _exit(126);
+            dup2(open("/dev/null", O_WRONLY), 1);
             dup2(open("/dev/null", O_WRONLY), 2);
-            execl(QUORVEXA_BINARY, QUORVEXA_BINARY, "--zlib", "big.zlib", static_cast<char*>(nullptr));
+            setenv("TMPDIR", ".", 1);
+            // Also a replacing output (a named temporary file) and one staged for standard output.
+            const char* target[] = {"--zlib", "-f", "-c"};
+            execl(QUORVEXA_BINARY, QUORVEXA_BINARY, "--zlib", target[attempt % 3], "big.zlib", static_cast<char*>(nullptr));
             _exit(127);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(attempt * 15));
-        kill(child, attempt % 2 ? SIGTERM : SIGINT);
+        kill(child, attempt % 2 ? SIGTERM : SIGINT);  // every target meets both
         int status = 0;
         waitpid(child, &status, 0);
         const std::vector<std::string> names = listDirectory(dir.path);

@@ -22,11 +22,9 @@ struct Workspace {
         for (const auto& [name, bytes] : {std::pair{"a.gz", large}, {"crc.gz", damaged}, {"bad.gz", bytesOf("not gzip")},
                                           {"h.png", readFile(examples + "original.png")},
                                           {"o.zip", readFile(examples + "optimised.zip")},
-                                          {"s.zlib", readFile(examples + "sample.zlib")}}) {
+                                          {"s.zlib", readFile(examples + "sample.zlib")}})
             writeFile(dir.file(name), bytes);
-        }
-        mkdir(dir.file("d").c_str(), 0755);
-        mkdir(dir.file("tmp").c_str(), 0755);
+        for (const char* folder : {"d", "tmp"}) mkdir(dir.file(folder).c_str(), 0755);
         initial = added();
     }
     RunResult run(const std::string& command) const {
@@ -98,11 +96,9 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
 // every container read and written; only a name derived from standard input differs.
 TEST(Outputs, PosixEveryContainerThroughStandardInputAndOutput) {
     const Workspace space;
-    const std::pair<std::string, std::vector<std::string>> inputs[] = {
-        {"a.gz", {"--gzip", "--zip", "--zlib"}},
-        {"o.zip", {"--gzipname", "--zip", "--zlib", "--png=h.png"}},
-        {"h.png", {"--zlib", "--png h.png"}},  // no time and no name: only outputs that need neither
-        {"s.zlib", {"--zlib"}}};
+    // h.png and s.zlib carry no time and no name: only outputs that need neither.
+    const std::pair<std::string, std::vector<std::string>> inputs[] = {{"a.gz", {"--gzip", "--zip", "--zlib"}},
+        {"o.zip", {"--gzipname", "--zip", "--zlib", "--png=h.png"}}, {"h.png", {"--zlib", "--png h.png"}}, {"s.zlib", {"--zlib"}}};
     for (const auto& [input, formats] : inputs) {
         for (const std::string& format : formats) {
             const std::string q = "$Q -q " + format, stem = input.substr(0, input.find('.'));

@@ -107,10 +107,12 @@ void closeAndDiscard(OutputFile& output) {
 // ---- outputs that don't get a new name: a replaced file, standard output ----
 
 ResultCode commitReplacing(OutputFile& output) {
+    // The old file goes only once the new one is on the disk: a crash leaves one of them whole.
+    const bool flushed = fsync(output.handle) == 0;
     const int closed = close(output.handle);
     output.handle = -1;
     // rename() replaces a file or a symbolic link itself, atomically, and refuses a directory.
-    const int renamed = closed == 0 ? rename(output.tempPath.c_str(), output.finalPath.c_str()) : -1;
+    const int renamed = flushed && closed == 0 ? rename(output.tempPath.c_str(), output.finalPath.c_str()) : -1;
     const int renameError = errno;
     if (renamed == 0) {
         pendingTempPathSet = 0;
@@ -118,7 +120,7 @@ ResultCode commitReplacing(OutputFile& output) {
         return ResultCode::Success;
     }
     removeTempName(output);
-    if (closed != 0) return ResultCode::WriteFailed;
+    if (!flushed || closed != 0) return ResultCode::WriteFailed;
     if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST) return ResultCode::OutputExists;
     return renameError == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::WriteFailed;
 }

@@ -236,7 +236,9 @@ ResultCode commitOutputFile(OutputFile& output) {
     // Under the lock, so that a console event either comes before all of this (and removes the
     // file) or after it.
     AcquireSRWLockExclusive(&pendingLock);
-    const bool kept = !pendingDeleteOnClose || setDeleteOnClose(output.handle, false);
+    // A replaced file goes only once the new one is on the disk.
+    const bool flushed = output.target != OutputTarget::ReplacedFile || FlushFileBuffers(output.handle);
+    const bool kept = flushed && (!pendingDeleteOnClose || setDeleteOnClose(output.handle, false));
     const bool closed = CloseHandle(output.handle) != 0;
     output.handle = invalidNativeFile;
     ResultCode result = ResultCode::WriteFailed;

@@ -37,7 +37,8 @@ package: build
 	@scripts/install-deps.sh package
 	@cmake --build $(BUILD)/release --target package
 
-# The result codes README.md lists must be the ones the man page lists.
+# The result codes README.md lists must be the ones the man page lists, and the usage text, man
+# page and bash completion must list the same options.
 check-docs:
 	@scripts/check-docs.sh
 

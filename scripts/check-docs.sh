@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks that README.md's result codes table (the one headed "| Code | Message |") and the man
-# page's (doc/quorvexa.1, between .TS and .TE) list the same codes. Run by `make check-docs`.
+# page's (doc/quorvexa.1, between .TS and .TE) list the same codes, and that the usage text, the man
+# page and the bash completion list the same options. Run by `make check-docs`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +20,24 @@ if [ "$readme_codes" != "$man_codes" ]; then
   exit 1
 fi
 echo "check-docs: README.md and doc/quorvexa.1 list the same $(echo "$man_codes" | wc -l) result codes"
+
+# The options: the usage text's first column (src/driver/command_line.cpp), the tags of the man
+# page's OPTIONS list and the completion's word list must name the same ones. (--h, the man page's
+# name for every argument that starts with --h, is not an option of its own.)
+usage_options=$(awk '/^void printUsage/ { inside = 1 } inside && /^}/ { inside = 0 }
+                     inside && /^ *"  -/ { sub(/^ *"  /, ""); print substr($0, 1, 15) }' src/driver/command_line.cpp |
+                grep -oE -- '--?[a-z][a-z-]*' | sort -u)
+man_options=$(awk '/^\.SH OPTIONS/ { inside = 1; next } /^\.SH/ { inside = 0 } inside && tag { print; tag = 0 }
+                   inside && /^\.TP/ { tag = 1 }' doc/quorvexa.1 | tr -d '\\' | grep -oE -- '--?[a-z][a-z-]*' |
+              grep -vx -- '--h' | sort -u)
+completion_options=$(sed -n "/compgen -W '/,/'/p" completions/quorvexa.bash | sed "s/.*compgen -W '//; s/'.*//" |
+                     tr ' ' '\n' | sed 's/=$//' | grep -E -- '^--?[a-z]' | sort -u)
+[ -n "$usage_options" ] && [ -n "$man_options" ] && [ -n "$completion_options" ] ||
+  { echo "check-docs: no options found in the usage text, the man page or the completion" >&2; exit 1; }
+if [ "$usage_options" != "$man_options" ] || [ "$usage_options" != "$completion_options" ]; then
+  echo "check-docs: the usage text, doc/quorvexa.1 and completions/quorvexa.bash list different options:" >&2
+  diff <(echo "$usage_options") <(echo "$man_options") | sed -n 's/^</  usage only (vs man page):/p; s/^>/  man page only:/p' >&2
+  diff <(echo "$usage_options") <(echo "$completion_options") | sed -n 's/^</  usage only (vs completion):/p; s/^>/  completion only:/p' >&2
+  exit 1
+fi
+echo "check-docs: the usage text, doc/quorvexa.1 and completions/quorvexa.bash list the same $(echo "$usage_options" | wc -l) options"

@@ -28,10 +28,12 @@ TEST(CommandLine, NoInputPathGivesStatus1) {
 TEST(CommandLine, HelpAnywhereConvertsNothing) {
     TempDir dir;
     writeFile(dir.file("a.gz"), sample);
-    const RunResult run = runQuorvexa({"a.gz", "--help"}, dir.path);
-    EXPECT_EQ(run.err.rfind(banner + "Usage: ", 0), 0u);
-    EXPECT_NE(run.err.find(" [OPTIONS] INPUT_FILE\n"), std::string::npos);
-    EXPECT_EQ(run.exitCode, 1);
+    for (const char* help : {"--help", "-h"}) {
+        const RunResult run = runQuorvexa({"a.gz", help}, dir.path);
+        EXPECT_EQ(run.err.rfind(banner + "Usage: ", 0), 0u);
+        EXPECT_NE(run.err.find(" [OPTIONS] INPUT_FILE\n"), std::string::npos);
+        EXPECT_EQ(run.exitCode, 1);
+    }
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"});
 }
 

@@ -68,8 +68,12 @@ TEST(PosixFaults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
             const pid_t child = fork();
             if (child == 0) {
                 if (chdir(dir.path.c_str()) != 0) _exit(126);
+                dup2(open("/dev/null", O_WRONLY), 1);
                 dup2(open("/dev/null", O_WRONLY), 2);
-                execl(programPath().c_str(), "quorvexa", format.c_str(), "big.gz", static_cast<char*>(nullptr));
+                setenv("TMPDIR", ".", 1);
+                // Also a replacing output (a named temporary file) and one staged for standard output.
+                const char* target = attempt % 3 == 0 ? "-f" : attempt % 3 == 1 ? "-c" : "--";
+                execl(programPath().c_str(), "quorvexa", format.c_str(), target, "big.gz", static_cast<char*>(nullptr));
                 _exit(127);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(attempt * 20));

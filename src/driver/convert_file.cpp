@@ -12,6 +12,7 @@
 #include "io/local_time.h"
 #include "io/output_file.h"
 #include "io/path_names.h"
+#include "io/standard_streams.h"
 #include "stream/byte_sink.h"
 #include "stream/stored_blocks.h"
 #include "stream/stream_check.h"
@@ -88,7 +89,7 @@ ResultCode detectInputContainer(InputFile& input, const InputContainer*& detecte
 
 // Every value the writer needs: what the data says, else what the input carried, else what the
 // path and the clock give.
-OutputFacts resolveOutputFacts(const std::string& inputPath, const OutputContainer& output,
+OutputFacts resolveOutputFacts(const std::string& namedAfter, const OutputContainer& output,
                                const CarriedFacts& carried, const StreamSums& sums) {
     OutputFacts facts;
     facts.format = output.format;
@@ -103,7 +104,7 @@ OutputFacts resolveOutputFacts(const std::string& inputPath, const OutputContain
     facts.gzipMethod = carried.gzipMethod.value_or(8);
     facts.unixTime = carried.unixTime ? *carried.unixTime : currentUnixTime();
     facts.dosTime = carried.dosTime ? *carried.dosTime : unixToDosTime(facts.unixTime);
-    facts.name = carried.name ? *carried.name : storedNameFromPath(inputPath);
+    facts.name = carried.name ? *carried.name : storedNameFromPath(namedAfter);
     facts.nameIsUtf8 = carried.name ? carried.nameIsUtf8 : std::nullopt;
     return facts;
 }
@@ -143,14 +144,14 @@ struct EarlyCopy {
 };
 
 bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputFindings& findings) {
-    return settings.verify && output.writeHead && !findings.carried.payloadIsStored &&
+    return settings.verify && !settings.checkOnly && output.writeHead && !findings.carried.payloadIsStored &&
            findings.region.length >= smallestStreamCopiedEarly;
 }
 
 void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionReader stream, const std::string& path,
-               EarlyCopy& copy) {
+               OutputTarget target, EarlyCopy& copy) {
     try {
-        if (failed(createOutputFile(path, copy.file)) || failed(output.writeHead(guess, copy.file))) return;
+        if (failed(createOutputFile(path, copy.file, target)) || failed(output.writeHead(guess, copy.file))) return;
         copy.headLength = copy.file.bytesWritten;
         copy.streamLength = guess.streamLength;
         copy.complete = !failed(copyRegion(stream, guess.streamLength, copy.file));
@@ -178,9 +179,9 @@ ResultCode prepareHeader(const DriverSettings& settings, const StreamSums& sums,
 
 ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
                        const InputContainer& container, const InputFindings& findings, PngHeader& header,
-                       const std::string& outputPath) {
+                       const std::string& outputPath, OutputTarget target) {
     OutputFile file;
-    ResultCode result = createOutputFile(outputPath, file);
+    ResultCode result = createOutputFile(outputPath, file, target);
     if (failed(result)) return result;
     RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
     if (output.write) {
@@ -195,10 +196,38 @@ ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, 
     return commitOutputFile(file);
 }
 
+OutputTarget outputTargetFor(const DriverSettings& settings) {
+    if (settings.toStandardOutput) return OutputTarget::StandardOutput;
+    return settings.replaceExisting ? OutputTarget::ReplacedFile : OutputTarget::NewFile;
+}
+
+bool isStandardInput(const std::string& inputPath) {
+    return inputPath == standardInputPath;
+}
+
+// The path a stored name is derived from: standard input has none, so the -o path stands in.
+std::string nameSourceFor(const std::string& inputPath, const DriverSettings& settings) {
+    return isStandardInput(inputPath) && settings.outputPath ? settings.outputPath : inputPath;
+}
+
+std::string fileNameOf(const std::string& path) {
+    const std::string portable = portablePath(path);
+    return portable.substr(portable.find_last_of('/') + 1);  // npos + 1 is 0: the whole path
+}
+
 }  // namespace
 
 std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat) {
     return inputPath + outputContainerFor(outputFormat).extension;
+}
+
+std::string outputPathFor(const std::string& inputPath, const DriverSettings& settings) {
+    if (settings.toStandardOutput) return "standard output";
+    if (settings.outputPath) return settings.outputPath;
+    if (!settings.outputFolder) return outputPathFor(inputPath, settings.outputFormat);
+    std::string folder = settings.outputFolder;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder + outputPathFor(fileNameOf(inputPath), settings.outputFormat);
 }
 
 std::vector<uint8_t> storedNameFromPath(const std::string& inputPath) {
@@ -217,27 +246,29 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         StreamSums sums;
         PngHeader header;
         std::optional<EarlyCopy> early;
-        ResultCode result = openInputFile(inputPath, input);
+        const std::string namedAfter = nameSourceFor(inputPath, settings);
+        const OutputTarget target = outputTargetFor(settings);
+        ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
         if (!failed(result)) result = readInput(input, settings, container, findings);
         if (!failed(result) && copiesEarly(settings, output, findings)) {
             StreamSums guessed;
             guessed.streamLength = findings.region.length - findings.region.trailerLength;
-            const OutputFacts guess = resolveOutputFacts(inputPath, output, findings.carried, guessed);
+            const OutputFacts guess = resolveOutputFacts(namedAfter, output, findings.carried, guessed);
             const RegionReader stream = regionReader(input, findings.region.extents, container->region->walk);
             std::thread checker([&] { result = checkInput(input, settings, output, *container, findings, sums, report); });
-            copyEarly(output, guess, stream, report.outputPath, early.emplace());
+            copyEarly(output, guess, stream, report.outputPath, target, early.emplace());
             checker.join();
         } else if (!failed(result)) {
             result = checkInput(input, settings, output, *container, findings, sums, report);
         }
         report.warnings = findings.warnings;
         if (!failed(result) && output.format == FormatCode::Png) result = prepareHeader(settings, sums, header);
-        if (!failed(result)) result = checkOutputPathFree(report.outputPath);
-        if (failed(result)) return result;
-        const OutputFacts facts = resolveOutputFacts(inputPath, output, findings.carried, sums);
+        if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
+        if (failed(result) || settings.checkOnly) return result;
+        const OutputFacts facts = resolveOutputFacts(namedAfter, output, findings.carried, sums);
         if (early && finishEarlyCopy(output, facts, *early)) return commitOutputFile(early->file);
         early.reset();  // its temporary file goes before another is made
-        return writeOutput(output, facts, input, *container, findings, header, report.outputPath);
+        return writeOutput(output, facts, input, *container, findings, header, report.outputPath, target);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }

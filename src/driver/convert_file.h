@@ -14,7 +14,16 @@ struct DriverSettings {
     FormatCode outputFormat = FormatCode::Zip;
     const char* pngHeaderPath = nullptr;
     bool verify = true;  // --no-verify turns it off
+    const char* outputPath = nullptr;    // -o: the output of the one input
+    const char* outputFolder = nullptr;  // --outdir: where each output goes
+    bool toStandardOutput = false;       // -c
+    bool replaceExisting = false;        // -f
+    bool quiet = false;                  // -q: no banner, no SUCCESS lines
+    bool checkOnly = false;              // -t: every check, no output
 };
+
+// The input path that stands for standard input.
+inline constexpr const char* standardInputPath = "-";
 
 // What the console shows of one file: a progress line while it takes long, then the warnings and
 // the result line.
@@ -27,9 +36,14 @@ struct FileReport {
 // The input path with the output format's extension appended (ZIP's for an unknown format).
 std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat);
 
+// Where the settings put the input's output: the -o path, the input's file name in the --outdir
+// folder plus the extension, "standard output" for -c, else outputPathFor.
+std::string outputPathFor(const std::string& inputPath, const DriverSettings& settings);
+
 // The stored name derived from an input path: the path in the containers' form (io/path_names.h)
 // up to its last dot, where a dot in the first position doesn't count.
 std::vector<uint8_t> storedNameFromPath(const std::string& inputPath);
 
-// report.outputPath must already hold outputPathFor(inputPath, settings.outputFormat).
+// report.outputPath must already hold outputPathFor(inputPath, settings). The input path "-" is
+// standard input.
 ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report);

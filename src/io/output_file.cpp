@@ -15,3 +15,12 @@ ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offs
     }
     return ResultCode::Success;
 }
+
+ResultCode checkOutputPathFor(const std::string& path, OutputTarget target) {
+    switch (target) {
+    case OutputTarget::NewFile: return checkOutputPathFree(path);
+    case OutputTarget::ReplacedFile: return checkOutputPathReplaceable(path);
+    case OutputTarget::StandardOutput: break;
+    }
+    return ResultCode::Success;
+}

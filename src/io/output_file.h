@@ -9,8 +9,14 @@
 #include "core/result_code.h"
 #include "io/input_file.h"
 
+// Where a committed output goes: a new file, which never replaces anything; a file that replaces
+// the file or symbolic link (the link itself) at its path, never a directory; or standard output,
+// through a staging file (io/standard_streams.h).
+enum class OutputTarget { NewFile, ReplacedFile, StandardOutput };
+
 struct OutputFile {
     NativeFile handle = invalidNativeFile;
+    OutputTarget target = OutputTarget::NewFile;
     std::string finalPath;
     std::string tempPath;  // empty when the temporary file has no name
     uint64_t bytesWritten = 0;
@@ -29,8 +35,14 @@ void installOutputCleanupHandlers();
 // when the path can't name a file (too long).
 ResultCode checkOutputPathFree(const std::string& path);
 
+// For a file that replaces what is there: OutputExists only for a directory.
+ResultCode checkOutputPathReplaceable(const std::string& path);
+
+// The check that goes with the target; standard output is always free.
+ResultCode checkOutputPathFor(const std::string& path, OutputTarget target);
+
 // Creates the temporary file; OutputNotCreated when the directory refuses it.
-ResultCode createOutputFile(const std::string& path, OutputFile& output);
+ResultCode createOutputFile(const std::string& path, OutputFile& output, OutputTarget target = OutputTarget::NewFile);
 
 // Writes all count bytes or gives WriteFailed.
 ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count);
@@ -46,5 +58,6 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
 ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);
 
 // Closes the file and gives it its final name: OutputExists when the name was taken in the
-// meantime, WriteFailed when the data may not have reached the disk.
+// meantime, WriteFailed when the data may not have reached the disk. A replacing file is renamed
+// over what is there; standard output gets a copy of the whole file.
 ResultCode commitOutputFile(OutputFile& output);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "io/output_file.h"
+#include "io/standard_streams.h"
 
 namespace {
 
@@ -103,6 +104,34 @@ void closeAndDiscard(OutputFile& output) {
     removeTempName(output);
 }
 
+// ---- outputs that don't get a new name: a replaced file, standard output ----
+
+ResultCode commitReplacing(OutputFile& output) {
+    // The old file goes only once the new one is on the disk: a crash leaves one of them whole.
+    const bool flushed = fsync(output.handle) == 0;
+    const int closed = close(output.handle);
+    output.handle = -1;
+    // rename() replaces a file or a symbolic link itself, atomically, and refuses a directory.
+    const int renamed = flushed && closed == 0 ? rename(output.tempPath.c_str(), output.finalPath.c_str()) : -1;
+    const int renameError = errno;
+    if (renamed == 0) {
+        pendingTempPathSet = 0;
+        output.tempPath.clear();
+        return ResultCode::Success;
+    }
+    removeTempName(output);
+    if (!flushed || closed != 0) return ResultCode::WriteFailed;
+    if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST) return ResultCode::OutputExists;
+    return renameError == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::WriteFailed;
+}
+
+ResultCode commitToStandardOutput(OutputFile& output) {
+    const ResultCode result = copyToStandardOutput(output.handle);
+    close(output.handle);  // the staging file has no name: closing it is removing it
+    output.handle = -1;
+    return result;
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -126,10 +155,24 @@ ResultCode checkOutputPathFree(const std::string& path) {
     return errno == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::Success;
 }
 
-ResultCode createOutputFile(const std::string& path, OutputFile& output) {
+ResultCode checkOutputPathReplaceable(const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) == 0) return S_ISDIR(status.st_mode) ? ResultCode::OutputExists : ResultCode::Success;
+    return checkOutputPathFree(path);
+}
+
+ResultCode createOutputFile(const std::string& path, OutputFile& output, OutputTarget target) {
     output.finalPath = path;
+    output.target = target;
+    if (target == OutputTarget::StandardOutput) {
+        output.handle = createStagingFile();
+        return output.handle >= 0 ? ResultCode::Success : ResultCode::OutputNotCreated;
+    }
     const std::string directory = directoryOf(path);
-    if (!canLinkUnnamedFiles() || !createUnnamed(directory, output)) createNamed(directory, output);
+    // A replacing file is renamed into place, so it has a name from the start.
+    if (target == OutputTarget::ReplacedFile || !canLinkUnnamedFiles() || !createUnnamed(directory, output)) {
+        createNamed(directory, output);
+    }
     return output.handle >= 0 ? ResultCode::Success : ResultCode::OutputNotCreated;
 }
 
@@ -172,6 +215,8 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
 }
 
 ResultCode commitOutputFile(OutputFile& output) {
+    if (output.target == OutputTarget::StandardOutput) return commitToStandardOutput(output);
+    if (output.target == OutputTarget::ReplacedFile) return commitReplacing(output);
     // link() refuses an existing name, so nothing that appeared meanwhile is replaced.
     const int linked = output.tempPath.empty() ? linkUnnamed(output.handle, output.finalPath)
                                                : link(output.tempPath.c_str(), output.finalPath.c_str());

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "io/output_file.h"
+#include "io/standard_streams.h"
 #include "io/utf16_windows.h"
 
 namespace {
@@ -117,9 +118,9 @@ ResultCode resultOfFailedMove(DWORD error) {
 
 // A scanner or indexer that opened the file as it was closed can hold it for a moment: the
 // rename is tried again for a while before the failure counts.
-bool moveWithoutReplacing(const std::wstring& from, const std::wstring& to) {
+bool moveIntoPlace(const std::wstring& from, const std::wstring& to, DWORD flags) {
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+        if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
         const DWORD error = GetLastError();
         if (attempt == 20 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) return false;
         Sleep(25);
@@ -128,6 +129,15 @@ bool moveWithoutReplacing(const std::wstring& from, const std::wstring& to) {
 
 bool isWildcardFree(const std::wstring& path) {
     return path.find_first_of(L"*?") == std::wstring::npos;
+}
+
+// ---- standard output, through a staging file that has no name to remove ----
+
+ResultCode commitToStandardOutput(OutputFile& output) {
+    const ResultCode result = copyToStandardOutput(output.handle);
+    CloseHandle(output.handle);  // the delete disposition removes the staging file here
+    output.handle = invalidNativeFile;
+    return result;
 }
 
 }  // namespace
@@ -161,8 +171,24 @@ ResultCode checkOutputPathFree(const std::string& path) {
     return ResultCode::OutputExists;
 }
 
-ResultCode createOutputFile(const std::string& path, OutputFile& output) {
+ResultCode checkOutputPathReplaceable(const std::string& path) {
+    std::wstring widePath;
+    if (!widenUtf8(path, widePath)) return ResultCode::OutputNotCreated;
+    const DWORD attributes = GetFileAttributesW(widePath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const ResultCode result = checkOutputPathFree(path);
+        return result == ResultCode::OutputExists ? ResultCode::Success : result;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ResultCode::OutputExists : ResultCode::Success;
+}
+
+ResultCode createOutputFile(const std::string& path, OutputFile& output, OutputTarget target) {
     output.finalPath = path;
+    output.target = target;
+    if (target == OutputTarget::StandardOutput) {
+        output.handle = createStagingFile();
+        return output.handle != invalidNativeFile ? ResultCode::Success : ResultCode::OutputNotCreated;
+    }
     std::wstring wideTempPath;
     // Under the lock, so that a console event can't fall between creating the file and noting it.
     AcquireSRWLockExclusive(&pendingLock);
@@ -200,6 +226,7 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
 }
 
 ResultCode commitOutputFile(OutputFile& output) {
+    if (output.target == OutputTarget::StandardOutput) return commitToStandardOutput(output);
     std::wstring wideTempPath;
     std::wstring wideFinalPath;
     if (!widenUtf8(output.tempPath, wideTempPath) || !widenUtf8(output.finalPath, wideFinalPath)) {
@@ -209,14 +236,17 @@ ResultCode commitOutputFile(OutputFile& output) {
     // Under the lock, so that a console event either comes before all of this (and removes the
     // file) or after it.
     AcquireSRWLockExclusive(&pendingLock);
-    const bool kept = !pendingDeleteOnClose || setDeleteOnClose(output.handle, false);
+    // A replaced file goes only once the new one is on the disk.
+    const bool flushed = output.target != OutputTarget::ReplacedFile || FlushFileBuffers(output.handle);
+    const bool kept = flushed && (!pendingDeleteOnClose || setDeleteOnClose(output.handle, false));
     const bool closed = CloseHandle(output.handle) != 0;
     output.handle = invalidNativeFile;
     ResultCode result = ResultCode::WriteFailed;
     if (kept && closed) {
-        // Without MOVEFILE_REPLACE_EXISTING: a name taken in the meantime is never replaced.
-        result = moveWithoutReplacing(wideTempPath, wideFinalPath) ? ResultCode::Success
-                                                                   : resultOfFailedMove(GetLastError());
+        // Without MOVEFILE_REPLACE_EXISTING, unless asked to replace: a name taken in the meantime
+        // is never replaced. With it, a file or a link is replaced itself; a directory never is.
+        const DWORD flags = output.target == OutputTarget::ReplacedFile ? MOVEFILE_REPLACE_EXISTING : 0;
+        result = moveIntoPlace(wideTempPath, wideFinalPath, flags) ? ResultCode::Success : resultOfFailedMove(GetLastError());
     }
     if (failed(result)) DeleteFileW(wideTempPath.c_str());
     output.tempPath.clear();

@@ -6,6 +6,8 @@
 
 #include "io/input_file.h"
 
+static_assert(sizeof(off_t) == 8, "offsets past 2 GiB need a 64-bit off_t (_FILE_OFFSET_BITS=64)");
+
 InputFile::~InputFile() {
     if (handle >= 0) close(handle);
 }

@@ -147,7 +147,11 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
 InflateEngine engineFor(RegionReader& reader, const InputFindings& findings, const RegionRules& rules) {
     CarriedFacts likely = findings.carried;
     const DataRegion& region = findings.region;
-    if (region.length >= region.trailerLength) readTrailer(reader, region.length - region.trailerLength, region, rules, likely);
+    // A trailer that can't be read there judges nothing: zlib does the work.
+    if (region.length < region.trailerLength ||
+        failed(readTrailer(reader, region.length - region.trailerLength, region, rules, likely))) {
+        return InflateEngine::Zlib;
+    }
     return likely.crc32 || likely.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
 }
 

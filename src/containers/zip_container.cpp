@@ -224,8 +224,10 @@ ResultCode readEntrySizes(InputFile& input, uint64_t entryOffset, const EntryFie
 
 void recordFindings(const EntryFields& entry, std::vector<uint8_t> name, uint64_t dataOffset, InputFindings& findings) {
     CarriedFacts& carried = findings.carried;
-    if (entry.dos.date != 0 && entry.dos.time != 0) carried.dosTime = entry.dos;
-    carried.unixTime = dosToUnixTime(entry.dos);
+    if (!dosTimeIsMissing(entry.dos)) {
+        carried.dosTime = entry.dos;
+        carried.unixTime = dosToUnixTime(entry.dos);
+    }
     if (entry.crc32 != 0) carried.crc32 = entry.crc32;
     if (entry.uncompressed != 0) carried.size = entry.uncompressed;
     carried.name = std::move(name);
@@ -402,23 +404,22 @@ ResultCode readZipContainer(InputFile& input, InputFindings& findings) {
 }
 
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {
+    // A backslash separates folders too: Windows extractors read it so, and "..\x" would climb out.
+    const auto isSeparator = [](uint8_t c) { return c == '/' || c == '\\'; };
+    auto segment = name.begin();
+    const bool drive = name.size() >= 2 && name[1] == ':' && ((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z');
+    if (drive) segment += 2;  // "C:"
     std::vector<uint8_t> cleaned;
-    size_t start = 0;
-    for (;;) {
-        const auto slash = std::find(name.begin() + static_cast<std::ptrdiff_t>(start), name.end(), '/');
-        const size_t end = static_cast<size_t>(slash - name.begin());
-        const bool parent = end - start == 2 && name[start] == '.' && name[start + 1] == '.';
-        if (!parent) {
-            if (!cleaned.empty() || start > 0) cleaned.push_back('/');
-            cleaned.insert(cleaned.end(), name.begin() + static_cast<std::ptrdiff_t>(start), slash);
+    while (segment != name.end()) {
+        const auto end = std::find_if(segment, name.end(), isSeparator);
+        const auto length = end - segment;
+        const bool dots = (length == 1 && *segment == '.') || (length == 2 && segment[0] == '.' && segment[1] == '.');
+        if (length > 0 && !dots) {
+            if (!cleaned.empty()) cleaned.push_back('/');
+            cleaned.insert(cleaned.end(), segment, end);
         }
-        if (slash == name.end()) break;
-        start = end + 1;
+        segment = end == name.end() ? end : end + 1;
     }
-    const auto firstKept = std::find_if(cleaned.begin(), cleaned.end(), [](uint8_t c) { return c != '/'; });
-    cleaned.erase(cleaned.begin(), firstKept);
-    // A name ending in "/" is a folder's, and the entry holds a file.
-    while (!cleaned.empty() && cleaned.back() == '/') cleaned.pop_back();
     return cleaned;
 }
 

@@ -45,10 +45,9 @@ struct CarriedFacts {
     bool sizeIsModulo2To32 = false;  // GZIP ISIZE: the size's low 32 bits only
     std::optional<uint32_t> adler32;
     std::optional<int64_t> unixTime;
-    std::optional<DosDateTime> dosTime;  // both words nonzero
+    std::optional<DosDateTime> dosTime;  // absent where the date word is 0 or before 1980
     std::optional<std::vector<uint8_t>> name;
     std::optional<bool> nameIsUtf8;    // said by the input (ZIP flag bit 11); absent: judge the bytes
-    std::optional<uint8_t> gzipMethod;  // a GZIP CM byte: only GZIP output carries it
     bool payloadIsStored = false;       // a stored ZIP entry: its bytes are the data, not DEFLATE
 };
 
@@ -77,7 +76,6 @@ struct OutputFacts {
     uint32_t crc32 = 0;
     uint64_t size = 0;
     uint32_t adler32 = 1;
-    uint8_t gzipMethod = 8;
     int64_t unixTime = 0;
     DosDateTime dosTime;
     std::vector<uint8_t> name;

@@ -1,5 +1,6 @@
 #include "driver/convert_file.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <optional>
@@ -100,11 +101,11 @@ OutputFacts resolveOutputFacts(const std::string& inputPath, const OutputContain
         facts.framedAsStoredBlocks = !facts.entryIsStored;
         if (facts.framedAsStoredBlocks) facts.streamLength = storedBlocksLength(sums.streamLength);
     }
-    facts.gzipMethod = carried.gzipMethod.value_or(8);
     facts.unixTime = carried.unixTime ? *carried.unixTime : currentUnixTime();
     facts.dosTime = carried.dosTime ? *carried.dosTime : unixToDosTime(facts.unixTime);
-    facts.name = carried.name ? *carried.name : storedNameFromPath(inputPath);
-    facts.nameIsUtf8 = carried.name ? carried.nameIsUtf8 : std::nullopt;
+    facts.name = storedNameFor(carried.name, inputPath);
+    const bool nameCarried = carried.name && !cleanZipName(*carried.name).empty();
+    facts.nameIsUtf8 = nameCarried ? carried.nameIsUtf8 : std::nullopt;
     return facts;
 }
 
@@ -201,11 +202,21 @@ std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat)
     return inputPath + outputContainerFor(outputFormat).extension;
 }
 
-std::vector<uint8_t> storedNameFromPath(const std::string& inputPath) {
+std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& carried, const std::string& inputPath) {
+    if (carried) {
+        std::vector<uint8_t> name = cleanZipName(*carried);
+        if (!name.empty()) return name;
+    }
     const std::string path = portablePath(inputPath);
-    const size_t dot = path.find_last_of('.');
-    const size_t nameLength = dot == std::string::npos || dot == 0 ? path.size() : dot;
-    return std::vector<uint8_t>(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(nameLength));
+    std::vector<uint8_t> name = cleanZipName(std::vector<uint8_t>(path.begin(), path.end()));
+    // The extension is the last component's: "v1.2/data.gz" is "v1.2/data". A component of dots
+    // before the last one (".bashrc", "..gz") has none.
+    const auto last = std::find(name.rbegin(), name.rend(), '/').base();
+    const auto dot = std::find(name.rbegin(), std::make_reverse_iterator(last), '.');
+    if (dot != std::make_reverse_iterator(last) && std::any_of(last, dot.base() - 1, [](uint8_t c) { return c != '.'; })) {
+        name.erase(dot.base() - 1, name.end());
+    }
+    return name;
 }
 
 ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report) {

@@ -114,7 +114,7 @@ TEST(PosixSpecialFiles, AreRefusedAtOnce) {
     EXPECT_EQ(run.exitCode, 2);
 }
 
-TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
+TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode16) {
     TempDir dir;
     writeFile(dir.file("a.gz"), sample);
     writeFile(dir.file("secret.gz"), sample);
@@ -124,7 +124,7 @@ TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
     ASSERT_EQ(chmod(dir.file("ro").c_str(), 0555), 0);
     RunResult run;
     if (!runQuorvexaUnprivileged({"secret.gz", "ro/b.gz"}, dir.path, run)) GTEST_SKIP() << "no unprivileged user";
-    EXPECT_EQ(run.err, banner + errorLine("secret.gz", "File doesn't exist.") +
+    EXPECT_EQ(run.err, banner + errorLine("secret.gz", "Input file is truncated or unreadable.") +
                            errorLine("ro/b.gz", "Couldn't open output file ro/b.gz.zip for writting."));
 }
 

@@ -49,6 +49,7 @@ struct CarriedFacts {
     std::optional<std::vector<uint8_t>> name;
     std::optional<bool> nameIsUtf8;    // said by the input (ZIP flag bit 11); absent: judge the bytes
     bool payloadIsStored = false;       // a stored ZIP entry: its bytes are the data, not DEFLATE
+    bool framingCrcWrong = false;       // a CRC over the container's own pieces (PNG chunks) failed
 };
 
 // Everything a reader found in one input file.
@@ -64,6 +65,7 @@ struct StreamSums {
     std::optional<uint32_t> crc32;
     std::optional<uint32_t> adler32;
     std::optional<uint64_t> size;  // exact, 64-bit
+    bool rowLeadsValid = true;     // every row the output's layout asks for began as it must
 };
 
 // Everything a writer is given, complete: nothing is left for it to compute.

@@ -119,11 +119,11 @@ ResultCode readInput(InputFile& input, const DriverSettings& settings, const Inp
     return failed(result) ? result : container->read(input, settings.verify, findings);
 }
 
-ResultCode checkInput(InputFile& input, const DriverSettings& settings, const OutputContainer& output,
+ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNeeds needs,
                       const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report) {
     try {
         const ReadProgress progress{showProgress, &report.progress};
-        return checkStream(input, findings, *container.region, output.needs, settings.verify, sums, progress);
+        return checkStream(input, findings, *container.region, needs, settings.verify, sums, progress);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }
@@ -169,12 +169,20 @@ bool finishEarlyCopy(const OutputContainer& output, const OutputFacts& facts, Ea
     return !failed(seekOutput(copy.file, copy.headLength + copy.streamLength)) && !failed(output.writeTail(facts, copy.file));
 }
 
-// The header PNG, which must describe an image of exactly the data's size where that was measured.
-ResultCode prepareHeader(const DriverSettings& settings, const StreamSums& sums, PngHeader& header) {
-    const ResultCode result = readPngHeader(settings.pngHeaderPath ? settings.pngHeaderPath : "", header);
-    if (failed(result)) return result;
-    if (sums.size && *sums.size != header.imageDataSize) return ResultCode::HeaderPngMismatch;
-    return ResultCode::Success;
+// The header PNG is read before the stream is checked, which then walks the rows it describes.
+ResultCode readHeader(const DriverSettings& settings, const OutputContainer& output, PngHeader& header,
+                      OutputNeeds& needs) {
+    needs = output.needs;
+    if (output.format != FormatCode::Png) return ResultCode::Success;
+    needs.rows = &header.rows;
+    return readPngHeader(settings.pngHeaderPath ? settings.pngHeaderPath : "", header);
+}
+
+// The header PNG must describe an image of exactly the data's size and rows, where those were measured.
+ResultCode checkHeaderFits(const OutputContainer& output, const StreamSums& sums, const PngHeader& header) {
+    if (output.format != FormatCode::Png || !sums.size) return ResultCode::Success;
+    const bool fits = *sums.size == header.imageDataSize && sums.rowLeadsValid;
+    return fits ? ResultCode::Success : ResultCode::HeaderPngMismatch;
 }
 
 ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
@@ -227,22 +235,24 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         InputFindings findings;
         StreamSums sums;
         PngHeader header;
+        OutputNeeds needs;
         std::optional<EarlyCopy> early;
         ResultCode result = openInputFile(inputPath, input);
         if (!failed(result)) result = readInput(input, settings, container, findings);
+        if (!failed(result)) result = readHeader(settings, output, header, needs);
         if (!failed(result) && copiesEarly(settings, output, findings)) {
             StreamSums guessed;
             guessed.streamLength = findings.region.length - findings.region.trailerLength;
             const OutputFacts guess = resolveOutputFacts(inputPath, output, findings.carried, guessed);
             const RegionReader stream = regionReader(input, findings.region.extents, container->region->walk);
-            std::thread checker([&] { result = checkInput(input, settings, output, *container, findings, sums, report); });
+            std::thread checker([&] { result = checkInput(input, settings, needs, *container, findings, sums, report); });
             copyEarly(output, guess, stream, report.outputPath, early.emplace());
             checker.join();
         } else if (!failed(result)) {
-            result = checkInput(input, settings, output, *container, findings, sums, report);
+            result = checkInput(input, settings, needs, *container, findings, sums, report);
         }
         report.warnings = findings.warnings;
-        if (!failed(result) && output.format == FormatCode::Png) result = prepareHeader(settings, sums, header);
+        if (!failed(result)) result = checkHeaderFits(output, sums, header);
         if (!failed(result)) result = checkOutputPathFree(report.outputPath);
         if (failed(result)) return result;
         const OutputFacts facts = resolveOutputFacts(inputPath, output, findings.carried, sums);

@@ -31,6 +31,7 @@ struct OutputNeeds {
     bool crc32AndSize = false;  // ZIP, GZIP
     bool exactSize = false;     // ZIP holds the whole size; GZIP only its low 32 bits
     bool adler32 = false;       // ZLIB, PNG
+    const RowLayout* rows = nullptr;  // PNG: the image's rows, each led by its filter type
 };
 
 // verify off is the carry-without-inflating mode: the stream is the whole data region less its

@@ -248,31 +248,15 @@ struct ArchiveLayout {
     uint64_t centralSize = 0;
 };
 
-bool isContinuation(uint8_t byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
-// True for well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF) that holds
-// at least one character outside ASCII: only then does the UTF-8 flag say anything.
+// True for well-formed UTF-8 that holds at least one character outside ASCII: only then does the
+// UTF-8 flag say anything.
 bool isNonAsciiUtf8(const std::vector<uint8_t>& text) {
     bool nonAscii = false;
-    for (size_t i = 0; i < text.size();) {
-        const uint8_t lead = text[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        nonAscii = true;
-        const size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-        if (length == 0 || text.size() - i < length) return false;
-        uint32_t value = lead & (0x7Fu >> length);
-        for (size_t k = 1; k < length; ++k) {
-            if (!isContinuation(text[i + k])) return false;
-            value = (value << 6) | (text[i + k] & 0x3Fu);
-        }
-        const uint32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-        if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-        i += length;
+    for (size_t i = 0, length = 0; i < text.size(); i += length) {
+        uint32_t codePoint = 0;
+        length = decodeUtf8(&text[i], text.size() - i, codePoint);
+        if (length == 0) return false;
+        nonAscii = nonAscii || codePoint >= 0x80;
     }
     return nonAscii;
 }

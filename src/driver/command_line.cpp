@@ -31,14 +31,14 @@ void printUsage(const char* programName) {
                  "  --zip          output to zip format (default)\n"
                  "  --zlib         output to zlib format\n"
                  "  --png#         output to PNG, # is original PNG file for header\n\n",
-                 programName);
+                 printable(programName).c_str());
     std::fprintf(stderr,
                  " The program accepts following file types as input:\n"
                  "   GZ, ZIP, ZLIB, PNG.\n\n"
                  " Deflate stream is copied without recompression.\n\n"
                  " When outputting to PNG, original PNG file is required for correct\n"
                  " header, example: %s --pngoriginalimage.png optimizedimage.zip\n\n",
-                 programName);
+                 printable(programName).c_str());
 }
 
 bool isEndOfOptions(const char* argument) {
@@ -133,7 +133,8 @@ int runQuorvexa(int argc, char** argv) {
         return exitOutOfMemory;
     }
     if (!processedAny) {
-        std::fprintf(stderr, "ERROR: Please provide filename to convert.\nFor help, type: %s --h\n", programName);
+        std::fprintf(stderr, "ERROR: Please provide filename to convert.\nFor help, type: %s --h\n",
+                     printable(programName).c_str());
         return exitNothingDone;
     }
     return anyFailed ? exitSomeFailed : exitConverted;

@@ -323,7 +323,7 @@ full_size=$(stat -c %s "$big/big.gz.gz" 2>/dev/null || echo 0)
 rm -f "$big/big.gz.gz"
 
 leftovers() { (cd "$big" && find . -mindepth 1 ! -name big.gz | tr '\n' ' '); }
-temp_size() { find "$big" -maxdepth 1 -name '.quorvexa-*' -printf '%s\n' 2>/dev/null | head -n 1; }
+temp_size() { find "$big" -maxdepth 1 -name '~*' -printf '%s\n' 2>/dev/null | head -n 1; }
 # True once the process's temporary file holds BYTES bytes (seen_size says how many it held);
 # false when the process ended first.
 written() {  # written PID BYTES
@@ -367,7 +367,7 @@ for how in TERM INT wineserver-k; do
       echo "  $how at $moment: the temporary file held ${seen_size:-no} bytes; afterwards the folder holds ${left:-the input alone}" >&2
       check "interrupt $how at $moment: no output and no temporary file left" [ -z "$left" ]
     fi
-    rm -f "$big/big.gz.gz" "$big"/.quorvexa-*
+    rm -f "$big/big.gz.gz" "$big"/~*
     if [ "$how" = wineserver-k ]; then
       "$wineserver" -p
       "$wine" "$exe" --version >/dev/null 2>&1 </dev/null  # the server and Wine's services up again
@@ -375,6 +375,17 @@ for how in TERM INT wineserver-k; do
   done
 done
 rm -f "$big/big.gz"
+
+# The application manifest and the version resource Windows reads from the .exe, found as bytes
+# (the manifest UTF-8, the version strings UTF-16) in the hex of its resource section.
+hex() { printf %s "$1" | iconv -t "${2:-UTF-8}" | od -An -tx1 | tr -d ' \n'; }
+resources="$(x86_64-w64-mingw32-objdump -s -j .rsrc "$exe" | awk '/^ [0-9a-f]+ / {print $2 $3 $4 $5}' | tr -d '\n')"
+for want in 'level="asInvoker"' '<longPathAware' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a'; do
+  check "resources: the manifest holds $want" grep -q "$(hex "$want")" <<<"$resources"
+done
+for want in ProductName Quorvexa "$("$linux" --version 2>/dev/null | cut -d' ' -f2)" LegalCopyright; do
+  check "resources: the version resource holds $want" grep -q "$(hex "$want" UTF-16LE)" <<<"$resources"
+done
 
 echo "Windows program under Wine: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

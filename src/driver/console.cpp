@@ -58,13 +58,18 @@ void updateProgressLine(ProgressLine& line, uint64_t done, uint64_t total) {
     // Spaces, not an escape sequence, clear what a longer line left: every console understands them.
     char figures[96];
     std::snprintf(figures, sizeof figures, " - inflating %3.0f%%, input read at %.0f MB/s   ", share, megabytesPerSecond);
-    writeConsoleText("\r" + printable(line.path) + figures);
+    std::string text(1, '\r');
+    text += printable(line.path);
+    text += figures;
+    writeConsoleText(text);
     line.shown = true;
     line.drawnMs = now;
 }
 
 void eraseProgressLine(ProgressLine& line) {
     if (!line.shown) return;
-    writeConsoleText("\r" + std::string(printable(line.path).size() + 50, ' ') + "\r");
+    std::string blank(printable(line.path).size() + 50, ' ');
+    blank.front() = blank.back() = '\r';
+    writeConsoleText(blank);
     line.shown = false;
 }

@@ -35,7 +35,8 @@ struct OutputNeeds {
 };
 
 // verify off is the carry-without-inflating mode: the stream is the whole data region less its
-// trailer, and it is inflated only when the output needs a value the input lacks.
+// trailer, and it is inflated only when the output needs a value the input lacks; then it ends at
+// its final block, as when verifying.
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                        bool verify, StreamSums& sums, ReadProgress progress = {});
 

@@ -55,9 +55,9 @@ def entry(method=8, flags=0, crc=CRC, data=None, name=b"data.txt"):
     return (name, method, flags, crc, STREAM if data is None else data, SIZE)
 
 
-def zip_written(name: bytes, stream: bytes, crc=CRC, size=SIZE, method=8) -> bytes:
+def zip_written(name: bytes, stream: bytes, crc=CRC, size=SIZE, method=8, dos=DOS) -> bytes:
     """A one-entry archive as the program writes it: versions 20, flags 2, attributes 0x20."""
-    fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *DOS, crc, len(stream), size, len(name), 0)
+    fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *dos, crc, len(stream), size, len(name), 0)
     local = b"PK\x03\x04" + fields + name + stream
     central = b"PK\x01\x02\x14\x00" + fields + struct.pack("<HHHII", 0, 0, 0, 0x20, 0) + name
     return local + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
@@ -144,7 +144,11 @@ MALFORMED = [malformed(*row) for row in [
     ("PngChunkLongerThanPngAllows", "-", TRUNCATED, "-", PNG_START + b"\x80\0\0\0IDAT"),
     ("PngChunkCutShort", "-", TRUNCATED, "-", png()[:-20]),
     ("PngUnder6IdatBytes", "-", TRUNCATED, "-", PNG_START + chunk(b"IDAT", b"\x78\xda\x03\0\0") + chunk(b"IEND", b"")),
-    ("PngIdatCrcWrong", "-", MISMATCH, "-", flip(png(), 45)),
+    ("PngIdatCrcWrong", "-", MISMATCH, "-", flip(png(), 141)),
+    ("PngIdatCrcWrongLaterChunkCut", "-", TRUNCATED, "-", flip(png(), 141)[:-20]),
+    ("PngIdatCrcWrongStreamDamaged", "-", INFLATE, "-", flip(png(), 43)),
+    ("NoVerifyJudgesBytesAfterTheStream", "--zlib --no-verify", "SUCCESS",
+     "WARNING: 4 bytes after the end of the stream were ignored.", gzip() + b"junk", "in.zlib", zlib_file()),
     ("PngAnimated", "--zlib", "SUCCESS", "WARNING: APNG format detected (1 frames). Only first frame supported.",
      png(chunk(b"acTL", bytes(8)) + chunk(b"fcTL", bytes(26))), "in.zlib", IMAGE),
     ("HeaderPngMissing", "--pngnone.png", "ERROR: PNG file none.png doesn't exist.", "-", other_image(30), "in.png"),
@@ -153,6 +157,8 @@ MALFORMED = [malformed(*row) for row in [
      other_image(31), "in.png"),
     ("HeaderPngUncheckedUnverified", "--pngh.png --no-verify", "SUCCESS", "-", other_image(31), "in.png",
      PNG_START + chunk(b"IDAT", other_image(31)) + chunk(b"IEND", b"")),
+    ("HeaderPngFitsSizeNotRows", "--pngh.png", "ERROR: Header PNG h.png doesn't fit the image data.", "-",
+     zlib_file(deflate((TEXT * 3)[:1230]), zlib.adler32((TEXT * 3)[:1230])), "in.png"),
 ]]
 
 
@@ -183,13 +189,15 @@ ROWS = grey_rows(40, 30)
 EXTRA = chunk(b"tEXt", b"k\0v")
 INTERLACED = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 5, 3, 8, 0, 0, 0, 1)) + chunk(b"IEND", b"")
 EVIL = b"/../x/../../tmp/evil.txt"
+WINDOWS_EVIL = b"C:\\..\\..\\dir\\.\\evil.txt"
+# Rows of the interlaced 5x3 image below, each led by a filter type 0 to 4, every pixel FF.
+ROWS22 = bytes.fromhex("00ff 01ff 02ff 03ffffff 04ffff 00ffff 00ffffffffff")
 LAYOUT = [
     layout("ZipOfOneByteNameAndFiveByteStream", "a", "-", gzip(EMPTY_BLOCK, 0, 0, mtime=MTIME),
            zip_written(b"a", EMPTY_BLOCK, 0, 0)),
     layout("ZipEntryCarriedByteForByte", "in.zip", "-", zip_file([entry()]), zip_written(b"data.txt", STREAM)),
     layout("GzipMethodByteStaysOutOfZip", "t.gz", "-", gzip(method=0, mtime=MTIME), zip_written(b"t", STREAM)),
-    layout("GzipMethodByteCarriedToGzip", "t.gz", "--gzip", gzip(method=0, mtime=MTIME),
-           gzip(method=0, mtime=MTIME, xfl=2)),
+    layout("GzipMethod0WrittenAsDeflate", "t.gz", "--gzip", gzip(method=0, mtime=MTIME), gzip(mtime=MTIME, xfl=2)),
     layout("StoredEntryStaysStored", "in.zip", "-", zip_file([entry(0, crc=0, data=TEXT)]),
            zip_written(b"data.txt", TEXT, method=0)),
     layout("StoredEntryFramedForZlib", "in.zip", "--zlib", zip_file([entry(0, data=TEXT)]),
@@ -201,6 +209,16 @@ LAYOUT = [
            gzip(flags=8, name=b"evil.txt", mtime=MTIME, xfl=2)),
     layout("GzipNameDerivedFromPath", "a.txt.gz", "--gzipname", gzip(mtime=MTIME),
            gzip(flags=8, name=b"a.txt", mtime=MTIME, xfl=2)),
+    layout("NameLosesOnlyTheLastExtension", "./v1.2/data.gz", "-", gzip(mtime=MTIME), zip_written(b"v1.2/data", STREAM)),
+    layout("ZipNameOfAWindowsPath", "in.gz", "-", gzip(flags=8, name=WINDOWS_EVIL, mtime=MTIME),
+           zip_written(b"dir/evil.txt", STREAM)),
+    layout("GzipNameOfAWindowsPath", "in.gz", "--gzipname", gzip(flags=8, name=WINDOWS_EVIL, mtime=MTIME),
+           gzip(flags=8, name=b"evil.txt", mtime=MTIME, xfl=2)),
+    layout("NameOfOnlyDotsComesFromThePath", "in.gz", "-", gzip(flags=8, name=b"..", mtime=MTIME), zip_written(b"in", STREAM)),
+    layout("TimeBefore1980WrittenAs1980", "t.gz", "-", gzip(mtime=315532799), zip_written(b"t", STREAM, dos=(0, 0x21))),
+    layout("NoVerifyEndsAtTheFinalBlock", "in.gz", "--zlib --no-verify", gzip() + bytes(32), zlib_file()),
+    layout("PngRowsCheckedInEveryPass", "in.zlib", "--pngh.png", zlib_file(deflate(ROWS22), zlib.adler32(ROWS22)),
+           INTERLACED[:-12] + chunk(b"IDAT", zlib_file(deflate(ROWS22), zlib.adler32(ROWS22))) + INTERLACED[-12:], INTERLACED),
     layout("GzipNameEndsAtItsFirstZeroByte", "in.zip", "--gzipname", zip_file([entry(name=b"dir/a\0b.txt")]),
            gzip(flags=8, name=b"a", mtime=MTIME, xfl=2)),
     layout("ZipNameOfAFileEndsInNoSlash", "in.gz", "-", gzip(flags=8, name=b"data/", mtime=MTIME),
@@ -221,6 +239,9 @@ LAYOUT = [
            INTERLACED[:-12] + chunk(b"IDAT", zlib_file(deflate(bytes(22)), zlib.adler32(bytes(22)))) + INTERLACED[-12:],
            INTERLACED),
 ]
+MALFORMED.append(("PngInterlacedRowFilter5", "in", "--pngh.png", INTERLACED,
+                  line("in", "ERROR: Header PNG h.png doesn't fit the image data."), "-",
+                  zlib_file(deflate(flip(ROWS22, 16, 5)), zlib.adler32(flip(ROWS22, 16, 5)))))
 MALFORMED.append(("PngInterlacedHeaderOneByteShort", "in", "--pngh.png", INTERLACED,
                   line("in", "ERROR: Header PNG h.png doesn't fit the image data."), "-",
                   zlib_file(deflate(bytes(21)), zlib.adler32(bytes(21)))))

@@ -7,7 +7,8 @@
 # - on every input container into every output, the Windows and Linux programs print the same and
 #   write byte-identical files (but for a time field taken from each run's own clock);
 # - Windows' own ways with names: backslashes, wildcards left to the program;
-# - an interrupted run (Ctrl-C, a kill, Wine's server gone) leaves no output and no temporary file.
+# - an interrupted run (Ctrl-C, a kill, Wine's server gone) leaves no output and no temporary file;
+# - the .exe carries its application manifest and version resource.
 set -euo pipefail
 [ $# -ge 3 ] || { echo "usage: $0 WINDOWS_EXE LINUX_BINARY WORK_FOLDER [OTHER_EXE...]" >&2; exit 2; }
 absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
@@ -120,9 +121,20 @@ for how in TERM INT wineserver-k; do
     [ "$(ls -A "$big")" != big.gz ] || interrupted=$((interrupted + 1))
     [ "$(ls -A "$big")" = big.gz ] || { [ "$(ls -A "$big" | xargs)" = "big.gz big.gz.gz" ] && cmp -s "$big/big.gz.gz" "$work/whole.gz"; } ||
       fail "interrupt $how after ${wait}s left: $(ls -A "$big" | xargs)"
-    rm -f "$big/big.gz.gz" "$big"/.quorvexa-*
+    rm -f "$big/big.gz.gz" "$big"/~*
     [ "$how" != wineserver-k ] || "$wineserver" -p >/dev/null 2>&1
   done
+done
+
+# The application manifest and the version resource Windows reads from the .exe, found as bytes
+# (the manifest UTF-8, the version strings UTF-16) in the hex of its resource section.
+hex() { printf %s "$1" | iconv -t "${2:-UTF-8}" | od -An -tx1 | tr -d ' \n'; }
+resources="$(x86_64-w64-mingw32-objdump -s -j .rsrc "$exe" | awk '/^ [0-9a-f]+ / {print $2 $3 $4 $5}' | tr -d '\n')"
+for want in 'level="asInvoker"' '<longPathAware' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a'; do
+  grep -q "$(hex "$want")" <<<"$resources" || fail "resources: the manifest lacks $want"
+done
+for want in ProductName Quorvexa "$("$linux" --version 2>/dev/null | cut -d' ' -f2)" LegalCopyright; do
+  grep -q "$(hex "$want" UTF-16LE)" <<<"$resources" || fail "resources: the version resource lacks $want"
 done
 
 [ "$interrupted" -gt 3 ] || fail "interrupt: only $interrupted runs were stopped before they ended"

@@ -1,5 +1,5 @@
-// The program's entry on Windows: arguments arrive as UTF-16 and are handed on as UTF-8, which is
-// also what reaches the console and every file call (io/utf16_windows.h converts back).
+// The program's entry on Windows: arguments arrive as UTF-16 and are handed on as UTF-8, which
+// every file call (io/utf16_windows.h) and the console (driver/console_windows.cpp) convert back.
 #include <fcntl.h>
 #include <io.h>
 #include <cstdio>
@@ -18,34 +18,12 @@ extern "C" {
 int _dowildcard = -1;
 }
 
-namespace {
-
-// The console shows the UTF-8 the program prints; the code page it had is given back at the end.
-struct ConsoleCodePage {
-    UINT previous = 0;
-
-    ConsoleCodePage() {
-        DWORD mode = 0;
-        if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) return;
-        previous = GetConsoleOutputCP();
-        if (!SetConsoleOutputCP(CP_UTF8)) previous = 0;
-    }
-    ~ConsoleCodePage() {
-        if (previous != 0) SetConsoleOutputCP(previous);
-    }
-    ConsoleCodePage(const ConsoleCodePage&) = delete;
-    ConsoleCodePage& operator=(const ConsoleCodePage&) = delete;
-};
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
     // Lines end in "\n" alone, byte for byte what the program prints elsewhere, and every line
     // reaches standard error as it is printed, even into a file, as C asks and POSIX systems do.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    const ConsoleCodePage codePage;
 
     std::vector<std::string> arguments;
     arguments.reserve(static_cast<size_t>(argc));

@@ -116,7 +116,7 @@ TEST(PosixSpecialFiles, AreRefusedAtOnce) {
     EXPECT_EQ(run.exitCode, 2);
 }
 
-TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
+TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode16) {
     TempDir dir;
     writeFile(dir.file("a.gz"), sample);
     writeFile(dir.file("secret.gz"), sample);
@@ -126,7 +126,7 @@ TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode7) {
     ASSERT_EQ(chmod(dir.file("ro").c_str(), 0555), 0);
     RunResult run;
     REQUIRE_THAT(runQuorvexaUnprivileged({"secret.gz", "ro/b.gz"}, dir.path, run), "no unprivileged user");
-    EXPECT_EQ(run.err, banner + errorLine("secret.gz", "File doesn't exist.") +
+    EXPECT_EQ(run.err, banner + errorLine("secret.gz", "Input file is truncated or unreadable.") +
                            errorLine("ro/b.gz", "Couldn't open output file ro/b.gz.zip for writting."));
 }
 
@@ -153,6 +153,21 @@ TEST(PosixTerminal, ProgressLineIsDrawnInPlaceAndErased) {
     ASSERT_NE(drawn, std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\r      ", drawn + 1), std::string::npos);
     EXPECT_NE(run.out.find("\rbig.zlib - \x1b[92mSUCCESS: Saved as big.zlib.zip.", drawn + 1), std::string::npos);
+}
+
+// A name can't set the terminal's title or forge a line, and each line reaches standard error in
+// one write, so that runs side by side (xargs -P) never interleave within it.
+TEST(PosixNames, PrintEscapedInOneWritePerLine) {
+    REQUIRE_TOOL("strace");
+    TempDir dir;
+    writeFile(dir.file("e\x1b]0;T\a\n.gz"), sample);
+    writeFile(dir.file("in.gz"), sample);
+    const std::string shown = "e\\x1B]0;T\\x07\\x0A.gz";
+    EXPECT_EQ(runQuorvexa({"e\x1b]0;T\a\n.gz"}, dir.path).err, banner + successLine(shown, shown + ".zip"));
+    ASSERT_EQ(runShell("cd " + dir.path + " && strace -f -s 99 -e trace=write -o trace " QUORVEXA_BINARY " in.gz 2>/dev/null").exitCode, 0);
+    const Bytes written = readFile(dir.file("trace"));
+    const std::string trace(written.begin(), written.end());
+    EXPECT_NE(trace.find("write(2, \"in.gz - SUCCESS: Saved as in.gz.zip.\\n\", 37)"), std::string::npos) << trace;
 }
 
 // Many files on all cores: each is an independent job with its own output and exit status.

@@ -2,6 +2,8 @@
 // valid-looking output that another reader rejects is the worst failure this program can have.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <sstream>
 
 #include "support/test_support.h"
@@ -78,6 +80,21 @@ TEST(Interop, ArchivesMadeByZip) {
         EXPECT_EQ(run.err, banner + successLine(input, input + ".gz"));
         EXPECT_EQ(pythonReads("gzip", dir.file(input + ".gz")), pythonReads("raw", dir.file("data.txt"))) << input;
     }
+}
+
+// A date word of 0, as writers without a clock leave it, is no time: the output gets the present one.
+TEST(Interop, ZipEntryWithoutADateGetsThePresentTime) {
+    REQUIRE_TOOL("zip");
+    TempDir dir;
+    ASSERT_EQ(runShell("cd " + dir.path + " && printf hello >t && zip -q a.zip t").exitCode, 0);
+    Bytes archive = readFile(dir.file("a.zip"));
+    const Bytes central = {0x50, 0x4B, 1, 2};
+    const size_t record = static_cast<size_t>(std::search(archive.begin(), archive.end(), central.begin(), central.end()) - archive.begin());
+    for (const size_t date : {size_t{12}, record + 14}) archive.at(date) = archive.at(date + 1) = 0;
+    writeFile(dir.file("a.zip"), archive);
+    const uint64_t before = static_cast<uint64_t>(std::time(nullptr));
+    ASSERT_EQ(runQuorvexa({"--gzip", "a.zip"}, dir.path).exitCode, 0);
+    EXPECT_GE(loadLe(readFile(dir.file("a.zip.gz")), 4, 4), before);
 }
 
 // Streams Debian's tools made: GZIP to ZIP to GZIP gives back the original stream and trailer.

@@ -1,10 +1,11 @@
-// The few units with logic worth isolating: time conversion in two zones, and ZIP name cleaning.
+// The few units with logic worth isolating: time conversion in two zones, and stored names.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <ctime>
 
-#include "containers/zip_container.h"
+#include "driver/convert_file.h"
 #include "stream/timestamp.h"
 #include "support/test_support.h"
 
@@ -43,15 +44,23 @@ TEST(Timestamp, DosAndUnixTimesConvertBothWays) {
         EXPECT_EQ(back.time, c.time);
     }
     Zone utc("UTC");
-    EXPECT_EQ(dosToUnixTime({0, 0}), 312768000);  // day 0 of month 0 of 1980 is 1979-11-30
     EXPECT_EQ(dosToUnixTime({0x4AC1, 0x601E}), 1496318460);  // seconds field 30 is the next minute
-    const DosDateTime clamped = unixToDosTime(315532799);  // 1979-12-31 23:59:59 becomes 1980-12-31
-    EXPECT_EQ(clamped.date, 0x019F);
-    EXPECT_EQ(clamped.time, 0xBF7D);
+    // Day 0 of January 1980 is 1979-12-31: a writer's "no time", like a date word of 0.
+    EXPECT_TRUE(dosTimeIsMissing({0, 0x6000}) && dosTimeIsMissing({0x0020, 0}) && !dosTimeIsMissing({0x0021, 0}));
+    const DosDateTime first = unixToDosTime(315532799), last = unixToDosTime(4354819200);  // 1979-12-31, 2108-01-01
+    EXPECT_TRUE(first.date == 0x0021 && first.time == 0);
+    EXPECT_TRUE(last.date == 0xFF9F && last.time == 0xBF7D);  // 2107-12-31 23:59:58
 }
 
-TEST(ZipNames, NeverLeaveTheFolderTheyAreUnpackedIn) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"a/b.txt", "a/b.txt"}, {"/etc/passwd", "etc/passwd"}, {"../../x", "x"}, {"a/../b", "a/b"}, {"..", ""}, {"a..b/..c", "a..b/..c"}, {"dir/", "dir"}};
-    for (const auto& [name, cleaned] : cases) EXPECT_EQ(cleanZipName(bytesOf(name)), bytesOf(cleaned)) << name;
+// A carried name (or none, "-"), the input path, and the name stored.
+TEST(StoredNames, NeverLeaveTheFolderTheyAreUnpackedIn) {
+    const std::array<const char*, 3> cases[] = {
+        {"a/b.txt", "in.gz", "a/b.txt"}, {"/etc/passwd", "in.gz", "etc/passwd"}, {"a/../b", "in.gz", "a/b"},
+        {"C:\\..\\..\\evil.txt", "in.gz", "evil.txt"}, {"a\\.\\b/./c", "in.gz", "a/b/c"}, {"a..b/..c", "in.gz", "a..b/..c"},
+        {"dir/", "in.gz", "dir"}, {"..", "p/in.gz", "p/in"}, {"/", "in.gz", "in"}, {"-", "./v1.2/data.gz", "v1.2/data"},
+        {"-", "../.bashrc", ".bashrc"}, {"-", "x/..gz", "x/..gz"}};
+    for (const auto& [carried, path, stored] : cases) {
+        const auto name = std::string(carried) == "-" ? std::nullopt : std::optional(bytesOf(carried));
+        EXPECT_EQ(storedNameFor(name, path), bytesOf(stored)) << carried << " " << path;
+    }
 }

@@ -43,13 +43,13 @@ ResultCode readName(InputFile& input, uint64_t offset, uint64_t limit, std::vect
     return ResultCode::InputTruncated;
 }
 
-ResultCode readMethodAndFlags(InputFile& input, CarriedFacts& carried, bool& hasName) {
+// CM 0 to 4 are read as DEFLATE, as old writers meant them; every output names DEFLATE, CM 8.
+ResultCode readMethodAndFlags(InputFile& input, bool& hasName) {
     uint8_t method = 0;
     if (failed(readAt(input, methodOffset, &method, 1)) || !methodAccepted(method)) return ResultCode::UnsupportedMethod;
     uint8_t flags = 0;
     if (failed(readAt(input, flagsOffset, &flags, 1))) return ResultCode::UnsupportedGzipFlags;
     if (flags != flagsNone && flags != flagsName) return ResultCode::UnsupportedGzipFlags;
-    carried.gzipMethod = method;
     hasName = flags == flagsName;
     return ResultCode::Success;
 }
@@ -87,7 +87,7 @@ bool claimsGzipContainer(const uint8_t* head, size_t headLength) {
 ResultCode readGzipContainer(InputFile& input, InputFindings& findings) {
     CarriedFacts& carried = findings.carried;
     bool hasName = false;
-    ResultCode result = readMethodAndFlags(input, carried, hasName);
+    ResultCode result = readMethodAndFlags(input, hasName);
     if (failed(result)) return result;
     if (input.size < headerLength + trailerLength) return ResultCode::InputTruncated;
 
@@ -113,7 +113,7 @@ ResultCode writeGzipHead(const OutputFacts& facts, OutputFile& output) {
     const bool withName = facts.format == FormatCode::GzipWithName;
     FieldBuffer header;
     putBytes(header, gzipMagic);
-    putByte(header, facts.gzipMethod);
+    putByte(header, deflateMethod);
     putByte(header, withName ? flagsName : flagsNone);
     putLe32(header, static_cast<uint32_t>(facts.unixTime));
     putByte(header, extraFlagsBest);

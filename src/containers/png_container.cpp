@@ -76,17 +76,21 @@ ResultCode checkChunkCrc(InputFile& file, const Chunk& chunk) {
     return loadBe32(stored) == crc ? ResultCode::Success : ResultCode::ChecksumMismatch;
 }
 
-// Bytes per row, filter byte included, and rows of a (sub)image; zero-width or zero-height passes
-// hold nothing. Saturates rather than overflows, so an absurd header simply fits no stream.
-uint64_t imageBytes(uint64_t width, uint64_t height, uint64_t bitsPerPixel) {
-    if (width == 0 || height == 0) return 0;
+constexpr uint8_t largestFilterType = 4;
+
+// The rows of a (sub)image, each its filter byte and pixels; a zero-width or zero-height pass holds
+// none. Its bytes saturate rather than overflow, so an absurd header simply fits no stream.
+RowPass rowsOf(uint64_t width, uint64_t height, uint64_t bitsPerPixel, uint64_t& bytes) {
+    if (width == 0 || height == 0) return RowPass{};
     const uint64_t rowBytes = 1 + (width * bitsPerPixel + 7) / 8;
-    return rowBytes > UINT64_MAX / height ? UINT64_MAX : rowBytes * height;
+    const uint64_t passBytes = rowBytes > UINT64_MAX / height ? UINT64_MAX : rowBytes * height;
+    bytes = passBytes > UINT64_MAX - bytes ? UINT64_MAX : bytes + passBytes;
+    return RowPass{height, rowBytes};
 }
 
-// What IHDR says the image data inflates to: rows of filter byte and pixels, per Adam7 pass when
-// interlaced. False for an IHDR no PNG may have.
-bool imageDataSizeOf(const uint8_t* ihdr, uint64_t& size) {
+// What IHDR says the image data is: rows of filter byte and pixels, per Adam7 pass when
+// interlaced, and their size. False for an IHDR no PNG may have.
+bool imageDataOf(const uint8_t* ihdr, RowLayout& rows, uint64_t& size) {
     const uint64_t width = loadBe32(ihdr), height = loadBe32(ihdr + 4);
     const uint8_t bitDepth = ihdr[8], colourType = ihdr[9], interlace = ihdr[12];
     const std::array<int, 7> channels = {1, 0, 3, 1, 2, 0, 4};
@@ -97,18 +101,18 @@ bool imageDataSizeOf(const uint8_t* ihdr, uint64_t& size) {
                                               : (bitDepth == 8 || bitDepth == 16);
     if (!depthValid) return false;
     const uint64_t bitsPerPixel = static_cast<uint64_t>(channels[colourType]) * bitDepth;
+    rows.largestLead = largestFilterType;
+    size = 0;
     if (interlace == 0) {
-        size = imageBytes(width, height, bitsPerPixel);
+        rows.passes = {rowsOf(width, height, bitsPerPixel, size)};
         return true;
     }
     constexpr std::array<std::array<uint64_t, 4>, 7> passes = {{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                                                 {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}};
-    size = 0;
     for (const auto& [x0, y0, dx, dy] : passes) {
         const uint64_t passWidth = width > x0 ? (width - x0 + dx - 1) / dx : 0;
         const uint64_t passHeight = height > y0 ? (height - y0 + dy - 1) / dy : 0;
-        const uint64_t bytes = imageBytes(passWidth, passHeight, bitsPerPixel);
-        size = bytes > UINT64_MAX - size ? UINT64_MAX : size + bytes;
+        rows.passes.push_back(rowsOf(passWidth, passHeight, bitsPerPixel, size));
     }
     return true;
 }
@@ -123,7 +127,7 @@ ResultCode readIhdr(InputFile& file, PngHeader& header) {
     std::array<uint8_t, ihdrLength> ihdr{};
     const ResultCode result = readAt(file, chunk.offset + chunkPrefixLength, ihdr.data(), ihdr.size());
     if (failed(result)) return result;
-    return imageDataSizeOf(ihdr.data(), header.imageDataSize) ? ResultCode::Success : ResultCode::HeaderPngInvalid;
+    return imageDataOf(ihdr.data(), header.rows, header.imageDataSize) ? ResultCode::Success : ResultCode::HeaderPngInvalid;
 }
 
 void keep(std::vector<Extent>& kept, uint64_t from, uint64_t to) {
@@ -216,7 +220,9 @@ ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& fin
         if (!more) break;
         if (chunk.type == idatType) {
             if (checkCrcs) result = checkChunkCrc(input, chunk);
-            if (failed(result)) return result;
+            // Said only once the file is known to be whole and its stream to inflate.
+            if (result == ResultCode::ChecksumMismatch) findings.carried.framingCrcWrong = true;
+            if (failed(result) && result != ResultCode::ChecksumMismatch) return result;
             findings.region.length += chunk.length;
             if (headerLeft > 0 || findings.region.extents.empty()) {
                 const uint64_t dropped = std::min(headerLeft, chunk.length);

@@ -15,17 +15,19 @@
 // Detection: 89 50; the reader then checks the whole signature.
 bool claimsPngContainer(const uint8_t* head, size_t headLength);
 
-// Joins the data of every IDAT chunk (each chunk's CRC checked when checkCrcs is set) less the
-// two zlib header bytes; warns of animation chunks.
+// Joins the data of every IDAT chunk less the two zlib header bytes; warns of animation chunks.
+// With checkCrcs, a wrong IDAT chunk CRC is noted in the findings (framingCrcWrong), for the check
+// of the stream to report after the file's wholeness and the inflate.
 ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& findings);
 
 extern const RegionRules pngRegionRules;
 
 // The header PNG: its chunks before the first IDAT (or IEND), less animation control chunks, and
-// the number of bytes of image data its IHDR implies.
+// the image data its IHDR implies: rows (each led by a filter type 0 to 4) and their bytes.
 struct PngHeader {
     InputFile file;
     std::vector<Extent> kept;
+    RowLayout rows;
     uint64_t imageDataSize = 0;
 };
 

@@ -224,8 +224,10 @@ ResultCode readEntrySizes(InputFile& input, uint64_t entryOffset, const EntryFie
 
 void recordFindings(const EntryFields& entry, std::vector<uint8_t> name, uint64_t dataOffset, InputFindings& findings) {
     CarriedFacts& carried = findings.carried;
-    if (entry.dos.date != 0 && entry.dos.time != 0) carried.dosTime = entry.dos;
-    carried.unixTime = dosToUnixTime(entry.dos);
+    if (!dosTimeIsMissing(entry.dos)) {
+        carried.dosTime = entry.dos;
+        carried.unixTime = dosToUnixTime(entry.dos);
+    }
     if (entry.crc32 != 0) carried.crc32 = entry.crc32;
     if (entry.uncompressed != 0) carried.size = entry.uncompressed;
     carried.name = std::move(name);
@@ -246,31 +248,15 @@ struct ArchiveLayout {
     uint64_t centralSize = 0;
 };
 
-bool isContinuation(uint8_t byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
-// True for well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF) that holds
-// at least one character outside ASCII: only then does the UTF-8 flag say anything.
+// True for well-formed UTF-8 that holds at least one character outside ASCII: only then does the
+// UTF-8 flag say anything.
 bool isNonAsciiUtf8(const std::vector<uint8_t>& text) {
     bool nonAscii = false;
-    for (size_t i = 0; i < text.size();) {
-        const uint8_t lead = text[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        nonAscii = true;
-        const size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-        if (length == 0 || text.size() - i < length) return false;
-        uint32_t value = lead & (0x7Fu >> length);
-        for (size_t k = 1; k < length; ++k) {
-            if (!isContinuation(text[i + k])) return false;
-            value = (value << 6) | (text[i + k] & 0x3Fu);
-        }
-        const uint32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-        if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-        i += length;
+    for (size_t i = 0, length = 0; i < text.size(); i += length) {
+        uint32_t codePoint = 0;
+        length = decodeUtf8(&text[i], text.size() - i, codePoint);
+        if (length == 0) return false;
+        nonAscii = nonAscii || codePoint >= 0x80;
     }
     return nonAscii;
 }
@@ -402,23 +388,22 @@ ResultCode readZipContainer(InputFile& input, InputFindings& findings) {
 }
 
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {
+    // A backslash separates folders too: Windows extractors read it so, and "..\x" would climb out.
+    const auto isSeparator = [](uint8_t c) { return c == '/' || c == '\\'; };
+    auto segment = name.begin();
+    const bool drive = name.size() >= 2 && name[1] == ':' && ((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z');
+    if (drive) segment += 2;  // "C:"
     std::vector<uint8_t> cleaned;
-    size_t start = 0;
-    for (;;) {
-        const auto slash = std::find(name.begin() + static_cast<std::ptrdiff_t>(start), name.end(), '/');
-        const size_t end = static_cast<size_t>(slash - name.begin());
-        const bool parent = end - start == 2 && name[start] == '.' && name[start + 1] == '.';
-        if (!parent) {
-            if (!cleaned.empty() || start > 0) cleaned.push_back('/');
-            cleaned.insert(cleaned.end(), name.begin() + static_cast<std::ptrdiff_t>(start), slash);
+    while (segment != name.end()) {
+        const auto end = std::find_if(segment, name.end(), isSeparator);
+        const auto length = end - segment;
+        const bool dots = (length == 1 && *segment == '.') || (length == 2 && segment[0] == '.' && segment[1] == '.');
+        if (length > 0 && !dots) {
+            if (!cleaned.empty()) cleaned.push_back('/');
+            cleaned.insert(cleaned.end(), segment, end);
         }
-        if (slash == name.end()) break;
-        start = end + 1;
+        segment = end == name.end() ? end : end + 1;
     }
-    const auto firstKept = std::find_if(cleaned.begin(), cleaned.end(), [](uint8_t c) { return c != '/'; });
-    cleaned.erase(cleaned.begin(), firstKept);
-    // A name ending in "/" is a folder's, and the entry holds a file.
-    while (!cleaned.empty() && cleaned.back() == '/') cleaned.pop_back();
     return cleaned;
 }
 

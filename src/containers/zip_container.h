@@ -29,5 +29,6 @@ extern const RegionRules zipRegionRules;
 ResultCode writeZipHead(const OutputFacts& facts, OutputFile& output);
 ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output);
 
-// An entry name as ZIP allows it for a file: without leading "/", ".." segments or a trailing "/".
+// An entry name as ZIP allows it for a file: a backslash read as "/" and written so, without a drive ("C:"),
+// leading or trailing "/", "." or ".." segments. Empty when nothing is left.
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name);

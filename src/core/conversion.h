@@ -45,11 +45,11 @@ struct CarriedFacts {
     bool sizeIsModulo2To32 = false;  // GZIP ISIZE: the size's low 32 bits only
     std::optional<uint32_t> adler32;
     std::optional<int64_t> unixTime;
-    std::optional<DosDateTime> dosTime;  // both words nonzero
+    std::optional<DosDateTime> dosTime;  // absent where the date word is 0 or before 1980
     std::optional<std::vector<uint8_t>> name;
     std::optional<bool> nameIsUtf8;    // said by the input (ZIP flag bit 11); absent: judge the bytes
-    std::optional<uint8_t> gzipMethod;  // a GZIP CM byte: only GZIP output carries it
     bool payloadIsStored = false;       // a stored ZIP entry: its bytes are the data, not DEFLATE
+    bool framingCrcWrong = false;       // a CRC over the container's own pieces (PNG chunks) failed
 };
 
 // Everything a reader found in one input file.
@@ -65,6 +65,7 @@ struct StreamSums {
     std::optional<uint32_t> crc32;
     std::optional<uint32_t> adler32;
     std::optional<uint64_t> size;  // exact, 64-bit
+    bool rowLeadsValid = true;     // every row the output's layout asks for began as it must
 };
 
 // Everything a writer is given, complete: nothing is left for it to compute.
@@ -77,7 +78,6 @@ struct OutputFacts {
     uint32_t crc32 = 0;
     uint64_t size = 0;
     uint32_t adler32 = 1;
-    uint8_t gzipMethod = 8;
     int64_t unixTime = 0;
     DosDateTime dosTime;
     std::vector<uint8_t> name;

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-enum class ResultCode : int32_t {
+// [[nodiscard]]: a result that is dropped is a failure nobody hears of.
+enum class [[nodiscard]] ResultCode : int32_t {
     Success = 0,
     Unknown = 1,
     OutOfMemory = 2,

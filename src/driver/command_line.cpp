@@ -47,14 +47,14 @@ void printUsage(const char* programName) {
                  "  -q, --quiet    print no banner and no SUCCESS lines\n"
                  "  -t, --test     check each input file as a conversion would; write nothing\n"
                  "  -h, --help     print this help\n\n",
-                 programName);
+                 printable(programName).c_str());
     std::fprintf(stderr,
                  " The program accepts following file types as input:\n"
                  "   GZ, ZIP, ZLIB, PNG.\n\n"
                  " Deflate stream is copied without recompression.\n\n"
                  " When outputting to PNG, original PNG file is required for correct\n"
                  " header, example: %s --pngoriginalimage.png optimizedimage.zip\n\n",
-                 programName);
+                 printable(programName).c_str());
 }
 
 bool isEndOfOptions(const char* argument) {
@@ -247,7 +247,8 @@ int runQuorvexa(int argc, char** argv) {
         return exitNothingDone;
     }
     if (line.inputs.empty()) {
-        std::fprintf(stderr, "ERROR: Please provide filename to convert.\nFor help, type: %s --h\n", programName);
+        std::fprintf(stderr, "ERROR: Please provide filename to convert.\nFor help, type: %s --h\n",
+                     printable(programName).c_str());
         return exitNothingDone;
     }
 

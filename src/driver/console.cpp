@@ -3,15 +3,36 @@
 #include <chrono>
 #include <cstdio>
 
+namespace {
+
+std::string withoutNewline(const std::string& line) {
+    return !line.empty() && line.back() == '\n' ? line.substr(0, line.size() - 1) : line;
+}
+
+}  // namespace
+
+std::string printable(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += c;
+            continue;
+        }
+        shown += "\\x";
+        shown += "0123456789ABCDEF"[byte >> 4];
+        shown += "0123456789ABCDEF"[byte & 15];
+    }
+    return shown;
+}
+
 void printInColour(int colour, const std::string& message) {
-    setConsoleColour(colour);
-    std::fputs(message.c_str(), stderr);
-    setConsoleColour(colourDefault);
+    writeConsoleLine("", colour, printable(withoutNewline(message)));
 }
 
 void printStatusLine(const std::string& path, int colour, const std::string& message) {
-    std::fprintf(stderr, "%s - ", path.c_str());
-    printInColour(colour, message);
+    writeConsoleLine(printable(path) + " - ", colour, printable(withoutNewline(message)));
 }
 
 namespace {
@@ -35,14 +56,20 @@ void updateProgressLine(ProgressLine& line, uint64_t done, uint64_t total) {
     const double share = total ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 100.0;
     const double megabytesPerSecond = static_cast<double>(done) / 1e3 / static_cast<double>(elapsed);
     // Spaces, not an escape sequence, clear what a longer line left: every console understands them.
-    std::fprintf(stderr, "\r%s - inflating %3.0f%% at %.0f MB/s   ", line.path.c_str(), share, megabytesPerSecond);
-    std::fflush(stderr);
+    char figures[96];
+    std::snprintf(figures, sizeof figures, " - inflating %3.0f%%, input read at %.0f MB/s   ", share, megabytesPerSecond);
+    std::string text(1, '\r');
+    text += printable(line.path);
+    text += figures;
+    writeConsoleText(text);
     line.shown = true;
     line.drawnMs = now;
 }
 
 void eraseProgressLine(ProgressLine& line) {
     if (!line.shown) return;
-    std::fprintf(stderr, "\r%*s\r", static_cast<int>(line.path.size() + 40), "");
+    std::string blank(printable(line.path).size() + 50, ' ');
+    blank.front() = blank.back() = '\r';
+    writeConsoleText(blank);
     line.shown = false;
 }

@@ -11,12 +11,22 @@ inline constexpr int colourSuccess = 10;
 inline constexpr int colourError = 12;
 inline constexpr int colourWarning = 14;
 
-void setConsoleColour(int colour);
+// Bytes 00-1F and 7F as "\xHH": a name can't move the cursor, set a title or forge a line.
+std::string printable(const std::string& text);
 
-// Prints "PATH - " in the current colour, then message in colour, then resets the colour.
+// One line on standard error in one write where the system allows (POSIX: colour sequences
+// included), so that runs side by side never interleave within it: plain, then coloured in
+// colour, the colour reset, then the newline. On a Windows console the text goes as UTF-16.
+void writeConsoleLine(const std::string& plain, int colour, const std::string& coloured);
+
+// Text as it stands (no colour, no newline added), in one write.
+void writeConsoleText(const std::string& text);
+
+// "PATH - " in the current colour, then message (which ends in a newline) in colour; the path and
+// the message print as printable() makes them.
 void printStatusLine(const std::string& path, int colour, const std::string& message);
 
-// Prints message in colour, then resets the colour.
+// The message (which ends in a newline) in colour, as printable() makes it.
 void printInColour(int colour, const std::string& message);
 
 // True when standard error is a terminal, where a line may be redrawn in place.

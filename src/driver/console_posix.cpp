@@ -1,4 +1,4 @@
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 
 #include <unistd.h>
@@ -21,10 +21,26 @@ const char* ansiSequence(int colour) {
     }
 }
 
+// One write() for the whole text; a pipe takes up to PIPE_BUF bytes whole, and a longer line (or
+// a signal) may still split it, when the rest follows at once.
+void writeAll(const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t written = write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;  // nowhere left to say anything
+        done += static_cast<size_t>(written);
+    }
+}
+
 }  // namespace
 
-void setConsoleColour(int colour) {
-    if (colourWanted()) std::fputs(ansiSequence(colour), stderr);
+void writeConsoleLine(const std::string& plain, int colour, const std::string& coloured) {
+    if (!colourWanted()) return writeAll(plain + coloured + "\n");
+    writeAll(plain + ansiSequence(colour) + coloured + ansiSequence(colourDefault) + "\n");
+}
+
+void writeConsoleText(const std::string& text) {
+    writeAll(text);
 }
 
 bool consoleIsTerminal() {

@@ -1,5 +1,6 @@
 #include "driver/convert_file.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <optional>
@@ -101,11 +102,11 @@ OutputFacts resolveOutputFacts(const std::string& namedAfter, const OutputContai
         facts.framedAsStoredBlocks = !facts.entryIsStored;
         if (facts.framedAsStoredBlocks) facts.streamLength = storedBlocksLength(sums.streamLength);
     }
-    facts.gzipMethod = carried.gzipMethod.value_or(8);
     facts.unixTime = carried.unixTime ? *carried.unixTime : currentUnixTime();
     facts.dosTime = carried.dosTime ? *carried.dosTime : unixToDosTime(facts.unixTime);
-    facts.name = carried.name ? *carried.name : storedNameFromPath(namedAfter);
-    facts.nameIsUtf8 = carried.name ? carried.nameIsUtf8 : std::nullopt;
+    facts.name = storedNameFor(carried.name, namedAfter);
+    const bool nameCarried = carried.name && !cleanZipName(*carried.name).empty();
+    facts.nameIsUtf8 = nameCarried ? carried.nameIsUtf8 : std::nullopt;
     return facts;
 }
 
@@ -119,11 +120,11 @@ ResultCode readInput(InputFile& input, const DriverSettings& settings, const Inp
     return failed(result) ? result : container->read(input, settings.verify, findings);
 }
 
-ResultCode checkInput(InputFile& input, const DriverSettings& settings, const OutputContainer& output,
+ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNeeds needs,
                       const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report) {
     try {
         const ReadProgress progress{showProgress, &report.progress};
-        return checkStream(input, findings, *container.region, output.needs, settings.verify, sums, progress);
+        return checkStream(input, findings, *container.region, needs, settings.verify, sums, progress);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }
@@ -169,12 +170,20 @@ bool finishEarlyCopy(const OutputContainer& output, const OutputFacts& facts, Ea
     return !failed(seekOutput(copy.file, copy.headLength + copy.streamLength)) && !failed(output.writeTail(facts, copy.file));
 }
 
-// The header PNG, which must describe an image of exactly the data's size where that was measured.
-ResultCode prepareHeader(const DriverSettings& settings, const StreamSums& sums, PngHeader& header) {
-    const ResultCode result = readPngHeader(settings.pngHeaderPath ? settings.pngHeaderPath : "", header);
-    if (failed(result)) return result;
-    if (sums.size && *sums.size != header.imageDataSize) return ResultCode::HeaderPngMismatch;
-    return ResultCode::Success;
+// The header PNG is read before the stream is checked, which then walks the rows it describes.
+ResultCode readHeader(const DriverSettings& settings, const OutputContainer& output, PngHeader& header,
+                      OutputNeeds& needs) {
+    needs = output.needs;
+    if (output.format != FormatCode::Png) return ResultCode::Success;
+    needs.rows = &header.rows;
+    return readPngHeader(settings.pngHeaderPath ? settings.pngHeaderPath : "", header);
+}
+
+// The header PNG must describe an image of exactly the data's size and rows, where those were measured.
+ResultCode checkHeaderFits(const OutputContainer& output, const StreamSums& sums, const PngHeader& header) {
+    if (output.format != FormatCode::Png || !sums.size) return ResultCode::Success;
+    const bool fits = *sums.size == header.imageDataSize && sums.rowLeadsValid;
+    return fits ? ResultCode::Success : ResultCode::HeaderPngMismatch;
 }
 
 ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
@@ -230,11 +239,21 @@ std::string outputPathFor(const std::string& inputPath, const DriverSettings& se
     return folder + outputPathFor(fileNameOf(inputPath), settings.outputFormat);
 }
 
-std::vector<uint8_t> storedNameFromPath(const std::string& inputPath) {
+std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& carried, const std::string& inputPath) {
+    if (carried) {
+        std::vector<uint8_t> name = cleanZipName(*carried);
+        if (!name.empty()) return name;
+    }
     const std::string path = portablePath(inputPath);
-    const size_t dot = path.find_last_of('.');
-    const size_t nameLength = dot == std::string::npos || dot == 0 ? path.size() : dot;
-    return std::vector<uint8_t>(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(nameLength));
+    std::vector<uint8_t> name = cleanZipName(std::vector<uint8_t>(path.begin(), path.end()));
+    // The extension is the last component's: "v1.2/data.gz" is "v1.2/data". A component of dots
+    // before the last one (".bashrc", "..gz") has none.
+    const auto last = std::find(name.rbegin(), name.rend(), '/').base();
+    const auto dot = std::find(name.rbegin(), std::make_reverse_iterator(last), '.');
+    if (dot != std::make_reverse_iterator(last) && std::any_of(last, dot.base() - 1, [](uint8_t c) { return c != '.'; })) {
+        name.erase(dot.base() - 1, name.end());
+    }
+    return name;
 }
 
 ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report) {
@@ -245,24 +264,26 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         InputFindings findings;
         StreamSums sums;
         PngHeader header;
+        OutputNeeds needs;
         std::optional<EarlyCopy> early;
         const std::string namedAfter = nameSourceFor(inputPath, settings);
         const OutputTarget target = outputTargetFor(settings);
         ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
         if (!failed(result)) result = readInput(input, settings, container, findings);
+        if (!failed(result)) result = readHeader(settings, output, header, needs);
         if (!failed(result) && copiesEarly(settings, output, findings)) {
             StreamSums guessed;
             guessed.streamLength = findings.region.length - findings.region.trailerLength;
             const OutputFacts guess = resolveOutputFacts(namedAfter, output, findings.carried, guessed);
             const RegionReader stream = regionReader(input, findings.region.extents, container->region->walk);
-            std::thread checker([&] { result = checkInput(input, settings, output, *container, findings, sums, report); });
+            std::thread checker([&] { result = checkInput(input, settings, needs, *container, findings, sums, report); });
             copyEarly(output, guess, stream, report.outputPath, target, early.emplace());
             checker.join();
         } else if (!failed(result)) {
-            result = checkInput(input, settings, output, *container, findings, sums, report);
+            result = checkInput(input, settings, needs, *container, findings, sums, report);
         }
         report.warnings = findings.warnings;
-        if (!failed(result) && output.format == FormatCode::Png) result = prepareHeader(settings, sums, header);
+        if (!failed(result)) result = checkHeaderFits(output, sums, header);
         if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
         if (failed(result) || settings.checkOnly) return result;
         const OutputFacts facts = resolveOutputFacts(namedAfter, output, findings.carried, sums);

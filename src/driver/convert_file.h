@@ -2,6 +2,7 @@
 // header PNG, apply the no-overwrite rule, write. The first step that fails decides the result.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,10 @@ std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat)
 // folder plus the extension, "standard output" for -c, else outputPathFor.
 std::string outputPathFor(const std::string& inputPath, const DriverSettings& settings);
 
-// The stored name derived from an input path: the path in the containers' form (io/path_names.h)
-// up to its last dot, where a dot in the first position doesn't count.
-std::vector<uint8_t> storedNameFromPath(const std::string& inputPath);
+// The name an output stores: the carried one as ZIP allows it (cleanZipName), or where there is none
+// or nothing of it is left, the input path in the containers' form (io/path_names.h), cleaned the
+// same way, less the extension of its last component.
+std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& carried, const std::string& inputPath);
 
 // report.outputPath must already hold outputPathFor(inputPath, settings). The input path "-" is
 // standard input.

@@ -61,3 +61,19 @@ void putBe32(FieldBuffer& fields, uint32_t value) {
 ResultCode writeFields(OutputFile& output, const FieldBuffer& fields) {
     return writeBytes(output, fields.bytes.data(), fields.length);
 }
+
+size_t decodeUtf8(const uint8_t* text, size_t length, uint32_t& codePoint) {
+    if (length == 0) return 0;
+    const uint8_t lead = text[0];
+    const size_t size = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (size == 0 || length < size) return 0;
+    uint32_t value = size == 1 ? lead : lead & (0x7Fu >> size);
+    for (size_t k = 1; k < size; ++k) {
+        if ((text[k] & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (text[k] & 0x3Fu);
+    }
+    const uint32_t smallest = size == 1 ? 0 : size == 2 ? 0x80 : size == 3 ? 0x800 : 0x10000;
+    if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    codePoint = value;
+    return size;
+}

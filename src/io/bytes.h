@@ -34,3 +34,7 @@ void putBytes(FieldBuffer& fields, const std::array<uint8_t, N>& data) {
 }
 
 ResultCode writeFields(OutputFile& output, const FieldBuffer& fields);
+
+// The length of the well-formed UTF-8 character at text (no overlong forms, surrogates or values
+// past U+10FFFF), its value in codePoint; 0 where the bytes are no such character.
+size_t decodeUtf8(const uint8_t* text, size_t length, uint32_t& codePoint);

@@ -19,8 +19,9 @@ struct InputFile {
     ~InputFile();
 };
 
-// InputMissing when the path can't be opened; InputTruncated when it names something other
-// than a regular file (a FIFO, a device, a directory), which is never waited on.
+// InputMissing when nothing stands at the path; InputTruncated when what is there can't be opened
+// or read, or is something other than a regular file (a FIFO, a device, a directory), which is
+// never waited on.
 ResultCode openInputFile(const std::string& path, InputFile& file);
 
 // Reads what is there, up to count bytes, into destination; got says how many.

@@ -6,6 +6,8 @@
 
 #include "io/input_file.h"
 
+static_assert(sizeof(off_t) == 8, "offsets past 2 GiB need a 64-bit off_t (_FILE_OFFSET_BITS=64)");
+
 InputFile::~InputFile() {
     if (handle >= 0) close(handle);
 }
@@ -13,7 +15,9 @@ InputFile::~InputFile() {
 ResultCode openInputFile(const std::string& path, InputFile& file) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
     file.handle = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (file.handle < 0) return ResultCode::InputMissing;
+    // Nothing there is "missing"; a file that is there but can't be opened (permissions, an I/O
+    // error) is unreadable.
+    if (file.handle < 0) return errno == ENOENT || errno == ENOTDIR ? ResultCode::InputMissing : ResultCode::InputTruncated;
     struct stat status {};
     if (fstat(file.handle, &status) != 0 || !S_ISREG(status.st_mode)) return ResultCode::InputTruncated;
     file.size = static_cast<uint64_t>(status.st_size);

@@ -29,8 +29,11 @@ ResultCode openInputFile(const std::string& path, InputFile& file) {
     file.handle = CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file.handle == INVALID_HANDLE_VALUE) {
-        // A directory can't be opened this way, but it exists: it is refused like a device.
-        return isDirectory(widePath) ? ResultCode::InputTruncated : ResultCode::InputMissing;
+        // Nothing there is "missing"; anything else that stands there (a directory, a file this user
+        // may not read or another program locks) is unreadable.
+        const DWORD error = GetLastError();
+        const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+        return missing && !isDirectory(widePath) ? ResultCode::InputMissing : ResultCode::InputTruncated;
     }
     // Pipes, consoles and devices are refused before anything is read from them, so nothing waits.
     if (GetFileType(file.handle) != FILE_TYPE_DISK) return ResultCode::InputTruncated;

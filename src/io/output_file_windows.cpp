@@ -68,16 +68,23 @@ std::string hexDigits(uint32_t value) {
     return digits;
 }
 
-// A name nobody else is likely to pick: the process id and a counter, tried until one is free.
-std::string tempName(int attempt) {
+// A name nobody else is likely to pick, from the process id, the time and a counter, tried until
+// one is free; never longer than the output's own name (longest), so that an output whose path
+// fits as named (MAX_PATH) fits while it is written. The digits that vary most come first.
+std::string tempName(int attempt, size_t longest) {
     static uint32_t counter = 0;
     const uint32_t seed = GetCurrentProcessId() * 2654435761u ^ static_cast<uint32_t>(GetTickCount64());
-    return ".quorvexa-" + hexDigits(seed) + hexDigits(++counter + static_cast<uint32_t>(attempt));
+    const uint32_t mixed = (seed + ++counter + static_cast<uint32_t>(attempt)) * 2654435761u;
+    std::string name(1, '~');
+    name += hexDigits(mixed);
+    name += hexDigits(seed);
+    name.resize(std::min(name.size(), std::max<size_t>(longest, 4)));
+    return name;
 }
 
-ResultCode createNamed(const std::string& folderPrefix, OutputFile& output, std::wstring& wideTempPath) {
+ResultCode createNamed(const std::string& folderPrefix, size_t longest, OutputFile& output, std::wstring& wideTempPath) {
     for (int attempt = 0; attempt < maxNameAttempts; ++attempt) {
-        const std::string path = folderPrefix + tempName(attempt);
+        const std::string path = folderPrefix + tempName(attempt, longest);
         if (!widenUtf8(path, wideTempPath)) return ResultCode::OutputNotCreated;
         // CREATE_NEW never opens what exists. DELETE access is what the delete disposition needs;
         // FILE_SHARE_DELETE lets the console handler remove the file while it is being written.
@@ -192,7 +199,10 @@ ResultCode createOutputFile(const std::string& path, OutputFile& output, OutputT
     std::wstring wideTempPath;
     // Under the lock, so that a console event can't fall between creating the file and noting it.
     AcquireSRWLockExclusive(&pendingLock);
-    const ResultCode result = createNamed(folderPrefixOf(path), output, wideTempPath);
+    const std::string folderPrefix = folderPrefixOf(path);
+    std::wstring wideName;
+    const size_t longest = widenUtf8(path.substr(folderPrefix.size()), wideName) ? wideName.size() : 0;
+    const ResultCode result = createNamed(folderPrefix, longest, output, wideTempPath);
     if (!failed(result)) {
         setPendingTempPath(wideTempPath);
         // Where the file system has no delete disposition, failures and the handler still remove it.

@@ -3,14 +3,36 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/result_code.h"
 #include "io/region_reader.h"
 #include "stream/checksum.h"
 
+// Data made of rows that each begin with a byte the reader must know (a PNG row's filter type),
+// in passes: one for a plain image, seven for an interlaced one.
+struct RowPass {
+    uint64_t rows = 0;
+    uint64_t rowBytes = 0;  // the leading byte included
+};
+struct RowLayout {
+    std::vector<RowPass> passes;
+    uint8_t largestLead = 0;
+};
+
+// Where the inflated bytes stand in the layout, and whether every leading byte so far was at most
+// the largest allowed. Bytes past the layout's end aren't looked at: the size says those are wrong.
+struct RowWalk {
+    size_t pass = 0;
+    uint64_t row = 0;
+    uint64_t at = 0;  // bytes of the current row already seen
+    bool leadsValid = true;
+};
+
 struct InflateWants {
     bool crc32 = false;
     bool adler32 = false;
+    const RowLayout* rows = nullptr;  // where the leading byte of every row is checked
 };
 
 // zlib's verdict on what is valid DEFLATE is the reference. ISA-L inflates about three times as
@@ -26,6 +48,7 @@ struct InflateTotals {
     uint64_t produced = 0;  // inflated bytes
     uint32_t crc32 = 0;
     uint32_t adler32 = adler32Start;
+    RowWalk rows;
 };
 
 // Inflates the stream that starts at the reader's position, reading at most limit bytes, strictly:

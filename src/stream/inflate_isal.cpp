@@ -11,7 +11,8 @@ ResultCode inflateWithIsal(RegionReader& reader, uint64_t limit, InflateWants wa
     isal_inflate_init(state.get());
     // ISA-L sums the CRC-32 as it inflates, faster than a second pass over the window.
     state->crc_flag = wants.crc32 ? ISAL_GZIP_NO_HDR : ISAL_DEFLATE;
-    const InflateWants ours{false, wants.adler32};
+    InflateWants ours = wants;
+    ours.crc32 = false;
     const InflateBuffers buffers = inflateBuffers();
     uint64_t fed = 0;
     for (;;) {

@@ -20,6 +20,7 @@ InflateWants wantsFor(const CarriedFacts& carried, OutputNeeds needs, bool verif
     InflateWants wants;
     wants.crc32 = needs.crc32AndSize || (verify && carried.crc32);
     wants.adler32 = needs.adler32 || (verify && carried.adler32);
+    wants.rows = needs.rows;
     return wants;
 }
 
@@ -27,9 +28,11 @@ void takeTotals(const InflateTotals& totals, InflateWants wants, StreamSums& sum
     sums.size = totals.produced;
     if (wants.crc32) sums.crc32 = totals.crc32;
     if (wants.adler32) sums.adler32 = totals.adler32;
+    sums.rowLeadsValid = totals.rows.leadsValid;
 }
 
 ResultCode compareCarried(const CarriedFacts& carried, const StreamSums& sums) {
+    if (carried.framingCrcWrong) return ResultCode::ChecksumMismatch;
     if (carried.crc32 && sums.crc32 && *carried.crc32 != *sums.crc32) return ResultCode::ChecksumMismatch;
     if (carried.adler32 && sums.adler32 && *carried.adler32 != *sums.adler32) return ResultCode::ChecksumMismatch;
     if (carried.size && sums.size) {
@@ -83,11 +86,9 @@ ResultCode measureStoredBytes(RegionReader& reader, uint64_t length, InflateWant
         const size_t count = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
         const ResultCode result = readRegionExactly(reader, piece.data(), count);
         if (failed(result)) return result;
-        if (wants.crc32) totals.crc32 = updateCrc32(totals.crc32, piece.data(), count);
-        if (wants.adler32) totals.adler32 = updateAdler32(totals.adler32, piece.data(), count);
+        account(totals, piece.data(), count, wants);
         left -= count;
     }
-    totals.produced = length;
     takeTotals(totals, wants, sums);
     return ResultCode::Success;
 }
@@ -131,15 +132,23 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
                                  OutputNeeds needs, StreamSums& sums) {
     const DataRegion& region = findings.region;
     if (region.length < region.trailerLength) return ResultCode::InputTruncated;
+    const CarriedFacts beforeTrailer = findings.carried;
     sums.streamLength = region.length - region.trailerLength;
-    const ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
     if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) return ResultCode::Success;
     // Trusted input: the fast engine serves wherever a checksum is carried, though nothing compares.
     const InflateEngine engine = findings.carried.crc32 || findings.carried.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
-    uint64_t consumed = 0;
-    return inflateFromStart(reader, sums.streamLength, wantsFor(findings.carried, needs, false), engine, sums, consumed);
+    // Inflated, the stream ends where its final block ends: the trailer is there, and what follows
+    // it is judged as when verifying.
+    result = inflateFromStart(reader, region.length, wantsFor(findings.carried, needs, false), engine, sums, sums.streamLength);
+    if (failed(result)) return result;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    findings.carried = beforeTrailer;
+    result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (failed(result)) return result;
+    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
 }
 
 // The fast engine only where a carried checksum will judge what it yields: the trailer's place
@@ -147,7 +156,11 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
 InflateEngine engineFor(RegionReader& reader, const InputFindings& findings, const RegionRules& rules) {
     CarriedFacts likely = findings.carried;
     const DataRegion& region = findings.region;
-    if (region.length >= region.trailerLength) readTrailer(reader, region.length - region.trailerLength, region, rules, likely);
+    // A trailer that can't be read there judges nothing: zlib does the work.
+    if (region.length < region.trailerLength ||
+        failed(readTrailer(reader, region.length - region.trailerLength, region, rules, likely))) {
+        return InflateEngine::Zlib;
+    }
     return likely.crc32 || likely.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
 }
 

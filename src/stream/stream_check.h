@@ -31,10 +31,12 @@ struct OutputNeeds {
     bool crc32AndSize = false;  // ZIP, GZIP
     bool exactSize = false;     // ZIP holds the whole size; GZIP only its low 32 bits
     bool adler32 = false;       // ZLIB, PNG
+    const RowLayout* rows = nullptr;  // PNG: the image's rows, each led by its filter type
 };
 
 // verify off is the carry-without-inflating mode: the stream is the whole data region less its
-// trailer, and it is inflated only when the output needs a value the input lacks.
+// trailer, and it is inflated only when the output needs a value the input lacks; then it ends at
+// its final block, as when verifying.
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                        bool verify, StreamSums& sums, ReadProgress progress = {});
 

@@ -9,9 +9,14 @@
 
 // Seconds since 1970-01-01 00:00:00 UTC of the DOS wall-clock time read in the local zone.
 // Out-of-range fields carry over (seconds 60 and 62 into the next minute, day 0 into the
-// previous month). Date and time words 0 stand for 1979-11-30 00:00:00.
+// previous month).
 int64_t dosToUnixTime(DosDateTime dos);
 
-// The local wall-clock time of unixTime as DOS words. Years before 1980 become 1980 (month, day
-// and time kept); a time that can't be broken down gives 1980-01-01 00:00:00.
+// True for a date word of 0, or fields that fall before 1980-01-01 00:00:00 (day 0 of month 0):
+// writers put these where they had no time.
+bool dosTimeIsMissing(DosDateTime dos);
+
+// The local wall-clock time of unixTime as DOS words. A time before 1980 gives 1980-01-01 00:00:00,
+// one past 2107 gives 2107-12-31 23:59:58 (the first and last the fields hold), and so does a time
+// that can't be broken down give 1980-01-01 00:00:00.
 DosDateTime unixToDosTime(int64_t unixTime);

@@ -1,0 +1,434 @@
+#include "stream/deflate_walk.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// A decode table entry, one 32-bit word:
+//   bits 0-3   code length to drop (in a subtable: the bits past the primary index)
+//   bits 4-7   extra bits that follow the code (for a subtable pointer: the subtable's index bits)
+//   bits 8-11  kind: literal, subtable pointer, end of block, or a symbol zlib refuses
+//   bits 16-31 length or distance base, code-length symbol, or the subtable's offset
+constexpr uint32_t literalKind = 0x100;
+constexpr uint32_t subtableKind = 0x200;
+constexpr uint32_t endKind = 0x400;
+constexpr uint32_t refusedKind = 0x800;
+
+constexpr unsigned litBits = 11;
+constexpr unsigned distBits = 8;
+constexpr unsigned codeLengthBits = 7;
+// The largest tables complete codes can need with these primary sizes (zlib's `enough` program:
+// 288 symbols, 11 bits, 15 at most: 2342; 32 symbols, 8 bits: 402). A build never writes past them.
+constexpr unsigned litCapacity = 2342;
+constexpr unsigned distCapacity = 402;
+constexpr unsigned maxCodeLength = 15;
+
+constexpr std::array<uint16_t, 29> lengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<uint8_t, 29> lengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<uint16_t, 30> distBase = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,    65,    97,    129,
+                                               193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::array<uint8_t, 30> distExtra = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                               6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// The order the code-length code's lengths are sent in.
+constexpr std::array<uint8_t, 19> codeLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// What a symbol decodes to, before its code length is added.
+uint32_t litEntry(unsigned symbol) {
+    if (symbol < 256) return literalKind;
+    if (symbol == 256) return endKind;
+    if (symbol > 285) return refusedKind;
+    return uint32_t{lengthBase[symbol - 257]} << 16 | uint32_t{lengthExtra[symbol - 257]} << 4;
+}
+uint32_t distEntry(unsigned symbol) {
+    if (symbol >= 30) return refusedKind;
+    return uint32_t{distBase[symbol]} << 16 | uint32_t{distExtra[symbol]} << 4;
+}
+uint32_t codeLengthEntry(unsigned symbol) {
+    return uint32_t{symbol} << 16;
+}
+
+unsigned reversed(unsigned code, unsigned length) {
+    unsigned result = 0;
+    for (unsigned i = 0; i < length; ++i, code >>= 1) result = result << 1 | (code & 1);
+    return result;
+}
+
+struct TableSpec {
+    unsigned rootBits;
+    unsigned capacity;
+    uint32_t (*entry)(unsigned symbol);
+    bool mayBeIncomplete;  // the 1-bit exception; the code-length code must be complete
+};
+constexpr TableSpec litSpec{litBits, litCapacity, litEntry, true};
+constexpr TableSpec distSpec{distBits, distCapacity, distEntry, true};
+constexpr TableSpec codeLengthSpec{codeLengthBits, 1u << codeLengthBits, codeLengthEntry, false};
+
+// Sizes a subtable as zlib does: wide enough for the codes that share its prefix.
+unsigned subtableBits(unsigned length, unsigned root, unsigned longest, const std::array<unsigned, 16>& left) {
+    unsigned bits = length - root;
+    int room = 1 << bits;
+    while (bits + root < longest) {
+        room -= static_cast<int>(left[bits + root]);
+        if (room <= 0) break;
+        ++bits;
+        room <<= 1;
+    }
+    return bits;
+}
+
+// Fills the entries of a code at its reversed bit pattern, every 2^length entries up to size.
+void place(uint32_t* entries, unsigned first, unsigned step, unsigned size, uint32_t entry) {
+    for (unsigned i = first; i < size; i += step) entries[i] = entry;
+}
+
+// Builds a decode table from code lengths, refusing what zlib refuses: an over-subscribed set, an
+// incomplete one (save a set whose longest code is 1 bit, where the spec allows it). An empty set
+// builds a table in which every code is refused. False when the set is refused.
+bool buildTable(const uint8_t* lengths, unsigned count, const TableSpec& spec, uint32_t* table) {
+    std::array<unsigned, 16> perLength{};
+    for (unsigned s = 0; s < count; ++s) ++perLength[lengths[s]];
+    perLength[0] = 0;
+    unsigned longest = maxCodeLength;
+    while (longest > 0 && perLength[longest] == 0) --longest;
+    int room = 1;
+    for (unsigned len = 1; len <= maxCodeLength; ++len) {
+        room = (room << 1) - static_cast<int>(perLength[len]);
+        if (room < 0) return false;
+    }
+    if (room > 0 && longest != 0 && !(spec.mayBeIncomplete && longest == 1)) return false;
+    const unsigned rootSize = 1u << spec.rootBits;
+    if (room > 0) place(table, 0, 1, rootSize, refusedKind | 1);
+    std::array<uint16_t, 288> sorted{};
+    std::array<unsigned, 17> offset{};
+    for (unsigned len = 1; len <= maxCodeLength; ++len) offset[len + 1] = offset[len] + perLength[len];
+    for (unsigned s = 0; s < count; ++s) {
+        if (lengths[s] != 0) sorted[offset[lengths[s]]++] = static_cast<uint16_t>(s);
+    }
+    unsigned code = 0, used = rootSize, prefix = rootSize, subOffset = 0, subBits = 0;
+    unsigned placed = 0;
+    std::array<unsigned, 16> left = perLength;
+    for (unsigned len = 1; len <= longest; ++len, code <<= 1) {
+        for (unsigned n = 0; n < perLength[len]; ++n, ++code, --left[len]) {
+            const uint32_t entry = spec.entry(sorted[placed++]);
+            const unsigned pattern = reversed(code, len);
+            if (len <= spec.rootBits) {
+                place(table, pattern, 1u << len, rootSize, entry | len);
+                continue;
+            }
+            if ((pattern & (rootSize - 1)) != prefix) {
+                prefix = pattern & (rootSize - 1);
+                subBits = subtableBits(len, spec.rootBits, longest, left);
+                subOffset = used;
+                used += 1u << subBits;
+                if (used > spec.capacity) return false;  // never for a set that passed the checks above
+                table[prefix] = subtableKind | spec.rootBits | subBits << 4 | subOffset << 16;
+            }
+            place(table + subOffset, pattern >> spec.rootBits, 1u << (len - spec.rootBits), 1u << subBits,
+                  entry | (len - spec.rootBits));
+        }
+    }
+    return true;
+}
+
+constexpr size_t bufferSize = 128 * 1024;
+
+// The stream's bits, least significant first, in a 64-bit buffer refilled 8 bytes at a time. Past
+// the stream's last byte it is fed zero bytes (counted in overread), so that decoding needs no test
+// per byte; consuming any of them means the stream ended too early.
+struct BitSource {
+    RegionReader* reader = nullptr;
+    uint64_t limit = 0;
+    uint64_t fed = 0;           // bytes taken from the reader
+    uint64_t bufferStart = 0;   // stream offset of buffer[0]
+    uint8_t* buffer = nullptr;  // bufferSize bytes
+    const uint8_t* next = nullptr;
+    const uint8_t* end = nullptr;
+    uint64_t bits = 0;
+    unsigned count = 0;     // valid bits in bits (those above are the next bytes, or zero)
+    unsigned overread = 0;  // zero bytes fed past the stream's end
+    bool exhausted = false;
+    ResultCode readFailure = ResultCode::Success;
+};
+
+uint64_t bitPosition(const BitSource& s) {
+    return (s.bufferStart + static_cast<uint64_t>(s.next - s.buffer) + s.overread) * 8 - s.count;
+}
+
+bool pastEnd(const BitSource& s) {
+    return s.count < s.overread * 8;
+}
+
+uint64_t load64(const uint8_t* bytes) {
+    uint64_t word = 0;
+    for (unsigned i = 0; i < 8; ++i) word |= uint64_t{bytes[i]} << (8 * i);
+    return word;
+}
+
+// Keeps the unread bytes and reads the next piece behind them.
+void readMore(BitSource& s) {
+    const size_t kept = static_cast<size_t>(s.end - s.next);
+    std::memmove(s.buffer, s.next, kept);
+    s.bufferStart += static_cast<uint64_t>(s.next - s.buffer);
+    s.next = s.buffer;
+    s.end = s.buffer + kept;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize - kept, s.limit - s.fed));
+    size_t got = 0;
+    const ResultCode result = want == 0 ? ResultCode::Success : readRegion(*s.reader, s.buffer + kept, want, got);
+    if (failed(result)) s.readFailure = result;
+    s.fed += got;
+    s.end += got;
+    if (failed(result) || got < want || s.fed == s.limit) s.exhausted = true;
+}
+
+void refillFast(uint64_t& bits, unsigned& count, const uint8_t*& next) {
+    bits |= load64(next) << count;
+    next += (63 - count) >> 3;
+    count |= 56;
+}
+
+// Refills to at least 56 bits where fewer than 8 bytes are at hand.
+void refillSlow(BitSource& s) {
+    if (!s.exhausted) readMore(s);
+    if (s.end - s.next >= 8) return refillFast(s.bits, s.count, s.next);
+    while (s.count <= 56) {
+        if (s.next < s.end) {
+            s.bits |= uint64_t{*s.next++} << s.count;
+        } else {
+            ++s.overread;
+        }
+        s.count += 8;
+    }
+}
+
+void refill(BitSource& s) {
+    if (s.end - s.next >= 8) return refillFast(s.bits, s.count, s.next);
+    refillSlow(s);
+}
+
+// Takes n bits (n at most 56 past a refill).
+unsigned take(BitSource& s, unsigned n) {
+    if (s.count < n) refill(s);
+    const unsigned value = static_cast<unsigned>(s.bits & ((uint64_t{1} << n) - 1));
+    s.bits >>= n;
+    s.count -= n;
+    return value;
+}
+
+struct Tables {
+    std::array<uint32_t, litCapacity> lit;
+    std::array<uint32_t, distCapacity> dist;
+    std::array<uint32_t, 1u << codeLengthBits> codeLength;
+    std::array<uint8_t, 286 + 30> lengths;
+};
+
+struct FixedTables {
+    std::array<uint32_t, litCapacity> lit{};
+    std::array<uint32_t, distCapacity> dist{};
+    FixedTables() {
+        std::array<uint8_t, 288> lengths{};
+        std::fill(lengths.begin(), lengths.begin() + 144, 8);
+        std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
+        std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
+        std::fill(lengths.begin() + 280, lengths.end(), 8);
+        buildTable(lengths.data(), 288, litSpec, lit.data());
+        lengths.fill(5);
+        buildTable(lengths.data(), 32, distSpec, dist.data());
+    }
+};
+
+// Reads a dynamic block's header and builds its tables.
+bool readDynamicHeader(BitSource& s, Tables& t) {
+    const unsigned litCount = take(s, 5) + 257;
+    const unsigned distCount = take(s, 5) + 1;
+    const unsigned codeLengthCount = take(s, 4) + 4;
+    if (litCount > 286 || distCount > 30) return false;
+    std::array<uint8_t, 19> codeLengthLengths{};
+    for (unsigned i = 0; i < codeLengthCount; ++i) codeLengthLengths[codeLengthOrder[i]] = static_cast<uint8_t>(take(s, 3));
+    // No code at all: zlib reads every length as 0 and then misses the end-of-block code.
+    if (std::all_of(codeLengthLengths.begin(), codeLengthLengths.end(), [](uint8_t l) { return l == 0; })) return false;
+    if (!buildTable(codeLengthLengths.data(), 19, codeLengthSpec, t.codeLength.data())) return false;
+    const unsigned total = litCount + distCount;
+    for (unsigned have = 0; have < total;) {
+        if (s.count < 14) refill(s);
+        const uint32_t entry = t.codeLength[s.bits & ((1u << codeLengthBits) - 1)];
+        s.bits >>= entry & 15;
+        s.count -= entry & 15;
+        const unsigned symbol = entry >> 16;
+        if (symbol < 16) {
+            t.lengths[have++] = static_cast<uint8_t>(symbol);
+            continue;
+        }
+        if (symbol == 16 && have == 0) return false;
+        const uint8_t value = symbol == 16 ? t.lengths[have - 1] : 0;
+        const unsigned repeat = symbol == 16 ? 3 + take(s, 2) : symbol == 17 ? 3 + take(s, 3) : 11 + take(s, 7);
+        if (have + repeat > total) return false;
+        std::fill_n(t.lengths.begin() + have, repeat, value);
+        have += repeat;
+    }
+    if (pastEnd(s) || t.lengths[256] == 0) return false;
+    return buildTable(t.lengths.data(), litCount, litSpec, t.lit.data()) &&
+           buildTable(t.lengths.data() + litCount, distCount, distSpec, t.dist.data());
+}
+
+// Skips a stored block's bytes, counting what the stream holds of them.
+bool skipStored(BitSource& s, uint64_t& produced) {
+    take(s, s.count & 7);
+    const unsigned length = take(s, 16);
+    const unsigned complement = take(s, 16);
+    if (pastEnd(s)) return false;
+    if (length != (~complement & 0xFFFF)) return false;
+    const unsigned inBuffer = std::min(length, s.count / 8 - s.overread);
+    s.bits >>= 8 * inBuffer;
+    s.count -= 8 * inBuffer;
+    produced += inBuffer;
+    uint64_t rest = length - inBuffer;
+    if (rest == 0) return true;
+    if (s.overread > 0) return false;
+    s.bits = 0;  // the bytes above count are the ones skipped next
+    s.count = 0;
+    const size_t fromBuffer = static_cast<size_t>(std::min<uint64_t>(rest, static_cast<uint64_t>(s.end - s.next)));
+    s.next += fromBuffer;
+    produced += fromBuffer;
+    rest -= fromBuffer;
+    if (rest == 0) return true;
+    // The rest is never read: the reader steps over it.
+    const uint64_t available = s.limit - s.fed;
+    const uint64_t skip = std::min(rest, available);
+    const uint64_t target = s.reader->position + skip;
+    const ResultCode result = seekRegion(*s.reader, target);
+    const uint64_t skipped = failed(result) ? 0 : s.reader->position + skip - target;
+    if (failed(result)) s.readFailure = result;
+    s.fed += skipped;
+    s.bufferStart += static_cast<uint64_t>(s.end - s.buffer) + skipped;
+    s.next = s.end = s.buffer;
+    produced += skipped;
+    if (skipped < rest) {
+        s.exhausted = true;
+        return false;
+    }
+    s.exhausted = s.fed == s.limit;
+    return true;
+}
+
+// Decodes a Huffman-coded block's symbols up to its end-of-block code. One refill serves a whole
+// symbol: a 15-bit length code, 5 extra bits, a 15-bit distance code and 13 extra bits.
+bool walkSymbols(BitSource& s, const uint32_t* lit, const uint32_t* dist, uint64_t& produced) {
+    uint64_t bits = s.bits, out = produced;
+    unsigned count = s.count;
+    const uint8_t* next = s.next;
+    const uint8_t* end = s.end;
+    unsigned overread = s.overread;
+    const auto save = [&] {
+        s.bits = bits;
+        s.count = count;
+        s.next = next;
+        produced = out;
+    };
+    for (;;) {
+        if (end - next >= 8) {
+            refillFast(bits, count, next);
+        } else {
+            save();
+            refillSlow(s);
+            bits = s.bits, count = s.count, next = s.next, end = s.end, overread = s.overread;
+        }
+        uint32_t entry = lit[bits & ((1u << litBits) - 1)];
+        if (entry & literalKind) {
+            bits >>= entry & 15;
+            count -= entry & 15;
+            if (overread && count < overread * 8) break;
+            ++out;
+            // A second literal fits in what is left of the refill.
+            entry = lit[bits & ((1u << litBits) - 1)];
+            if ((entry & literalKind) == 0) continue;
+            bits >>= entry & 15;
+            count -= entry & 15;
+            if (overread && count < overread * 8) break;
+            ++out;
+            continue;
+        }
+        if (entry & subtableKind) {
+            bits >>= entry & 15;
+            count -= entry & 15;
+            entry = lit[(entry >> 16) + (bits & ((1u << ((entry >> 4) & 15)) - 1))];
+        }
+        bits >>= entry & 15;
+        count -= entry & 15;
+        if (entry & (literalKind | endKind | refusedKind)) {
+            if ((entry & refusedKind) || (overread && count < overread * 8)) break;
+            if (entry & endKind) {
+                save();
+                return true;
+            }
+            ++out;
+            continue;
+        }
+        unsigned extra = (entry >> 4) & 15;
+        const uint64_t length = (entry >> 16) + (bits & ((1u << extra) - 1));
+        bits >>= extra;
+        count -= extra;
+        uint32_t d = dist[bits & ((1u << distBits) - 1)];
+        if (d & subtableKind) {
+            bits >>= d & 15;
+            count -= d & 15;
+            d = dist[(d >> 16) + (bits & ((1u << ((d >> 4) & 15)) - 1))];
+        }
+        bits >>= d & 15;
+        count -= d & 15;
+        extra = (d >> 4) & 15;
+        const uint64_t distance = (d >> 16) + (bits & ((1u << extra) - 1));
+        bits >>= extra;
+        count -= extra;
+        if ((d & refusedKind) || (overread && count < overread * 8) || distance > out) break;
+        out += length;
+    }
+    save();
+    return false;
+}
+
+ResultCode walkBlocks(BitSource& s, Tables& tables, DeflateWalk& walk, BlockReport report) {
+    static const FixedTables fixed;
+    for (;;) {
+        const uint64_t headerBit = bitPosition(s);
+        const unsigned header = take(s, 3);
+        if (pastEnd(s)) return ResultCode::InflateFailed;
+        const bool isFinal = (header & 1) != 0;
+        if (report.onBlock) report.onBlock(report.context, headerBit, isFinal);
+        if (isFinal) walk.finalHeaderBit = headerBit;
+        bool valid = false;
+        switch (header >> 1) {
+        case 0: valid = skipStored(s, walk.produced); break;
+        case 1: valid = walkSymbols(s, fixed.lit.data(), fixed.dist.data(), walk.produced); break;
+        case 2:
+            valid = readDynamicHeader(s, tables) && walkSymbols(s, tables.lit.data(), tables.dist.data(), walk.produced);
+            break;
+        default: break;
+        }
+        if (!valid) return ResultCode::InflateFailed;
+        if (isFinal) {
+            walk.endBit = bitPosition(s);
+            return ResultCode::Success;
+        }
+    }
+}
+
+}  // namespace
+
+ResultCode walkDeflate(RegionReader& reader, uint64_t limit, DeflateWalk& walk, BlockReport report) {
+    walk = DeflateWalk{};
+    const auto tables = std::make_unique<Tables>();
+    const auto buffer = std::make_unique<uint8_t[]>(bufferSize);
+    BitSource source;
+    source.reader = &reader;
+    source.limit = limit;
+    source.buffer = buffer.get();
+    source.next = source.end = source.buffer;
+    source.exhausted = limit == 0;
+    const ResultCode result = walkBlocks(source, *tables, walk, report);
+    return failed(source.readFailure) ? source.readFailure : result;
+}

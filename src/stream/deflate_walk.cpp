@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -421,8 +422,10 @@ ResultCode walkBlocks(BitSource& s, Tables& tables, DeflateWalk& walk, BlockRepo
 
 ResultCode walkDeflate(RegionReader& reader, uint64_t limit, DeflateWalk& walk, BlockReport report) {
     walk = DeflateWalk{};
-    const auto tables = std::make_unique<Tables>();
-    const auto buffer = std::make_unique<uint8_t[]>(bufferSize);
+    // No exception leaves: the walk may run on a thread of its own.
+    const std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
+    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize]);
+    if (!tables || !buffer) return ResultCode::OutOfMemory;
     BitSource source;
     source.reader = &reader;
     source.limit = limit;

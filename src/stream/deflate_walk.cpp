@@ -250,8 +250,8 @@ bool readDynamicHeader(BitSource& s, Tables& t) {
     if (litCount > 286 || distCount > 30) return false;
     std::array<uint8_t, 19> codeLengthLengths{};
     for (unsigned i = 0; i < codeLengthCount; ++i) codeLengthLengths[codeLengthOrder[i]] = static_cast<uint8_t>(take(s, 3));
-    // No code at all: zlib reads every length as 0 and then misses the end-of-block code.
-    if (std::all_of(codeLengthLengths.begin(), codeLengthLengths.end(), [](uint8_t l) { return l == 0; })) return false;
+    // With no code at all, every entry reads as a length of 0 in 1 bit, as in zlib, and the
+    // end-of-block code is missed.
     if (!buildTable(codeLengthLengths.data(), 19, codeLengthSpec, t.codeLength.data())) return false;
     const unsigned total = litCount + distCount;
     for (unsigned have = 0; have < total;) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -9,10 +10,14 @@
 namespace {
 
 // A decode table entry, one 32-bit word:
-//   bits 0-3   code length to drop (in a subtable: the bits past the primary index)
-//   bits 4-7   extra bits that follow the code (for a subtable pointer: the subtable's index bits)
+//   bits 0-7   bits to drop: the code's and its extra bits' (for a subtable pointer: the primary
+//              index's width; in a subtable, a code counts only its bits past the primary index)
 //   bits 8-11  kind: literal, subtable pointer, end of block, or a symbol zlib refuses
+//   bits 12-15 the code's length, where its extra bits start (for a subtable pointer: the
+//              subtable's index bits)
 //   bits 16-31 length or distance base, code-length symbol, or the subtable's offset
+// One shift drops a code with its extra bits, and the extra bits' value comes off the side.
+
 constexpr uint32_t literalKind = 0x100;
 constexpr uint32_t subtableKind = 0x200;
 constexpr uint32_t endKind = 0x400;
@@ -43,20 +48,22 @@ uint32_t litEntry(unsigned symbol) {
     if (symbol < 256) return literalKind;
     if (symbol == 256) return endKind;
     if (symbol > 285) return refusedKind;
-    return uint32_t{lengthBase[symbol - 257]} << 16 | uint32_t{lengthExtra[symbol - 257]} << 4;
+    return uint32_t{lengthBase[symbol - 257]} << 16 | uint32_t{lengthExtra[symbol - 257]};
 }
 uint32_t distEntry(unsigned symbol) {
     if (symbol >= 30) return refusedKind;
-    return uint32_t{distBase[symbol]} << 16 | uint32_t{distExtra[symbol]} << 4;
+    return uint32_t{distBase[symbol]} << 16 | uint32_t{distExtra[symbol]};
 }
 uint32_t codeLengthEntry(unsigned symbol) {
     return uint32_t{symbol} << 16;
 }
 
-unsigned reversed(unsigned code, unsigned length) {
-    unsigned result = 0;
-    for (unsigned i = 0; i < length; ++i, code >>= 1) result = result << 1 | (code & 1);
-    return result;
+// The next canonical code after code (both bit-reversed, as the stream sends them first bit
+// first), of the given length: zlib's increment.
+unsigned nextReversed(unsigned code, unsigned length) {
+    unsigned step = 1u << (length - 1);
+    while (code & step) step >>= 1;
+    return step ? (code & (step - 1)) + step : 0;
 }
 
 struct TableSpec {
@@ -82,7 +89,17 @@ unsigned subtableBits(unsigned length, unsigned root, unsigned longest, const st
     return bits;
 }
 
-// Fills the entries of a code at its reversed bit pattern, every 2^length entries up to size.
+// A code's length, in the two places an entry holds it.
+uint32_t codeBits(unsigned length) {
+    return length | length << 12;
+}
+
+// A length's or distance's value: its base plus the extra bits behind its code.
+uint64_t valueOf(uint32_t entry, uint64_t bits) {
+    return (entry >> 16) + ((bits & ((uint64_t{1} << (entry & 0xFF)) - 1)) >> ((entry >> 12) & 15));
+}
+
+// Fills a code's entries in a subtable, every 2^length entries.
 void place(uint32_t* entries, unsigned first, unsigned step, unsigned size, uint32_t entry) {
     for (unsigned i = first; i < size; i += step) entries[i] = entry;
 }
@@ -102,35 +119,40 @@ bool buildTable(const uint8_t* lengths, unsigned count, const TableSpec& spec, u
         if (room < 0) return false;
     }
     if (room > 0 && longest != 0 && !(spec.mayBeIncomplete && longest == 1)) return false;
-    const unsigned rootSize = 1u << spec.rootBits;
-    if (room > 0) place(table, 0, 1, rootSize, refusedKind | 1);
-    std::array<uint16_t, 288> sorted{};
+    std::array<uint16_t, 288> sorted{};  // symbols by code length, then by value: canonical order
     std::array<unsigned, 17> offset{};
     for (unsigned len = 1; len <= maxCodeLength; ++len) offset[len + 1] = offset[len] + perLength[len];
     for (unsigned s = 0; s < count; ++s) {
         if (lengths[s] != 0) sorted[offset[lengths[s]]++] = static_cast<uint16_t>(s);
     }
-    unsigned code = 0, used = rootSize, prefix = rootSize, subOffset = 0, subBits = 0;
-    unsigned placed = 0;
+    // Codes up to the primary index's width: each written once into a table as wide as the code,
+    // which doubles (a copy) before the next length. Unused entries of an incomplete set refuse.
+    table[0] = table[1] = refusedKind + codeBits(1);
+    unsigned code = 0, placed = 0, size = 2;
+    for (unsigned len = 1; len <= spec.rootBits; ++len) {
+        for (unsigned n = 0; n < perLength[len]; ++n, code = nextReversed(code, len)) {
+            table[code] = spec.entry(sorted[placed++]) + codeBits(len);
+        }
+        if (len == spec.rootBits) break;
+        std::memcpy(table + size, table, size * sizeof *table);
+        size *= 2;
+    }
+    // Longer codes: in subtables sized as zlib sizes them, wide enough for the codes that share
+    // their prefix.
     std::array<unsigned, 16> left = perLength;
-    for (unsigned len = 1; len <= longest; ++len, code <<= 1) {
-        for (unsigned n = 0; n < perLength[len]; ++n, ++code, --left[len]) {
-            const uint32_t entry = spec.entry(sorted[placed++]);
-            const unsigned pattern = reversed(code, len);
-            if (len <= spec.rootBits) {
-                place(table, pattern, 1u << len, rootSize, entry | len);
-                continue;
-            }
-            if ((pattern & (rootSize - 1)) != prefix) {
-                prefix = pattern & (rootSize - 1);
+    unsigned used = size, prefix = size, subOffset = 0, subBits = 0;
+    for (unsigned len = spec.rootBits + 1; len <= longest; ++len) {
+        for (unsigned n = 0; n < perLength[len]; ++n, --left[len], code = nextReversed(code, len)) {
+            if ((code & (size - 1)) != prefix) {
+                prefix = code & (size - 1);
                 subBits = subtableBits(len, spec.rootBits, longest, left);
                 subOffset = used;
                 used += 1u << subBits;
                 if (used > spec.capacity) return false;  // never for a set that passed the checks above
-                table[prefix] = subtableKind | spec.rootBits | subBits << 4 | subOffset << 16;
+                table[prefix] = subtableKind | spec.rootBits | subBits << 12 | subOffset << 16;
             }
-            place(table + subOffset, pattern >> spec.rootBits, 1u << (len - spec.rootBits), 1u << subBits,
-                  entry | (len - spec.rootBits));
+            place(table + subOffset, code >> spec.rootBits, 1u << (len - spec.rootBits), 1u << subBits,
+                  spec.entry(sorted[placed++]) + codeBits(len - spec.rootBits));
         }
     }
     return true;
@@ -164,9 +186,14 @@ bool pastEnd(const BitSource& s) {
     return s.count < s.overread * 8;
 }
 
+// Eight bytes, least significant first: one load on little-endian machines.
 uint64_t load64(const uint8_t* bytes) {
     uint64_t word = 0;
-    for (unsigned i = 0; i < 8; ++i) word |= uint64_t{bytes[i]} << (8 * i);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, bytes, sizeof word);
+    } else {
+        for (unsigned i = 0; i < 8; ++i) word |= uint64_t{bytes[i]} << (8 * i);
+    }
     return word;
 }
 
@@ -257,8 +284,8 @@ bool readDynamicHeader(BitSource& s, Tables& t) {
     for (unsigned have = 0; have < total;) {
         if (s.count < 14) refill(s);
         const uint32_t entry = t.codeLength[s.bits & ((1u << codeLengthBits) - 1)];
-        s.bits >>= entry & 15;
-        s.count -= entry & 15;
+        s.bits >>= entry & 0xFF;
+        s.count -= entry & 0xFF;
         const unsigned symbol = entry >> 16;
         if (symbol < 16) {
             t.lengths[have++] = static_cast<uint8_t>(symbol);
@@ -272,8 +299,8 @@ bool readDynamicHeader(BitSource& s, Tables& t) {
         have += repeat;
     }
     if (pastEnd(s) || t.lengths[256] == 0) return false;
-    return buildTable(t.lengths.data(), litCount, litSpec, t.lit.data()) &&
-           buildTable(t.lengths.data() + litCount, distCount, distSpec, t.dist.data());
+    if (!buildTable(t.lengths.data(), litCount, litSpec, t.lit.data())) return false;
+    return buildTable(t.lengths.data() + litCount, distCount, distSpec, t.dist.data());
 }
 
 // Skips a stored block's bytes, counting what the stream holds of them.
@@ -316,9 +343,13 @@ bool skipStored(BitSource& s, uint64_t& produced) {
     return true;
 }
 
-// Decodes a Huffman-coded block's symbols up to its end-of-block code. One refill serves a whole
-// symbol: a 15-bit length code, 5 extra bits, a 15-bit distance code and 13 extra bits.
+// Decodes a Huffman-coded block's symbols up to its end-of-block code. A refill (no branch but
+// near a piece's end) follows every symbol, and serves a whole match: a 15-bit length code, 5
+// extra bits, a 15-bit distance code, 13 extra bits. The next entry is looked up before the
+// refill, which leaves the bits below count as they are, so the lookup doesn't wait for it; so a
+// literal costs one unpredictable branch (literal or not).
 bool walkSymbols(BitSource& s, const uint32_t* lit, const uint32_t* dist, uint64_t& produced) {
+    constexpr uint32_t litMask = (1u << litBits) - 1;
     uint64_t bits = s.bits, out = produced;
     unsigned count = s.count;
     const uint8_t* next = s.next;
@@ -330,63 +361,54 @@ bool walkSymbols(BitSource& s, const uint32_t* lit, const uint32_t* dist, uint64
         s.next = next;
         produced = out;
     };
+    const auto refill = [&] {
+        if (end - next >= 8) return refillFast(bits, count, next);
+        save();
+        refillSlow(s);
+        bits = s.bits, count = s.count, next = s.next, end = s.end, overread = s.overread;
+    };
+    const auto drop = [&](unsigned n) {
+        bits >>= n;
+        count -= n;
+    };
+    refill();
+    uint32_t entry = lit[bits & litMask];
     for (;;) {
-        if (end - next >= 8) {
-            refillFast(bits, count, next);
-        } else {
-            save();
-            refillSlow(s);
-            bits = s.bits, count = s.count, next = s.next, end = s.end, overread = s.overread;
-        }
-        uint32_t entry = lit[bits & ((1u << litBits) - 1)];
-        if (entry & literalKind) {
-            bits >>= entry & 15;
-            count -= entry & 15;
+        if (entry & literalKind) {  // the one branch a literal takes
+            drop(entry & 0xFF);
             if (overread && count < overread * 8) break;
             ++out;
-            // A second literal fits in what is left of the refill.
-            entry = lit[bits & ((1u << litBits) - 1)];
-            if ((entry & literalKind) == 0) continue;
-            bits >>= entry & 15;
-            count -= entry & 15;
-            if (overread && count < overread * 8) break;
-            ++out;
+            entry = lit[bits & litMask];
+            refill();
             continue;
         }
         if (entry & subtableKind) {
-            bits >>= entry & 15;
-            count -= entry & 15;
-            entry = lit[(entry >> 16) + (bits & ((1u << ((entry >> 4) & 15)) - 1))];
+            drop(entry & 0xFF);
+            entry = lit[(entry >> 16) + (bits & ((1u << ((entry >> 12) & 15)) - 1))];
         }
-        bits >>= entry & 15;
-        count -= entry & 15;
         if (entry & (literalKind | endKind | refusedKind)) {
+            drop(entry & 0xFF);
             if ((entry & refusedKind) || (overread && count < overread * 8)) break;
             if (entry & endKind) {
                 save();
                 return true;
             }
             ++out;
-            continue;
+        } else {
+            const uint64_t length = valueOf(entry, bits);
+            drop(entry & 0xFF);
+            uint32_t d = dist[bits & ((1u << distBits) - 1)];
+            if (d & subtableKind) {
+                drop(d & 0xFF);
+                d = dist[(d >> 16) + (bits & ((1u << ((d >> 12) & 15)) - 1))];
+            }
+            const uint64_t distance = valueOf(d, bits);
+            drop(d & 0xFF);
+            if ((d & refusedKind) || (overread && count < overread * 8) || distance > out) break;
+            out += length;
         }
-        unsigned extra = (entry >> 4) & 15;
-        const uint64_t length = (entry >> 16) + (bits & ((1u << extra) - 1));
-        bits >>= extra;
-        count -= extra;
-        uint32_t d = dist[bits & ((1u << distBits) - 1)];
-        if (d & subtableKind) {
-            bits >>= d & 15;
-            count -= d & 15;
-            d = dist[(d >> 16) + (bits & ((1u << ((d >> 4) & 15)) - 1))];
-        }
-        bits >>= d & 15;
-        count -= d & 15;
-        extra = (d >> 4) & 15;
-        const uint64_t distance = (d >> 16) + (bits & ((1u << extra) - 1));
-        bits >>= extra;
-        count -= extra;
-        if ((d & refusedKind) || (overread && count < overread * 8) || distance > out) break;
-        out += length;
+        refill();
+        entry = lit[bits & litMask];
     }
     save();
     return false;

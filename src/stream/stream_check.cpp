@@ -20,6 +20,9 @@ constexpr uint64_t longestStreamWithExactModuloSize = 0xFFFFFFFFu / 1032;
 // The shortest complete DEFLATE stream, an empty final fixed block, is 03 00.
 constexpr uint64_t shortestStream = 2;
 constexpr size_t scanPieceSize = 64 * 1024;
+// Starting a thread costs about as much as walking this much of a stream: a shorter one is walked
+// after it is inflated, on the same thread.
+constexpr uint64_t shortestStreamWalkedBeside = 16 * 1024;
 
 InflateWants wantsFor(const CarriedFacts& carried, OutputNeeds needs, bool verify) {
     InflateWants wants;
@@ -163,8 +166,9 @@ void walkStrictly(StrictWalk& strict) {
 }
 
 // ISA-L inflates for the sums while the walker, on the other core, gives zlib's verdict: a
-// stream passes only when both accept it and both end at the same byte. Where no thread can be
-// started, the two run one after the other. Without ISA-L, zlib alone does both.
+// stream passes only when both accept it and both end at the same byte. For a short stream, or
+// where no thread can be started, the two run one after the other. Without ISA-L, zlib alone does
+// both.
 ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, const RegionRules& rules,
                            InflateWants wants, StreamSums& sums) {
     const uint64_t limit = findings.region.length;
@@ -175,7 +179,7 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
     strict.walkPieces = rules.walk;
     std::optional<std::thread> walker;
     try {
-        walker.emplace(walkStrictly, std::ref(strict));
+        if (limit >= shortestStreamWalkedBeside) walker.emplace(walkStrictly, std::ref(strict));
     } catch (const std::system_error&) {
     }
     InflateTotals totals;

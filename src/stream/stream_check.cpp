@@ -191,6 +191,10 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
         walkStrictly(strict);
     }
     if (failed(strict.result)) return strict.result;
+    // A stream zlib accepts and ISA-L refuses (none is known): zlib takes the sums.
+    if (result == ResultCode::InflateFailed) {
+        return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, sums.streamLength);
+    }
     if (failed(result)) return result;
     if (totals.consumed != (strict.walk.endBit + 7) / 8 || totals.produced != strict.walk.produced) {
         return ResultCode::InflateFailed;

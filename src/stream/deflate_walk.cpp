@@ -66,15 +66,15 @@ unsigned nextReversed(unsigned code, unsigned length) {
     return step ? (code & (step - 1)) + step : 0;
 }
 
-struct TableSpec {
+struct TableKind {
     unsigned rootBits;
     unsigned capacity;
     uint32_t (*entry)(unsigned symbol);
     bool mayBeIncomplete;  // the 1-bit exception; the code-length code must be complete
 };
-constexpr TableSpec litSpec{litBits, litCapacity, litEntry, true};
-constexpr TableSpec distSpec{distBits, distCapacity, distEntry, true};
-constexpr TableSpec codeLengthSpec{codeLengthBits, 1u << codeLengthBits, codeLengthEntry, false};
+constexpr TableKind litTable{litBits, litCapacity, litEntry, true};
+constexpr TableKind distTable{distBits, distCapacity, distEntry, true};
+constexpr TableKind codeLengthTable{codeLengthBits, 1u << codeLengthBits, codeLengthEntry, false};
 
 // Sizes a subtable as zlib does: wide enough for the codes that share its prefix.
 unsigned subtableBits(unsigned length, unsigned root, unsigned longest, const std::array<unsigned, 16>& left) {
@@ -105,9 +105,9 @@ void place(uint32_t* entries, unsigned first, unsigned step, unsigned size, uint
 }
 
 // Builds a decode table from code lengths, refusing what zlib refuses: an over-subscribed set, an
-// incomplete one (save a set whose longest code is 1 bit, where the spec allows it). An empty set
+// incomplete one (save a set whose longest code is 1 bit, where the kind of table allows it). An empty set
 // builds a table in which every code is refused. False when the set is refused.
-bool buildTable(const uint8_t* lengths, unsigned count, const TableSpec& spec, uint32_t* table) {
+bool buildTable(const uint8_t* lengths, unsigned count, const TableKind& kind, uint32_t* table) {
     std::array<unsigned, 16> perLength{};
     for (unsigned s = 0; s < count; ++s) ++perLength[lengths[s]];
     perLength[0] = 0;
@@ -118,7 +118,7 @@ bool buildTable(const uint8_t* lengths, unsigned count, const TableSpec& spec, u
         room = (room << 1) - static_cast<int>(perLength[len]);
         if (room < 0) return false;
     }
-    if (room > 0 && longest != 0 && !(spec.mayBeIncomplete && longest == 1)) return false;
+    if (room > 0 && longest != 0 && !(kind.mayBeIncomplete && longest == 1)) return false;
     std::array<uint16_t, 288> sorted{};  // symbols by code length, then by value: canonical order
     std::array<unsigned, 17> offset{};
     for (unsigned len = 1; len <= maxCodeLength; ++len) offset[len + 1] = offset[len] + perLength[len];
@@ -129,11 +129,11 @@ bool buildTable(const uint8_t* lengths, unsigned count, const TableSpec& spec, u
     // which doubles (a copy) before the next length. Unused entries of an incomplete set refuse.
     table[0] = table[1] = refusedKind + codeBits(1);
     unsigned code = 0, placed = 0, size = 2;
-    for (unsigned len = 1; len <= spec.rootBits; ++len) {
+    for (unsigned len = 1; len <= kind.rootBits; ++len) {
         for (unsigned n = 0; n < perLength[len]; ++n, code = nextReversed(code, len)) {
-            table[code] = spec.entry(sorted[placed++]) + codeBits(len);
+            table[code] = kind.entry(sorted[placed++]) + codeBits(len);
         }
-        if (len == spec.rootBits) break;
+        if (len == kind.rootBits) break;
         std::memcpy(table + size, table, size * sizeof *table);
         size *= 2;
     }
@@ -141,18 +141,18 @@ bool buildTable(const uint8_t* lengths, unsigned count, const TableSpec& spec, u
     // their prefix.
     std::array<unsigned, 16> left = perLength;
     unsigned used = size, prefix = size, subOffset = 0, subBits = 0;
-    for (unsigned len = spec.rootBits + 1; len <= longest; ++len) {
+    for (unsigned len = kind.rootBits + 1; len <= longest; ++len) {
         for (unsigned n = 0; n < perLength[len]; ++n, --left[len], code = nextReversed(code, len)) {
             if ((code & (size - 1)) != prefix) {
                 prefix = code & (size - 1);
-                subBits = subtableBits(len, spec.rootBits, longest, left);
+                subBits = subtableBits(len, kind.rootBits, longest, left);
                 subOffset = used;
                 used += 1u << subBits;
-                if (used > spec.capacity) return false;  // never for a set that passed the checks above
-                table[prefix] = subtableKind | spec.rootBits | subBits << 12 | subOffset << 16;
+                if (used > kind.capacity) return false;  // never for a set that passed the checks above
+                table[prefix] = subtableKind | kind.rootBits | subBits << 12 | subOffset << 16;
             }
-            place(table + subOffset, code >> spec.rootBits, 1u << (len - spec.rootBits), 1u << subBits,
-                  spec.entry(sorted[placed++]) + codeBits(len - spec.rootBits));
+            place(table + subOffset, code >> kind.rootBits, 1u << (len - kind.rootBits), 1u << subBits,
+                  kind.entry(sorted[placed++]) + codeBits(len - kind.rootBits));
         }
     }
     return true;
@@ -263,9 +263,9 @@ struct FixedTables {
         std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
         std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
         std::fill(lengths.begin() + 280, lengths.end(), 8);
-        buildTable(lengths.data(), 288, litSpec, lit.data());
+        buildTable(lengths.data(), 288, litTable, lit.data());
         lengths.fill(5);
-        buildTable(lengths.data(), 32, distSpec, dist.data());
+        buildTable(lengths.data(), 32, distTable, dist.data());
     }
 };
 
@@ -279,7 +279,7 @@ bool readDynamicHeader(BitSource& s, Tables& t) {
     for (unsigned i = 0; i < codeLengthCount; ++i) codeLengthLengths[codeLengthOrder[i]] = static_cast<uint8_t>(take(s, 3));
     // With no code at all, every entry reads as a length of 0 in 1 bit, as in zlib, and the
     // end-of-block code is missed.
-    if (!buildTable(codeLengthLengths.data(), 19, codeLengthSpec, t.codeLength.data())) return false;
+    if (!buildTable(codeLengthLengths.data(), 19, codeLengthTable, t.codeLength.data())) return false;
     const unsigned total = litCount + distCount;
     for (unsigned have = 0; have < total;) {
         if (s.count < 14) refill(s);
@@ -299,8 +299,8 @@ bool readDynamicHeader(BitSource& s, Tables& t) {
         have += repeat;
     }
     if (pastEnd(s) || t.lengths[256] == 0) return false;
-    if (!buildTable(t.lengths.data(), litCount, litSpec, t.lit.data())) return false;
-    return buildTable(t.lengths.data() + litCount, distCount, distSpec, t.dist.data());
+    if (!buildTable(t.lengths.data(), litCount, litTable, t.lit.data())) return false;
+    return buildTable(t.lengths.data() + litCount, distCount, distTable, t.dist.data());
 }
 
 // Skips a stored block's bytes, counting what the stream holds of them.
@@ -444,16 +444,20 @@ ResultCode walkBlocks(BitSource& s, Tables& tables, DeflateWalk& walk, BlockRepo
 
 ResultCode walkDeflate(RegionReader& reader, uint64_t limit, DeflateWalk& walk, BlockReport report) {
     walk = DeflateWalk{};
-    // No exception leaves: the walk may run on a thread of its own.
-    const std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
-    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize]);
-    if (!tables || !buffer) return ResultCode::OutOfMemory;
+    // Kept for the thread's life, so that a batch of small files doesn't pay for it each time. No
+    // exception leaves: the walk may run on a thread of its own.
+    struct Memory {
+        Tables tables;
+        std::array<uint8_t, bufferSize> buffer;
+    };
+    thread_local const std::unique_ptr<Memory> memory(new (std::nothrow) Memory);
+    if (!memory) return ResultCode::OutOfMemory;
     BitSource source;
     source.reader = &reader;
     source.limit = limit;
-    source.buffer = buffer.get();
+    source.buffer = memory->buffer.data();
     source.next = source.end = source.buffer;
     source.exhausted = limit == 0;
-    const ResultCode result = walkBlocks(source, *tables, walk, report);
+    const ResultCode result = walkBlocks(source, memory->tables, walk, report);
     return failed(source.readFailure) ? source.readFailure : result;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# make bench: times quorvexa beside igzip, pigz, gzip, libdeflate and cp on one 300 MB data set,
+# make bench: times quorvexa beside igzip, pigz, gzip, libdeflate and cp on a 300 MB text set and a
+# binary set,
 # measures each command's peak memory, and hands the numbers to scripts/bench-report.py, which
 # prints the table, writes BENCH_DIR/results.md and draws docs/bench.png. A benchmark, not a test:
 # it exits 0 when a goal is missed (the table says FAIL) and non-zero only when a command fails.
@@ -23,8 +24,10 @@ total_bytes=300000000 # the tar, cut to exactly 300 MB before gzip -9
 small_files=1000      # 4000-byte pieces of the tar, each gzip -9'd on its own
 small_bytes=4000
 png_side=4096         # a 4096 x 4096 RGB image, 48 MiB of pixels
+# The binary set: these packages' files, fixed by version, so that it is the same on every machine.
+bin_packages=(libllvm14=1:14.0.6-12 libclang-cpp14=1:14.0.6-12)
 # Any change to how the data set is made must change this line, so an old data set is rebuilt.
-recipe="v1 tar=$total_bytes small=${small_files}x$small_bytes png=$png_side"
+recipe="v2 tar=$total_bytes small=${small_files}x$small_bytes png=$png_side bin=${bin_packages[*]}"
 
 fail() {
   echo "bench: $*" >&2
@@ -92,6 +95,17 @@ EOF
   fi
   rm -f "$tmp/data.tar"
 
+  # Binaries compress about 3 to 1 (gzip -6): writing the output weighs more than for text.
+  echo "  the binary set: ${bin_packages[*]} (apt-get download, gzip -6)"
+  mkdir "$tmp/bin"
+  (cd "$tmp" && apt-get download "${bin_packages[@]}") >>"$log" 2>&1 || fail "apt-get download failed"
+  for deb in "$tmp"/*.deb; do dpkg-deb -x "$deb" "$tmp/bin" || fail "dpkg-deb -x $deb failed"; done
+  tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner -cf "$tmp/bin.tar" -C "$tmp/bin" . 2>>"$log" ||
+    fail "tar of the binary set failed"
+  stat -c %s "$tmp/bin.tar" >"$tmp/bin.tar.size"
+  gzip -6 -n -c "$tmp/bin.tar" >"$tmp/bin.tar.gz"
+  rm -rf "$tmp/bin" "$tmp/bin.tar" "$tmp"/*.deb
+
   # The ZIP is made by quorvexa itself: data.tar.gz gives data.tar.gz.zip.
   (cd "$tmp" && "$binary" data.tar.gz) 2>>"$log" || fail "quorvexa could not make the ZIP"
   mv "$tmp/data.tar.gz.zip" "$tmp/data.zip"
@@ -116,6 +130,8 @@ names=() roles=() commands=() prepares=()
 add() { names+=("$1"); roles+=("$2"); commands+=("$3"); prepares+=("${4:-true}"); }
 add "quorvexa --zip data.tar.gz" verified "$q --zip data.tar.gz" "rm -f data.tar.gz.zip"
 add "quorvexa --zlib data.tar.gz" verified "$q --zlib data.tar.gz" "rm -f data.tar.gz.zlib"
+add "quorvexa --zip bin.tar.gz" verified-bin "$q --zip bin.tar.gz" "rm -f bin.tar.gz.zip"
+add "quorvexa --zlib bin.tar.gz" verified-bin "$q --zlib bin.tar.gz" "rm -f bin.tar.gz.zlib"
 add "quorvexa --gzip data.zip" verified-zip "$q --gzip data.zip" "rm -f data.zip.gz"
 add "quorvexa --no-verify --gzip data.zip" no-verify-zip-gzip "$q --no-verify --gzip data.zip" "rm -f data.zip.gz"
 add "quorvexa --no-verify --zip data.tar.gz" no-verify "$q --no-verify --zip data.tar.gz" "rm -f data.tar.gz.zip"
@@ -132,6 +148,7 @@ add "cp data.zip copy.zip" cp "cp data.zip copy.zip" "rm -f copy.zip"
 # What creating that many files costs the file system, whatever writes them.
 add "cp small/*.gz copies/ ($small_files files)" small-cp "cp $small/*.gz $small/copies/" "rm -rf $small/copies && mkdir $small/copies"
 add "igzip -t data.tar.gz" igzip "igzip -t data.tar.gz"
+add "igzip -t bin.tar.gz" igzip-bin "igzip -t bin.tar.gz"
 add "pigz -t data.tar.gz" pigz "pigz -t data.tar.gz"
 add "gzip -t data.tar.gz" reference "gzip -t data.tar.gz"
 libdeflate_help="$(libdeflate-gunzip -h 2>&1 || true)"
@@ -141,7 +158,7 @@ else
   add "libdeflate-gunzip -c data.tar.gz" reference "libdeflate-gunzip -c data.tar.gz >/dev/null"
 fi
 
-cleanup() { (cd "$data" && rm -f data.tar.gz.zip data.tar.gz.zlib data.zip.gz image.png.zip copy.zip small/*.zip \
+cleanup() { (cd "$data" && rm -f data.tar.gz.zip data.tar.gz.zlib bin.tar.gz.zip bin.tar.gz.zlib data.zip.gz image.png.zip copy.zip small/*.zip \
   && rm -rf copies "$small"/*.zip "$small/copies"); }
 trap 'cleanup; [ "$small" = small ] || rm -rf "$small"' EXIT
 cd "$data"
@@ -182,9 +199,10 @@ done
 model="$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)"
 "$python" - "$dir/machine.json" "$model" "$(nproc)" "$load" "$(cut -d' ' -f1-3 /proc/loadavg)" \
   "$(uname -r)" "$(. /etc/os-release && echo "$PRETTY_NAME")" "$(stat -c %s data.tar.gz)" \
-  "$(stat -c %s data.zip)" "$small_files" <<'EOF'
+  "$(stat -c %s data.zip)" "$small_files" "$total_bytes" "$(stat -c %s bin.tar.gz)" "$(cat bin.tar.size)" <<'EOF'
 import json, sys
-keys = ['cpu', 'cores', 'load_before', 'load_after', 'kernel', 'os', 'gz_bytes', 'zip_bytes', 'small_files']
+keys = ['cpu', 'cores', 'load_before', 'load_after', 'kernel', 'os', 'gz_bytes', 'zip_bytes', 'small_files',
+        'tar_bytes', 'bin_gz_bytes', 'bin_tar_bytes']
 values = sys.argv[2:]
 json.dump({k: (int(v) if v.isdigit() else v) for k, v in zip(keys, values)}, open(sys.argv[1], 'w'), indent=1)
 EOF

@@ -7,7 +7,7 @@ build="$1"
 seconds="${2:-60}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 summary=()
-for target in zlib_reader gzip_reader zip_reader png_reader convert; do
+for target in zlib_reader gzip_reader zip_reader png_reader convert deflate_walk; do
   work="$build/fuzz-work/$target"
   mkdir -p "$work/corpus" "$work/findings"
   log="$work/log.txt"

@@ -54,8 +54,10 @@ def main() -> None:
         "zip_reader": {"deflated.zip": zip_archive(DATA, zipfile.ZIP_DEFLATED),
                        "stored.zip": zip_archive(DATA, zipfile.ZIP_STORED)},
         "png_reader": {"one-idat.png": png_image(1), "three-idat.png": png_image(3)},
+        "deflate_walk": {"dynamic.raw": raw_deflate(DATA), "stored.raw": raw_deflate(DATA[:300], 0),
+                         "fixed.raw": raw_deflate(b"fixed")},
     }
-    seeds["convert"] = {name: data for group in seeds.values() for name, data in group.items()}
+    seeds["convert"] = {name: data for group in seeds.values() for name, data in group.items() if not name.endswith(".raw")}
     for target, files in seeds.items():
         folder = ROOT / target
         folder.mkdir(parents=True, exist_ok=True)

@@ -36,8 +36,8 @@ struct InflateWants {
 };
 
 // zlib's verdict on what is valid DEFLATE is the reference. ISA-L inflates about three times as
-// fast but accepts some streams zlib refuses (incomplete or over-subscribed Huffman code sets), so
-// it is asked only where a carried checksum will judge its output.
+// fast but accepts some streams zlib refuses (incomplete Huffman code sets), so where it inflates
+// a stream that must be verified, the strict walker (deflate_walk.h) judges the stream beside it.
 enum class InflateEngine {
     Zlib,
     Isal,  // zlib where the build has no ISA-L
@@ -60,6 +60,9 @@ ResultCode inflateStream(RegionReader& reader, uint64_t limit, InflateWants want
 // The engines behind inflateStream; inflateWithIsal is inflateWithZlib where ISA-L isn't built in.
 ResultCode inflateWithZlib(RegionReader& reader, uint64_t limit, InflateWants wants, InflateTotals& totals);
 ResultCode inflateWithIsal(RegionReader& reader, uint64_t limit, InflateWants wants, InflateTotals& totals);
+
+// True where ISA-L is built in.
+bool isalBuiltIn();
 
 // The buffers every engine reads into and inflates into; they live for the whole run, so a batch
 // of small files doesn't pay for them each time.

@@ -37,3 +37,7 @@ ResultCode inflateWithIsal(RegionReader& reader, uint64_t limit, InflateWants wa
     totals.consumed = fed - state->avail_in - static_cast<uint64_t>(state->read_in_length / 8);
     return ResultCode::Success;
 }
+
+bool isalBuiltIn() {
+    return true;
+}

@@ -4,3 +4,7 @@
 ResultCode inflateWithIsal(RegionReader& reader, uint64_t limit, InflateWants wants, InflateTotals& totals) {
     return inflateWithZlib(reader, limit, wants, totals);
 }
+
+bool isalBuiltIn() {
+    return false;
+}

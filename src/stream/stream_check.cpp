@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "io/region_reader.h"
+#include "stream/deflate_walk.h"
 
 namespace {
 
@@ -15,6 +20,9 @@ constexpr uint64_t longestStreamWithExactModuloSize = 0xFFFFFFFFu / 1032;
 // The shortest complete DEFLATE stream, an empty final fixed block, is 03 00.
 constexpr uint64_t shortestStream = 2;
 constexpr size_t scanPieceSize = 64 * 1024;
+// Starting a thread costs about as much as walking this much of a stream: a shorter one is walked
+// after it is inflated, on the same thread.
+constexpr uint64_t shortestStreamWalkedBeside = 16 * 1024;
 
 InflateWants wantsFor(const CarriedFacts& carried, OutputNeeds needs, bool verify) {
     InflateWants wants;
@@ -119,7 +127,7 @@ ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants w
     ResultCode result = seekRegion(reader, 0);
     if (failed(result)) return result;
     result = inflateStream(reader, limit, wants, totals, engine);
-    // zlib decides what is invalid: what the fast engine refuses, zlib is asked again.
+    // Unverified, trusted input: what the fast engine refuses, zlib is asked again.
     if (failed(result) && engine == InflateEngine::Isal) {
         return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, consumed);
     }
@@ -151,21 +159,58 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
     return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
 }
 
-// The fast engine only where a carried checksum will judge what it yields: the trailer's place
-// isn't known before inflating, so the end of the data region, where it usually is, tells.
-InflateEngine engineFor(RegionReader& reader, const InputFindings& findings, const RegionRules& rules) {
-    CarriedFacts likely = findings.carried;
-    const DataRegion& region = findings.region;
-    // A trailer that can't be read there judges nothing: zlib does the work.
-    if (region.length < region.trailerLength ||
-        failed(readTrailer(reader, region.length - region.trailerLength, region, rules, likely))) {
-        return InflateEngine::Zlib;
-    }
-    return likely.crc32 || likely.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
+// The walk of the same region by the strict walker, with its own reader (reads at an offset
+// are safe from two threads).
+struct StrictWalk {
+    InputFile* file = nullptr;
+    const DataRegion* region = nullptr;
+    NextExtent walkPieces = nullptr;
+    DeflateWalk walk;
+    ResultCode result = ResultCode::Success;
+};
+
+void walkStrictly(StrictWalk& strict) {
+    RegionReader reader = regionReader(*strict.file, strict.region->extents, strict.walkPieces);
+    strict.result = walkDeflate(reader, strict.region->length, strict.walk);
 }
 
-bool judgedByCarriedChecksum(const CarriedFacts& carried, const StreamSums& sums) {
-    return (carried.crc32 && sums.crc32) || (carried.adler32 && sums.adler32);
+// ISA-L inflates for the sums while the walker, on the other core, gives zlib's verdict: a
+// stream passes only when both accept it and both end at the same byte. For a short stream, or
+// where no thread can be started, the two run one after the other. Without ISA-L, zlib alone does
+// both.
+ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, const RegionRules& rules,
+                           InflateWants wants, StreamSums& sums) {
+    const uint64_t limit = findings.region.length;
+    if (!isalBuiltIn()) return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, sums.streamLength);
+    StrictWalk strict;
+    strict.file = reader.file;
+    strict.region = &findings.region;
+    strict.walkPieces = rules.walk;
+    std::optional<std::thread> walker;
+    try {
+        if (limit >= shortestStreamWalkedBeside) walker.emplace(walkStrictly, std::ref(strict));
+    } catch (const std::system_error&) {
+    }
+    InflateTotals totals;
+    ResultCode result = seekRegion(reader, 0);
+    if (!failed(result)) result = inflateStream(reader, limit, wants, totals, InflateEngine::Isal);
+    if (walker) {
+        walker->join();
+    } else {
+        walkStrictly(strict);
+    }
+    if (failed(strict.result)) return strict.result;
+    // A stream zlib accepts and ISA-L refuses (none is known): zlib takes the sums.
+    if (result == ResultCode::InflateFailed) {
+        return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, sums.streamLength);
+    }
+    if (failed(result)) return result;
+    if (totals.consumed != (strict.walk.endBit + 7) / 8 || totals.produced != strict.walk.produced) {
+        return ResultCode::InflateFailed;
+    }
+    takeTotals(totals, wants, sums);
+    sums.streamLength = totals.consumed;
+    return ResultCode::Success;
 }
 
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
@@ -175,24 +220,12 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
     InflateWants wants = wantsFor(findings.carried, needs, true);
     wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
     wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
-    const InflateEngine engine = engineFor(reader, findings, rules);
-    ResultCode result = inflateFromStart(reader, region.length, wants, engine, sums, sums.streamLength);
+    ResultCode result = inflateStrictly(reader, findings, rules, wants, sums);
     if (failed(result)) return result;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
     result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
-    // What the fast engine accepted without a checksum to judge it, zlib inflates again (rare: the
-    // trailer wasn't at the end of the region after all).
-    if (engine == InflateEngine::Isal && !judgedByCarriedChecksum(findings.carried, sums)) {
-        result = inflateFromStart(reader, region.length, wants, InflateEngine::Zlib, sums, sums.streamLength);
-        if (failed(result)) return result;
-    }
     result = compareCarried(findings.carried, sums);
-    // Data that doesn't match may come from a stream zlib refuses outright: its verdict decides the code.
-    if (failed(result) && engine == InflateEngine::Isal) {
-        const ResultCode strict = inflateFromStart(reader, region.length, wants, InflateEngine::Zlib, sums, sums.streamLength);
-        if (failed(strict)) return strict;
-    }
     if (failed(result)) return result;
     return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
 }

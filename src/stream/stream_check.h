@@ -1,5 +1,5 @@
 // The step between reading and writing that every conversion shares: it finds where the stream
-// really ends, inflates it once (strictly), holds every checksum and size the input carries
+// really ends, inflates it once and judges it as zlib would, holds every checksum and size it carries
 // against the data, and fills in what the input lacks. Nothing here knows a container: the
 // input's container describes its data region through RegionRules.
 #pragma once

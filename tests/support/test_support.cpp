@@ -136,9 +136,9 @@ std::string python3() {
     return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
 }
 
-Bytes deflateRaw(const Bytes& data, int level) {
+Bytes deflateRaw(const Bytes& data, int level, int memLevel, int strategy) {
     z_stream stream{};
-    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, memLevel, strategy) != Z_OK) throw std::runtime_error("deflateInit2");
     Bytes out(deflateBound(&stream, data.size()) + 16);
     stream.next_in = const_cast<Bytef*>(data.data());
     stream.avail_in = static_cast<uInt>(data.size());

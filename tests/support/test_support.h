@@ -66,7 +66,8 @@ std::string python3();
 
 // ---- streams ----
 
-Bytes deflateRaw(const Bytes& data, int level = 9);
+// A small memLevel makes many short blocks; strategy 4 (Z_FIXED) makes fixed-code blocks.
+Bytes deflateRaw(const Bytes& data, int level = 9, int memLevel = 9, int strategy = 0);
 uint32_t crc32Of(const Bytes& data);
 uint32_t adler32Of(const Bytes& data);
 Bytes sampleData(size_t size, uint32_t seed = 1);  // deterministic, compresses moderately

@@ -90,7 +90,7 @@ TEST(Interop, WheelsAndJarsOnThisMachineConvert) {
     for (size_t start = 0, end; (end = found.out.find('\n', start)) != std::string::npos; start = end + 1) {
         writeFile(dir.file("in.zip"), readFile(found.out.substr(start, end - start)));
         const RunResult run = runQuorvexa({"--zlib", "in.zip"}, dir.path);
-        EXPECT_EQ(run.exitCode, 0) << found.out.substr(start, end - start) << run.err;
+        EXPECT_EQ(run.exitCode, run.err.find(" left out.") == std::string::npos ? 0 : 3) << found.out.substr(start, end - start) << run.err;
         runShell("rm -f " + dir.file("in.zip*"));
     }
 }

@@ -21,6 +21,7 @@ namespace {
 constexpr int exitConverted = 0;
 constexpr int exitNothingDone = 1;
 constexpr int exitSomeFailed = 2;
+constexpr int exitSomeLeftOut = 3;  // every file converted, but some input held more than its output
 constexpr int exitOutOfMemory = 255;
 
 void printUsage(const char* programName) {
@@ -66,6 +67,14 @@ bool applyOption(const char* argument, DriverSettings& settings) {
         return true;
     }
     if (std::strcmp(argument, "--verify") == 0) return true;  // the default; kept for old scripts
+    if (std::strcmp(argument, "--no-sync") == 0) {
+        settings.flushToDisk = false;
+        return true;
+    }
+    if (std::strncmp(argument, "--entry=", 8) == 0) {
+        settings.entryName = argument + 8;
+        return true;
+    }
     if (std::strcmp(argument, "--no-verify") == 0) settings.verify = false;
     return std::strcmp(argument, "--no-verify") == 0;
 }
@@ -84,8 +93,11 @@ OptionPass readOptions(int argc, char** argv, DriverSettings& settings, std::vec
     return OptionPass::Convert;
 }
 
-// Converts one input path and prints its warnings and result line; false when it failed.
-bool convertAndReport(const char* inputPath, const DriverSettings& settings) {
+enum class FileOutcome { Converted, ConvertedLeavingOut, Failed };
+
+// Converts one input path and prints its warnings and result line. Every warning says that the
+// output holds less than the input did.
+FileOutcome convertAndReport(const char* inputPath, const DriverSettings& settings) {
     FileReport report;
     report.outputPath = outputPathFor(inputPath, settings.outputFormat);
     report.progress.path = inputPath;
@@ -94,11 +106,12 @@ bool convertAndReport(const char* inputPath, const DriverSettings& settings) {
     for (const std::string& warning : report.warnings) printStatusLine(inputPath, colourWarning, warning);
     if (!failed(result)) {
         printStatusLine(inputPath, colourSuccess, "SUCCESS: Saved as " + report.outputPath + ".\n");
-        return true;
+        return report.warnings.empty() ? FileOutcome::Converted : FileOutcome::ConvertedLeavingOut;
     }
     const std::string headerPath = settings.pngHeaderPath ? settings.pngHeaderPath : "";
-    printStatusLine(inputPath, colourError, "ERROR: " + resultMessage(result, report.outputPath, headerPath));
-    return false;
+    const std::string message = resultMessage(result, report.outputPath, headerPath, settings.entryName.value_or(""));
+    printStatusLine(inputPath, colourError, "ERROR: " + message);
+    return FileOutcome::Failed;
 }
 
 }  // namespace
@@ -119,6 +132,7 @@ int runQuorvexa(int argc, char** argv) {
     installOutputCleanupHandlers();
     bool processedAny = false;
     bool anyFailed = false;
+    bool anyLeftOut = false;
     bool optionsEnded = false;
     try {
         for (int i = 1; i < argc; ++i) {
@@ -126,7 +140,9 @@ int runQuorvexa(int argc, char** argv) {
                 optionsEnded = true;
             } else if (optionsEnded || argv[i][0] != '-') {
                 processedAny = true;
-                anyFailed = !convertAndReport(argv[i], settings) || anyFailed;
+                const FileOutcome outcome = convertAndReport(argv[i], settings);
+                anyFailed = anyFailed || outcome == FileOutcome::Failed;
+                anyLeftOut = anyLeftOut || outcome == FileOutcome::ConvertedLeavingOut;
             }
         }
     } catch (const std::bad_alloc&) {
@@ -136,5 +152,6 @@ int runQuorvexa(int argc, char** argv) {
         std::fprintf(stderr, "ERROR: Please provide filename to convert.\nFor help, type: %s --h\n", programName);
         return exitNothingDone;
     }
-    return anyFailed ? exitSomeFailed : exitConverted;
+    if (anyFailed) return exitSomeFailed;
+    return anyLeftOut ? exitSomeLeftOut : exitConverted;
 }

@@ -116,14 +116,27 @@ ResultCode resultOfFailedMove(DWORD error) {
 }
 
 // A scanner or indexer that opened the file as it was closed can hold it for a moment: the
-// rename is tried again for a while before the failure counts.
-bool moveWithoutReplacing(const std::wstring& from, const std::wstring& to) {
+// rename is tried again for a while before the failure counts. Write-through: the rename is on
+// the disk when the call returns.
+bool moveWithoutReplacing(const std::wstring& from, const std::wstring& to, bool flushToDisk) {
+    const DWORD flags = flushToDisk ? MOVEFILE_WRITE_THROUGH : 0;
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+        if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
         const DWORD error = GetLastError();
         if (attempt == 20 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) return false;
         Sleep(25);
     }
+}
+
+// The input's modification time, and the data on the disk; false when the flush failed.
+bool stampAndFlush(const OutputFile& output) {
+    if (output.stamp) {
+        const uint64_t ticks = static_cast<uint64_t>(output.stamp->modifiedSeconds + 11644473600) * 10000000 +
+                               output.stamp->modifiedNanoseconds / 100;
+        FILETIME modified{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        SetFileTime(output.handle, nullptr, nullptr, &modified);
+    }
+    return !output.flushToDisk || FlushFileBuffers(output.handle) != 0;
 }
 
 bool isWildcardFree(const std::wstring& path) {
@@ -140,6 +153,10 @@ void installOutputCleanupHandlers() {
     // Windows has no file-size signal: a write past a limit simply fails.
     SetConsoleCtrlHandler(removeTempOnConsoleEvent, TRUE);
 }
+
+// Console events run on a thread of their own, and the lock keeps them from crossing a commit.
+CleanupSignalsHeld::CleanupSignalsHeld() : saved{} {}
+CleanupSignalsHeld::~CleanupSignalsHeld() = default;
 
 ResultCode checkOutputPathFree(const std::string& path) {
     std::wstring widePath;
@@ -209,13 +226,14 @@ ResultCode commitOutputFile(OutputFile& output) {
     // Under the lock, so that a console event either comes before all of this (and removes the
     // file) or after it.
     AcquireSRWLockExclusive(&pendingLock);
-    const bool kept = !pendingDeleteOnClose || setDeleteOnClose(output.handle, false);
+    const bool flushed = stampAndFlush(output);
+    const bool kept = flushed && (!pendingDeleteOnClose || setDeleteOnClose(output.handle, false));
     const bool closed = CloseHandle(output.handle) != 0;
     output.handle = invalidNativeFile;
     ResultCode result = ResultCode::WriteFailed;
     if (kept && closed) {
         // Without MOVEFILE_REPLACE_EXISTING: a name taken in the meantime is never replaced.
-        result = moveWithoutReplacing(wideTempPath, wideFinalPath) ? ResultCode::Success
+        result = moveWithoutReplacing(wideTempPath, wideFinalPath, output.flushToDisk) ? ResultCode::Success
                                                                    : resultOfFailedMove(GetLastError());
     }
     if (failed(result)) DeleteFileW(wideTempPath.c_str());

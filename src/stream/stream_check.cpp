@@ -25,6 +25,7 @@ InflateWants wantsFor(const CarriedFacts& carried, OutputNeeds needs, bool verif
 
 void takeTotals(const InflateTotals& totals, InflateWants wants, StreamSums& sums) {
     sums.size = totals.produced;
+    sums.streamCrc32 = totals.streamCrc32;
     if (wants.crc32) sums.crc32 = totals.crc32;
     if (wants.adler32) sums.adler32 = totals.adler32;
 }
@@ -85,6 +86,7 @@ ResultCode measureStoredBytes(RegionReader& reader, uint64_t length, InflateWant
         if (failed(result)) return result;
         if (wants.crc32) totals.crc32 = updateCrc32(totals.crc32, piece.data(), count);
         if (wants.adler32) totals.adler32 = updateAdler32(totals.adler32, piece.data(), count);
+        totals.streamCrc32 = updateCrc32(totals.streamCrc32, piece.data(), count);
         left -= count;
     }
     totals.produced = length;

@@ -13,6 +13,22 @@
 
 #include "support/test_support.h"
 
+namespace {
+
+Bytes noise(size_t size) {
+    Bytes bytes(size);
+    uint32_t state = 7;
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
+    return bytes;
+}
+
+// Runs the program in dir under the fault shim (tests/support/fault_shim.c), switched by variables.
+RunResult runWithFaults(const std::string& dir, const std::string& switches, const std::string& arguments) {
+    return runShell("cd " + dir + " && " + switches + " LD_PRELOAD=" QUORVEXA_FAULT_SHIM " exec " QUORVEXA_BINARY " " + arguments + " 2>&1");
+}
+
+}  // namespace
+
 // The file-size limit kills a process that writes past it, unless the process catches SIGXFSZ.
 TEST(PosixFaults, FileSizeLimitIsAFailedWriteNotTheEndOfTheRun) {
     TempDir dir;
@@ -32,10 +48,7 @@ TEST(PosixFaults, FullFilesystemGivesCode18AndFreesTheSpace) {
         GTEST_SKIP() << "can't mount a small tmpfs here";
     }
     // 160 KiB of incompressible input leaves no room for its 160 KiB copy.
-    Bytes noise(160 * 1024);
-    uint32_t state = 7;
-    for (uint8_t& byte : noise) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
-    writeFile(mountPoint + "/a.zlib", zlibOf(noise));
+    writeFile(mountPoint + "/a.zlib", zlibOf(noise(160 * 1024)));
     const std::string used = "df --output=used " + mountPoint + " | tail -n 1";
     const RunResult before = runShell(used);
     const RunResult run = runQuorvexa({"--zlib", "a.zlib"}, mountPoint);
@@ -90,4 +103,63 @@ TEST(PosixFaults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
     }
     RecordProperty("complete", sawComplete);
     RecordProperty("nothing", sawNothing);
+}
+
+// FAT and exFAT refuse unnamed files and hard links; a process or cgroup limit, a second thread.
+// Either way the output is the same, and no temporary file stays.
+TEST(PosixFaults, WithoutHardLinksOrASecondThreadTheOutputIsTheSame) {
+    TempDir dir;
+    writeFile(dir.file("a.zlib"), zlibOf(noise(3 << 20)));  // copied early, on a second thread
+    ASSERT_EQ(runQuorvexa({"a.zlib"}, dir.path).exitCode, 0);
+    ASSERT_EQ(rename(dir.file("a.zlib.zip").c_str(), dir.file("plain.zip").c_str()), 0);
+    for (const std::string switches : {"SHIM_NO_LINK=1", "SHIM_NO_THREAD=1"}) {
+        EXPECT_EQ(runWithFaults(dir.path, switches, "a.zlib").out, banner + successLine("a.zlib", "a.zlib.zip")) << switches;
+        EXPECT_EQ(readFile(dir.file("a.zlib.zip")), readFile(dir.file("plain.zip"))) << switches;
+        EXPECT_EQ(listDirectory(dir.path), (std::vector<std::string>{"a.zlib", "a.zlib.zip", "plain.zip"}));
+        unlink(dir.file("a.zlib.zip").c_str());
+    }
+}
+
+// Another program writes the input between the check and the write (on one thread, and while the
+// stream is copied early on the other), or cuts it short while it is checked.
+TEST(PosixFaults, AnInputChangedOrCutWhileConvertedGivesNoOutput) {
+    TempDir dir;
+    const std::string changed = "Input file changed while it was converted.";
+    const struct {
+        const char *switches, *file, *message;
+    } cases[] = {{"SHIM_AT=5000 SHIM_FLIP=1", "small.gz", changed.c_str()},
+                 {"SHIM_AT=2000000 SHIM_FLIP=1 SHIM_WAIT=1", "big.zlib", changed.c_str()},
+                 {"SHIM_AT=2000000 SHIM_SHRINK=1", "big.zlib", "Input file is truncated or unreadable."}};
+    for (const auto& [switches, file, message] : cases) {
+        writeFile(dir.file("small.gz"), gzipOf(sampleData(100000)));
+        writeFile(dir.file("big.zlib"), zlibOf(noise(3 << 20)));
+        EXPECT_EQ(runWithFaults(dir.path, switches, file).out, banner + errorLine(file, message)) << switches;
+        EXPECT_EQ(listDirectory(dir.path), (std::vector<std::string>{"big.zlib", "small.gz"})) << switches;
+    }
+}
+
+// Signals while a named temporary file is written remove it; one ignored from the start (nohup)
+// stays ignored.
+TEST(PosixFaults, SignalsCleanUpUnlessIgnoredFromTheStart) {
+    TempDir dir;
+    writeFile(dir.file("a.gz"), gzipOf(sampleData(100000)));
+    for (const int signal : {SIGQUIT, SIGHUP, SIGPIPE}) {
+        const std::string switches = "ulimit -c 0; SHIM_NO_LINK=1 SHIM_AT=5000 SHIM_SIGNAL=" + std::to_string(signal);
+        EXPECT_EQ(runWithFaults(dir.path, switches, "a.gz").exitCode, 128 + signal);
+        EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"}) << signal;
+    }
+    EXPECT_EQ(runWithFaults(dir.path, "trap '' HUP; SHIM_AT=5000 SHIM_SIGNAL=1", "a.gz").out, banner + successLine("a.gz", "a.gz.zip"));
+}
+
+// The data reaches the disk before its name, and the name before SUCCESS; --no-sync skips both.
+TEST(PosixFaults, TheFileIsFlushedBeforeItIsNamedAndItsFolderAfter) {
+    REQUIRE_TOOL("strace");
+    TempDir dir;
+    writeFile(dir.file("a.gz"), gzipOf(sampleData(3000)));
+    const auto calls = [&](const std::string& arguments) {
+        return runShell("cd " + dir.path + " && strace -qq -f -e trace=fsync,fdatasync,link,linkat,renameat2 -o trace " QUORVEXA_BINARY
+                        " " + arguments + " 2>/dev/null && sed 's/(.*//' trace | awk '{printf \"%s \", $2}'").out;
+    };
+    EXPECT_EQ(calls("a.gz"), "fsync linkat fsync ");
+    EXPECT_EQ(calls("--no-sync --zlib a.gz"), "linkat ");
 }

@@ -2,6 +2,7 @@
 // file, and never a failure reported as success.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -17,14 +18,14 @@ namespace {
 
 Bytes noise(size_t size) {
     Bytes bytes(size);
-    uint32_t state = 7;
-    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
+    for (uint32_t i = 0, state = 7; i < size; ++i) bytes[i] = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
     return bytes;
 }
 
 // Runs the program in dir under the fault shim (tests/support/fault_shim.c), switched by variables.
 RunResult runWithFaults(const std::string& dir, const std::string& switches, const std::string& arguments) {
-    return runShell("cd " + dir + " && " + switches + " LD_PRELOAD=" QUORVEXA_FAULT_SHIM " exec " QUORVEXA_BINARY " " + arguments + " 2>&1");
+    return runShell("cd " + dir + " && " + switches + " ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" QUORVEXA_FAULT_SHIM
+                    " exec " QUORVEXA_BINARY " " + arguments + " 2>&1");
 }
 
 }  // namespace
@@ -109,31 +110,25 @@ TEST(PosixFaults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
 // Either way the output is the same, and no temporary file stays.
 TEST(PosixFaults, WithoutHardLinksOrASecondThreadTheOutputIsTheSame) {
     TempDir dir;
-    writeFile(dir.file("a.zlib"), zlibOf(noise(3 << 20)));  // copied early, on a second thread
-    ASSERT_EQ(runQuorvexa({"a.zlib"}, dir.path).exitCode, 0);
-    ASSERT_EQ(rename(dir.file("a.zlib.zip").c_str(), dir.file("plain.zip").c_str()), 0);
+    const Bytes input = zlibOf(noise(3 << 20));  // copied early, on a second thread
+    writeFile(dir.file("a.zlib"), input);
     for (const std::string switches : {"SHIM_NO_LINK=1", "SHIM_NO_THREAD=1"}) {
-        EXPECT_EQ(runWithFaults(dir.path, switches, "a.zlib").out, banner + successLine("a.zlib", "a.zlib.zip")) << switches;
-        EXPECT_EQ(readFile(dir.file("a.zlib.zip")), readFile(dir.file("plain.zip"))) << switches;
-        EXPECT_EQ(listDirectory(dir.path), (std::vector<std::string>{"a.zlib", "a.zlib.zip", "plain.zip"}));
-        unlink(dir.file("a.zlib.zip").c_str());
+        EXPECT_EQ(runWithFaults(dir.path, switches, "--zlib a.zlib").out, banner + successLine("a.zlib", "a.zlib.zlib")) << switches;
+        EXPECT_EQ(readFile(dir.file("a.zlib.zlib")), input) << switches;  // carried byte for byte
+        EXPECT_EQ(listDirectory(dir.path).size(), 2u);
+        unlink(dir.file("a.zlib.zlib").c_str());
     }
 }
 
 // Another program writes the input between the check and the write (on one thread, and while the
-// stream is copied early on the other), or cuts it short while it is checked.
-TEST(PosixFaults, AnInputChangedOrCutWhileConvertedGivesNoOutput) {
+// stream is copied early on the other).
+TEST(PosixFaults, AnInputChangedWhileConvertedGivesNoOutput) {
     TempDir dir;
-    const std::string changed = "Input file changed while it was converted.";
-    const struct {
-        const char *switches, *file, *message;
-    } cases[] = {{"SHIM_AT=5000 SHIM_FLIP=1", "small.gz", changed.c_str()},
-                 {"SHIM_AT=2000000 SHIM_FLIP=1 SHIM_WAIT=1", "big.zlib", changed.c_str()},
-                 {"SHIM_AT=2000000 SHIM_SHRINK=1", "big.zlib", "Input file is truncated or unreadable."}};
-    for (const auto& [switches, file, message] : cases) {
+    for (const auto& [switches, file] : std::vector<std::array<std::string, 2>>{
+             {"SHIM_AT=5000 SHIM_FLIP=1", "small.gz"}, {"SHIM_AT=2000000 SHIM_FLIP=1 SHIM_WAIT=1", "big.zlib"}}) {
         writeFile(dir.file("small.gz"), gzipOf(sampleData(100000)));
         writeFile(dir.file("big.zlib"), zlibOf(noise(3 << 20)));
-        EXPECT_EQ(runWithFaults(dir.path, switches, file).out, banner + errorLine(file, message)) << switches;
+        EXPECT_EQ(runWithFaults(dir.path, switches, file).out, banner + errorLine(file, "Input file changed while it was converted.")) << switches;
         EXPECT_EQ(listDirectory(dir.path), (std::vector<std::string>{"big.zlib", "small.gz"})) << switches;
     }
 }
@@ -144,8 +139,7 @@ TEST(PosixFaults, SignalsCleanUpUnlessIgnoredFromTheStart) {
     TempDir dir;
     writeFile(dir.file("a.gz"), gzipOf(sampleData(100000)));
     for (const int signal : {SIGQUIT, SIGHUP, SIGPIPE}) {
-        const std::string switches = "ulimit -c 0; SHIM_NO_LINK=1 SHIM_AT=5000 SHIM_SIGNAL=" + std::to_string(signal);
-        EXPECT_EQ(runWithFaults(dir.path, switches, "a.gz").exitCode, 128 + signal);
+        EXPECT_EQ(runWithFaults(dir.path, "ulimit -c 0; SHIM_NO_LINK=1 SHIM_AT=5000 SHIM_SIGNAL=" + std::to_string(signal), "a.gz").exitCode, 128 + signal);
         EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"}) << signal;
     }
     EXPECT_EQ(runWithFaults(dir.path, "trap '' HUP; SHIM_AT=5000 SHIM_SIGNAL=1", "a.gz").out, banner + successLine("a.gz", "a.gz.zip"));
@@ -156,10 +150,7 @@ TEST(PosixFaults, TheFileIsFlushedBeforeItIsNamedAndItsFolderAfter) {
     REQUIRE_TOOL("strace");
     TempDir dir;
     writeFile(dir.file("a.gz"), gzipOf(sampleData(3000)));
-    const auto calls = [&](const std::string& arguments) {
-        return runShell("cd " + dir.path + " && strace -qq -f -e trace=fsync,fdatasync,link,linkat,renameat2 -o trace " QUORVEXA_BINARY
-                        " " + arguments + " 2>/dev/null && sed 's/(.*//' trace | awk '{printf \"%s \", $2}'").out;
-    };
-    EXPECT_EQ(calls("a.gz"), "fsync linkat fsync ");
-    EXPECT_EQ(calls("--no-sync --zlib a.gz"), "linkat ");
+    EXPECT_EQ(runShell("cd " + dir.path + " && for o in '' '--no-sync --zlib'; do strace -qq -f -o t -e trace=fsync,fdatasync,link,linkat,"
+                       "renameat2 " QUORVEXA_BINARY " $o a.gz 2>/dev/null; sed 's/(.*//' t | awk '{printf \"%s \", $2}'; echo; done").out,
+              "fsync linkat fsync \nlinkat \n");
 }

@@ -127,11 +127,15 @@ void applyStamp(const OutputFile& output) {
     futimens(output.handle, times);
 }
 
-// A folder flush that the file system doesn't offer (EINVAL) has nothing to do.
+// A flush that the file system doesn't offer (EINVAL: it keeps nothing to flush) has nothing to do.
+bool syncHandle(int handle) {
+    return fsync(handle) == 0 || errno == EINVAL;
+}
+
 bool flushFolderOf(const std::string& path) {
     const int folder = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return false;
-    const bool flushed = fsync(folder) == 0 || errno == EINVAL;
+    const bool flushed = syncHandle(folder);
     close(folder);
     return flushed;
 }
@@ -228,7 +232,7 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
 ResultCode commitOutputFile(OutputFile& output) {
     applyStamp(output);
     // The data first: a name that reaches the disk before its data can name an empty file.
-    if (output.flushToDisk && fsync(output.handle) != 0) return ResultCode::WriteFailed;
+    if (output.flushToDisk && !syncHandle(output.handle)) return ResultCode::WriteFailed;
     // Neither link() nor renameat2's RENAME_NOREPLACE replaces an existing name.
     const int linked = output.tempPath.empty() ? linkUnnamed(output.handle, output.finalPath) : moveNamed(output);
     const int linkError = errno;

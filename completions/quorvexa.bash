@@ -47,7 +47,7 @@ _quorvexa() {
         mapfile -t COMPREPLY < <(compgen -W '--gzip --gzipname --zip --zlib --png --verify --no-verify
             --no-sync --entry= --version --help --' -- "$cur")
         # --png and --entry= take their values without a space.
-        [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == --png || ${COMPREPLY[0]} == --entry= ]] && compopt -o nospace 2>/dev/null
+        [[ ${#COMPREPLY[@]} -eq 1 && ( ${COMPREPLY[0]} == --png || ${COMPREPLY[0]} == --entry= ) ]] && compopt -o nospace 2>/dev/null
         ;;
     *)
         _quorvexa_paths "$cur" "$inputs" '' ''

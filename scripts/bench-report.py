@@ -22,7 +22,7 @@ PER_FILE_LIMIT_US = 100.0
 
 # Roles whose command reads data.tar.gz or data.zip (the same 300 MB of data): their times compare
 # with igzip -t. A PNG and many small files are other data.
-SAME_DATA = {'verified', 'verified-zip', 'no-verify-zip-gzip', 'no-verify', 'cp', 'igzip', 'pigz', 'reference'}
+SAME_DATA = {'verified', 'no-sync', 'verified-zip', 'no-verify-zip-gzip', 'no-verify', 'cp', 'igzip', 'pigz', 'reference'}
 NO_VERIFY = {'no-verify-zip-gzip', 'no-verify'}
 BIN_SET = {'verified-bin', 'igzip-bin'}  # bin.tar.gz: compare with igzip -t of it
 

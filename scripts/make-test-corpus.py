@@ -40,19 +40,24 @@ def zlib_file(stream=STREAM, adler=ADLER, level=0xDA) -> bytes:
     return bytes([0x78, level]) + stream + struct.pack(">I", adler)
 
 
-def zip_file(entries) -> bytes:
-    """entries: (name, method, flags, crc, data, size) tuples."""
-    local, central = b"", b""
+def zip_file(entries, order=None) -> bytes:
+    """entries: (name, method, flags, crc, data, size) tuples; order: of their central records."""
+    local, records = b"", []
     for name, method, flags, crc, data, size in entries:
         fields = struct.pack("<HHHHHIIIHH", 20, flags, method, 0x6000, 0x4AC1, crc, len(data), size, len(name), 0)
-        central += b"PK\x01\x02\x14\x00" + fields + struct.pack("<HHHII", 0, 0, 0, 0x20, len(local)) + name
+        records.append(b"PK\x01\x02\x14\x00" + fields + struct.pack("<HHHII", 0, 0, 0, 0x20, len(local)) + name)
         local += b"PK\x03\x04" + fields + name + data
+    central = b"".join(records[i] for i in order or range(len(records)))
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(local), 0)
     return local + central + end
 
 
 def entry(method=8, flags=0, crc=CRC, data=None, name=b"data.txt"):
     return (name, method, flags, crc, STREAM if data is None else data, SIZE)
+
+
+X = (b"b.txt", 8, 0, zlib.crc32(b"x"), deflate(b"x"), 1)  # a second file entry
+LEFT_OUT = "WARNING: 1 more file entry was left out."
 
 
 def zip_written(name: bytes, stream: bytes, crc=CRC, size=SIZE, method=8, dos=DOS) -> bytes:
@@ -140,6 +145,15 @@ MALFORMED = [malformed(*row) for row in [
     ("ZipStoredWrongCrc", "-", MISMATCH, "-", zip_file([entry(0, crc=CRC ^ 1, data=TEXT)])),
     ("ZipGarbageAfterStream", "-", "SUCCESS", "WARNING: 1 bytes after the end of the stream were ignored.",
      zip_file([entry(data=STREAM + b"\0")]), "in.zip", zip_written(b"data.txt", STREAM)),
+    ("ZipTwoFiles", "-", "SUCCESS", LEFT_OUT, zip_file([entry(), X]), "in.zip", zip_written(b"data.txt", STREAM)),
+    ("ZipFoldersAreNotLeftOut", "-", "SUCCESS", "WARNING: 2 more file entries were left out.",
+     zip_file([(b"d/", 0, 0, 0, b"", 0), entry(), X, entry(name=b"d/c")]), "in.zip", zip_written(b"data.txt", STREAM)),
+    ("ZipOwnCentralRecordNotTheFirst", "-", "SUCCESS", LEFT_OUT, zip_file([entry(flags=8), X], order=[1, 0]), "in.zip",
+     zip_written(b"data.txt", STREAM)),
+    ("ZipNoEntryOfThatName", "--entry=c.txt", "ERROR: The ZIP archive holds no file entry c.txt.", "-", zip_file([entry()])),
+    ("ZipCutBeforeEndRecord", "-", TRUNCATED, "-", zip_file([entry()])[:-22]),
+    ("ZipEndCommentPastTheEnd", "-", TRUNCATED, "-", zip_file([entry()])[:-2] + b"\x05\x00"),
+    ("ZipMoreRecordsCountedThanHeld", "-", TRUNCATED, "-", zip_file([entry()])[:-12] + b"\x02\0\x02\0" + zip_file([entry()])[-8:]),
     ("PngBadSignature", "-", "ERROR: Not a valid PNG file.", "-", flip(png(), 3)),
     ("PngChunkLongerThanPngAllows", "-", TRUNCATED, "-", PNG_START + b"\x80\0\0\0IDAT"),
     ("PngChunkCutShort", "-", TRUNCATED, "-", png()[:-20]),
@@ -242,6 +256,8 @@ LAYOUT = [
 MALFORMED.append(("PngInterlacedRowFilter5", "in", "--pngh.png", INTERLACED,
                   line("in", "ERROR: Header PNG h.png doesn't fit the image data."), "-",
                   zlib_file(deflate(flip(ROWS22, 16, 5)), zlib.adler32(flip(ROWS22, 16, 5)))))
+LAYOUT.append(("ZipEntryChosenByName", "in.zip", "--entry=b.txt", "-", line("in.zip", LEFT_OUT) +
+               line("in.zip", "SUCCESS: Saved as in.zip.zip."), zip_written(b"b.txt", X[4], X[3], 1), zip_file([entry(), X])))
 MALFORMED.append(("PngInterlacedHeaderOneByteShort", "in", "--pngh.png", INTERLACED,
                   line("in", "ERROR: Header PNG h.png doesn't fit the image data."), "-",
                   zlib_file(deflate(bytes(21)), zlib.adler32(bytes(21)))))

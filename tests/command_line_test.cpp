@@ -66,11 +66,11 @@ TEST(CommandLine, EverythingAfterDoubleDashIsAPath) {
 TEST(CommandLine, StatusIs2WhenAnyFileFailedAndEachFileIsIndependent) {
     TempDir dir;
     writeFile(dir.file("named.gz"), gzipFile(deflateRaw(bytesOf("x")), crc32Of(bytesOf("x")), 1, 1000, "kept"));
-    writeFile(dir.file("plain.gz"), sample);
+    writeFile(dir.file("plain.gz"), concat({sample, bytesOf("junk")}));
     const RunResult run = runQuorvexa({"--gzipname", "named.gz", "missing.gz", "plain.gz"}, dir.path);
     EXPECT_EQ(run.err, banner + successLine("named.gz", "named.gz.gz") + errorLine("missing.gz", "File doesn't exist.") +
-                           successLine("plain.gz", "plain.gz.gz"));
-    EXPECT_EQ(run.exitCode, 2);
+                           "plain.gz - WARNING: 4 bytes after the end of the stream were ignored.\n" + successLine("plain.gz", "plain.gz.gz"));
+    EXPECT_EQ(run.exitCode, 2);  // not 3: a failure outweighs a file converted with less than it held
     const Bytes second = readFile(dir.file("plain.gz.gz"));
     EXPECT_EQ(Bytes(second.begin() + 10, second.begin() + 16), bytesOf(std::string("plain\0", 6)));
     EXPECT_NE(loadLe(second, 4, 4), 1000u);  // its own (missing) time, not the first file's
@@ -82,6 +82,9 @@ TEST(NoOverwrite, AnythingAtTheOutputPathGivesCode14) {
     writeFile(dir.file("a.gz"), sample);
     writeFile(dir.file("a.gz.zip"), bytesOf("mine"));
     ASSERT_EQ(mkdir(dir.file("a.gz.gz").c_str(), 0700), 0);
+    writeFile(dir.file("bad.gz"), gzipFile(bytesOf("not a stream"), 0, 0));  // found before the stream is inflated
+    writeFile(dir.file("bad.gz.zip"), bytesOf("mine"));
+    EXPECT_EQ(runQuorvexa({"bad.gz"}, dir.path).err, banner + errorLine("bad.gz", "Output file bad.gz.zip already exists."));
     for (const auto& [format, output] : {std::pair{"--zip", "a.gz.zip"}, {"--gzip", "a.gz.gz"}}) {
         const RunResult run = runQuorvexa({format, "a.gz"}, dir.path);
         EXPECT_EQ(run.err, banner + errorLine("a.gz", std::string("Output file ") + output + " already exists."));
@@ -128,6 +131,21 @@ TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode16) {
     REQUIRE_THAT(runQuorvexaUnprivileged({"secret.gz", "ro/b.gz"}, dir.path, run), "no unprivileged user");
     EXPECT_EQ(run.err, banner + errorLine("secret.gz", "Input file is truncated or unreadable.") +
                            errorLine("ro/b.gz", "Couldn't open output file ro/b.gz.zip for writting."));
+}
+
+// As gzip does: a 0600 input never gives a world-readable output, and set-ID bits are never kept.
+TEST(PosixPermissions, OutputsKeepTheInputsPermissionBitsAndTime) {
+    TempDir dir;
+    // Owned by nobody where the tests run as root: the program runs as nobody then.
+    ASSERT_EQ(runShell("cd " + dir.path + " && mkdir -m 700 w && echo x | gzip >w/secret.gz && cp w/secret.gz w/tool.gz && { chown -R nobody w;"
+                       " chmod 600 w/secret.gz && chmod 4751 w/tool.gz && touch -d @1234567890.0000005 w/secret.gz; }").exitCode, 0);
+    RunResult run;
+    ASSERT_TRUE(runQuorvexaUnprivileged({"w/secret.gz", "w/tool.gz"}, dir.path, run));
+    struct stat secret {}, tool {};
+    ASSERT_EQ(stat(dir.file("w/secret.gz.zip").c_str(), &secret) + stat(dir.file("w/tool.gz.zip").c_str(), &tool), 0) << run.err;
+    EXPECT_EQ(secret.st_mode & 07777, 0600u);
+    EXPECT_EQ(tool.st_mode & 07777, 0751u);
+    EXPECT_EQ(secret.st_mtim.tv_sec * 1000000000 + secret.st_mtim.tv_nsec, 1234567890000000500);
 }
 
 // A long conversion shows one progress line on a terminal, redrawn in place and erased before the

@@ -80,7 +80,7 @@ TEST_P(Corpus, PrintsAndWritesExactlyWhatItShould) {
     const RunResult run = runQuorvexa(arguments, dir.path);
     const std::string printed = unescape(c.printed);
     EXPECT_EQ(run.err, banner + printed);
-    EXPECT_EQ(run.exitCode, printed.find("ERROR") == std::string::npos ? 0 : 2);
+    EXPECT_EQ(run.exitCode, printed.find("ERROR") != std::string::npos ? 2 : printed.find("WARNING") != std::string::npos ? 3 : 0);
     const size_t saved = printed.find("Saved as ");
     const std::string output = saved == std::string::npos ? "" : printed.substr(saved + 9, printed.size() - saved - 11);
     EXPECT_EQ(listDirectory(folder).size(), 1u + (c.header != "-") + !output.empty());

@@ -2,6 +2,7 @@
 // file, and never a failure reported as success.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -12,6 +13,16 @@
 #include <unistd.h>
 
 #include "support/test_support.h"
+
+namespace {
+
+// Runs the program in dir under the fault shim (tests/support/fault_shim.c), switched by variables.
+RunResult runWithFaults(const std::string& dir, const std::string& switches, const std::string& arguments) {
+    return runShell("cd " + dir + " && " + switches + " ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" QUORVEXA_FAULT_SHIM
+                    " exec " QUORVEXA_BINARY " " + arguments + " 2>&1");
+}
+
+}  // namespace
 
 // The file-size limit kills a process that writes past it, unless the process catches SIGXFSZ.
 TEST(PosixFaults, FileSizeLimitIsAFailedWriteNotTheEndOfTheRun) {
@@ -90,4 +101,53 @@ TEST(PosixFaults, InterruptedRunsLeaveNoPartialOrTemporaryFile) {
         }
         EXPECT_GT(interrupted, 0) << format << ": every run finished before its interrupt";
     }
+}
+
+// FAT and exFAT refuse unnamed files and hard links; a process or cgroup limit, a second thread.
+// Either way the output is the same, and no temporary file stays.
+TEST(PosixFaults, WithoutHardLinksOrASecondThreadTheOutputIsTheSame) {
+    TempDir dir;
+    const Bytes input = zlibOf(noiseData(3 << 20));  // copied early, on a second thread
+    writeFile(dir.file("a.zlib"), input);
+    for (const std::string switches : {"SHIM_NO_LINK=1", "SHIM_NO_THREAD=1"}) {
+        EXPECT_EQ(runWithFaults(dir.path, switches, "--zlib a.zlib").out, banner + successLine("a.zlib", "a.zlib.zlib")) << switches;
+        EXPECT_EQ(readFile(dir.file("a.zlib.zlib")), input) << switches;  // carried byte for byte
+        EXPECT_EQ(listDirectory(dir.path).size(), 2u);
+        unlink(dir.file("a.zlib.zlib").c_str());
+    }
+}
+
+// Another program writes the input between the check and the write (on one thread, and while the
+// stream is copied early on the other).
+TEST(PosixFaults, AnInputChangedWhileConvertedGivesNoOutput) {
+    TempDir dir;
+    for (const auto& [switches, file] : std::vector<std::array<std::string, 2>>{
+             {"SHIM_AT=5000 SHIM_FLIP=1", "small.gz"}, {"SHIM_AT=2000000 SHIM_FLIP=1 SHIM_WAIT=1", "big.zlib"}}) {
+        writeFile(dir.file("small.gz"), gzipOf(sampleData(100000)));
+        writeFile(dir.file("big.zlib"), zlibOf(noiseData(3 << 20)));
+        EXPECT_EQ(runWithFaults(dir.path, switches, file).out, banner + errorLine(file, "Input file changed while it was converted.")) << switches;
+        EXPECT_EQ(listDirectory(dir.path), (std::vector<std::string>{"big.zlib", "small.gz"})) << switches;
+    }
+}
+
+// Signals while a named temporary file is written remove it; one ignored from the start (nohup)
+// stays ignored.
+TEST(PosixFaults, SignalsCleanUpUnlessIgnoredFromTheStart) {
+    TempDir dir;
+    writeFile(dir.file("a.gz"), gzipOf(sampleData(100000)));
+    for (const int signal : {SIGQUIT, SIGHUP, SIGPIPE}) {
+        EXPECT_EQ(runWithFaults(dir.path, "ulimit -c 0; SHIM_NO_LINK=1 SHIM_AT=5000 SHIM_SIGNAL=" + std::to_string(signal), "a.gz").exitCode, 128 + signal);
+        EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"}) << signal;
+    }
+    EXPECT_EQ(runWithFaults(dir.path, "trap '' HUP; SHIM_AT=5000 SHIM_SIGNAL=1", "a.gz").out, banner + successLine("a.gz", "a.gz.zip"));
+}
+
+// The data reaches the disk before its name, and the name before SUCCESS; --no-sync skips both.
+TEST(PosixFaults, TheFileIsFlushedBeforeItIsNamedAndItsFolderAfter) {
+    REQUIRE_TOOL("strace");
+    TempDir dir;
+    writeFile(dir.file("a.gz"), gzipOf(sampleData(3000)));
+    EXPECT_EQ(runShell("cd " + dir.path + " && for o in '' '--no-sync --zlib'; do strace -qq -f -o t -e trace=fsync,fdatasync,link,linkat,"
+                       "renameat2 " QUORVEXA_BINARY " $o a.gz 2>/dev/null; sed 's/(.*//' t | awk '{printf \"%s \", $2}'; echo; done").out,
+              "fsync linkat fsync \nlinkat \n");
 }

@@ -126,7 +126,7 @@ TEST(Interop, WheelsAndJarsConvertTheirFirstFile) {
     for (const std::string& path : found) {
         writeFile(dir.file("in.zip"), readFile(path));
         const RunResult run = runQuorvexa({"--zlib", "in.zip"}, dir.path);
-        EXPECT_EQ(run.exitCode, 0) << path << run.err;
+        EXPECT_EQ(run.exitCode, run.err.find(" left out.") == std::string::npos ? 0 : 3) << path << run.err;
         EXPECT_EQ(runShell(python3() + " -c \"" + firstFile + "\" " + dir.file("in.zip") + " " + dir.file("in.zip.zlib")).exitCode, 0)
             << path;
         runShell("rm -f " + dir.file("in.zip*"));

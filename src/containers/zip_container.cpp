@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <string>
 
 #include "io/bytes.h"
 #include "stream/timestamp.h"
@@ -125,7 +127,7 @@ ResultCode readCentralHeader(InputFile& input, uint64_t offset, EntryFields& ent
 }
 
 // The end of central directory record lies in the last 65,535 + 22 bytes (its comment is at most
-// 65,535 bytes); the last signature whose comment fits the file is taken.
+// 65,535 bytes); the last signature there is taken, and its comment must end with the file.
 ResultCode findEndRecord(InputFile& input, uint64_t& endOffset, std::array<uint8_t, endRecordLength>& record) {
     const uint64_t tailLength = std::min<uint64_t>(input.size, maxEndCommentLength + endRecordLength);
     if (tailLength < endRecordLength) return ResultCode::InputTruncated;
@@ -135,7 +137,7 @@ ResultCode findEndRecord(InputFile& input, uint64_t& endOffset, std::array<uint8
     if (failed(result)) return result;
     for (size_t i = tail.size() - endRecordLength + 1; i-- > 0;) {
         if (!startsWith(&tail[i], endSignature)) continue;
-        if (i + endRecordLength + loadLe16(&tail[i + 20]) > tail.size()) continue;
+        if (i + endRecordLength + loadLe16(&tail[i + 20]) > tail.size()) return ResultCode::InputTruncated;
         endOffset = tailStart + i;
         std::copy_n(tail.begin() + static_cast<std::ptrdiff_t>(i), endRecordLength, record.begin());
         return ResultCode::Success;
@@ -182,38 +184,56 @@ ResultCode readNameAt(InputFile& input, uint64_t offset, uint64_t length, std::v
     return readAt(input, offset, name.data(), name.size());
 }
 
-// Walks the central directory for the first entry that isn't a folder; central is its record.
-ResultCode findFileEntry(InputFile& input, EntryFields& central) {
+// Which central record is the entry's: the one named, else the one whose local header starts the
+// file (where the first entry holds a file), else the first file record.
+struct EntryChoice {
+    const std::string* name = nullptr;
+    bool firstEntryIsFile = false;
+
+    bool matches(const EntryFields& record, const std::vector<uint8_t>& recordName) const {
+        if (name) return recordName.size() == name->size() && std::equal(recordName.begin(), recordName.end(), name->begin());
+        return !firstEntryIsFile || record.localOffset == 0;
+    }
+};
+
+// What walking every record of the central directory found.
+struct DirectoryWalk {
+    std::optional<EntryFields> chosen;
+    uint64_t fileEntries = 0;  // records of files, not of folders
+};
+
+ResultCode walkCentralDirectory(InputFile& input, const EntryChoice& choice, DirectoryWalk& walk) {
     CentralDirectory directory;
     ResultCode result = findCentralDirectory(input, directory);
     if (failed(result)) return result;
     uint64_t offset = directory.offset;
     std::vector<uint8_t> name;
+    // Each record read lies inside the file, so a forged count ends at the file's end.
     for (uint64_t i = 0; i < directory.entries; ++i) {
-        result = readCentralHeader(input, offset, central);
-        if (!failed(result)) result = readNameAt(input, offset + centralHeaderLength, central.nameLength, name);
+        EntryFields record;
+        result = readCentralHeader(input, offset, record);
+        if (!failed(result)) result = readNameAt(input, offset + centralHeaderLength, record.nameLength, name);
         if (failed(result)) return result;
-        if (!isFolderName(name)) return ResultCode::Success;
-        offset += centralHeaderLength + central.nameLength + central.extraLength;
+        const uint64_t recordLength = centralHeaderLength + record.nameLength + record.extraLength;
+        if (!fileHolds(input, offset, recordLength)) return ResultCode::InputTruncated;
+        offset += recordLength;
+        if (isFolderName(name)) continue;
+        ++walk.fileEntries;
+        if (!walk.chosen && choice.matches(record, name)) walk.chosen = record;
     }
-    return ResultCode::NoFileEntry;
+    return ResultCode::Success;
 }
 
-// The first central header, for an entry at offset 0 that keeps its sizes in a data descriptor.
-ResultCode readFirstCentralHeader(InputFile& input, EntryFields& central) {
-    CentralDirectory directory;
-    const ResultCode result = findCentralDirectory(input, directory);
-    if (failed(result)) return result;
-    return readCentralHeader(input, directory.offset, central);
+void noteLeftOutEntries(const DirectoryWalk& walk, std::vector<std::string>& warnings) {
+    const uint64_t leftOut = walk.fileEntries - (walk.chosen ? 1 : 0);
+    if (leftOut == 1) warnings.emplace_back("WARNING: 1 more file entry was left out.\n");
+    if (leftOut > 1) warnings.push_back("WARNING: " + std::to_string(leftOut) + " more file entries were left out.\n");
 }
 
 ResultCode readEntrySizes(InputFile& input, uint64_t entryOffset, const EntryFields* central, EntryFields& entry) {
     if (entry.flags & flagDataDescriptor) {
-        // The local header holds zeros; the central directory has the values.
-        EntryFields record;
-        const ResultCode result = central ? ResultCode::Success : readFirstCentralHeader(input, record);
-        if (failed(result)) return result;
-        if (!central) central = &record;
+        // The local header holds zeros; the entry's own central record has the values.
+        if (!central) return ResultCode::InputTruncated;
         entry.crc32 = central->crc32;
         entry.compressed = central->compressed;
         entry.uncompressed = central->uncompressed;
@@ -354,7 +374,7 @@ bool claimsZipContainer(const uint8_t* head, size_t headLength) {
     return headLength >= 2 && head[0] == localSignature[0] && head[1] == localSignature[1];
 }
 
-ResultCode readZipContainer(InputFile& input, InputFindings& findings) {
+ResultCode readZipContainer(InputFile& input, const std::string* entryName, InputFindings& findings) {
     std::array<uint8_t, 4> head{};
     size_t got = 0;
     ResultCode result = readUpTo(input, 0, head.data(), head.size(), got);
@@ -366,24 +386,27 @@ ResultCode readZipContainer(InputFile& input, InputFindings& findings) {
     result = readLocalHeader(input, 0, entry);
     if (!failed(result)) result = readNameAt(input, localHeaderLength, entry.nameLength, name);
     if (failed(result)) return result;
+    const EntryChoice choice{entryName, !isFolderName(name)};
+    DirectoryWalk walk;
+    result = walkCentralDirectory(input, choice, walk);
+    if (failed(result)) return result;
     uint64_t entryOffset = 0;
-    EntryFields central;
-    const bool folder = isFolderName(name);
-    if (folder) {
-        result = findFileEntry(input, central);
-        if (!failed(result)) result = readLocalHeader(input, central.localOffset, entry);
-        if (!failed(result)) result = readNameAt(input, central.localOffset + localHeaderLength, entry.nameLength, name);
+    if (entryName || !choice.firstEntryIsFile) {
+        if (!walk.chosen) return entryName ? ResultCode::NoSuchEntry : ResultCode::NoFileEntry;
+        entryOffset = walk.chosen->localOffset;
+        result = readLocalHeader(input, entryOffset, entry);
+        if (!failed(result)) result = readNameAt(input, entryOffset + localHeaderLength, entry.nameLength, name);
         if (failed(result)) return result;
-        entryOffset = central.localOffset;
     }
     // Encryption first: an encrypted entry's method (99 for AES) says nothing useful.
     if (entry.flags & flagEncrypted) return ResultCode::EncryptedEntry;
     if (entry.method != methodStored && entry.method != methodDeflate) return ResultCode::UnsupportedMethod;
-    result = readEntrySizes(input, entryOffset, folder ? &central : nullptr, entry);
+    result = readEntrySizes(input, entryOffset, walk.chosen ? &*walk.chosen : nullptr, entry);
     if (failed(result)) return result;
     const uint64_t dataOffset = entryOffset + localHeaderLength + entry.nameLength + entry.extraLength;
     if (!fileHolds(input, dataOffset, entry.compressed)) return ResultCode::InputTruncated;
     recordFindings(entry, std::move(name), dataOffset, findings);
+    noteLeftOutEntries(walk, findings.warnings);
     return ResultCode::Success;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/conversion.h"
@@ -16,10 +17,12 @@
 // Detection: 50 4B. The reader itself insists on 50 4B 03 04 (a local header first).
 bool claimsZipContainer(const uint8_t* head, size_t headLength);
 
-// Finds the first entry that isn't a folder (name ending in "/"): method 0 or 8, not encrypted.
-// CRC-32 and sizes come from the central directory when the entry has a data descriptor, and from
-// ZIP64 extra fields where the 32-bit fields read FF FF FF FF. The data region is the entry's data.
-ResultCode readZipContainer(InputFile& input, InputFindings& findings);
+// Finds the first entry that isn't a folder (name ending in "/"), or the file entry named entryName
+// (NoSuchEntry without it): method 0 or 8, not encrypted. The whole central directory is read: CRC-32
+// and sizes come from the entry's own record (the one pointing at its local header) when the entry
+// has a data descriptor, and from ZIP64 extra fields where the 32-bit fields read FF FF FF FF; the
+// other file entries are counted in a warning. The data region is the entry's data.
+ResultCode readZipContainer(InputFile& input, const std::string* entryName, InputFindings& findings);
 
 // An entry's data has no trailer; bytes after its stream are reported, even zeros.
 extern const RegionRules zipRegionRules;

@@ -56,7 +56,8 @@ struct CarriedFacts {
 struct InputFindings {
     CarriedFacts carried;
     DataRegion region;
-    std::vector<std::string> warnings;  // shown before the file's result line
+    std::vector<std::string> warnings;  // shown before the file's result line; each one says the
+                                        // output holds less than the input
 };
 
 // What checking (or measuring) the stream established. Every value here is the data's own.
@@ -66,6 +67,9 @@ struct StreamSums {
     std::optional<uint32_t> adler32;
     std::optional<uint64_t> size;  // exact, 64-bit
     bool rowLeadsValid = true;     // every row the output's layout asks for began as it must
+    // The CRC-32 of the stream's own bytes as they were checked, where they were all read: the
+    // bytes written must sum to it, or the input changed in between.
+    std::optional<uint32_t> streamCrc32;
 };
 
 // Everything a writer is given, complete: nothing is left for it to compute.

@@ -28,6 +28,8 @@ enum class [[nodiscard]] ResultCode : int32_t {
     SeveralGzipMembers = 21,
     HeaderPngMismatch = 22,
     NoFileEntry = 23,
+    InputChanged = 24,
+    NoSuchEntry = 25,
 };
 
 inline bool failed(ResultCode code) {

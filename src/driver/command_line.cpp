@@ -22,6 +22,7 @@ namespace {
 constexpr int exitConverted = 0;
 constexpr int exitNothingDone = 1;
 constexpr int exitSomeFailed = 2;
+constexpr int exitSomeLeftOut = 3;  // every file converted, but some input held more than its output
 constexpr int exitOutOfMemory = 255;
 
 void printUsage(const char* programName) {
@@ -101,7 +102,12 @@ bool applyFlag(const char* argument, DriverSettings& settings) {
                     {"-q", "--quiet", &DriverSettings::quiet, true},
                     {"-t", "--test", &DriverSettings::checkOnly, true},
                     {"--verify", "--verify", &DriverSettings::verify, true},  // the default; kept for old scripts
-                    {"--no-verify", "--no-verify", &DriverSettings::verify, false}};
+                    {"--no-verify", "--no-verify", &DriverSettings::verify, false},
+                    {"--no-sync", "--no-sync", &DriverSettings::flushToDisk, false}};
+    if (std::strncmp(argument, "--entry=", 8) == 0) {
+        settings.entryName = argument + 8;
+        return true;
+    }
     for (const auto& [shortName, longName, setting, value] : switches) {
         if (std::strcmp(argument, shortName) == 0 || std::strcmp(argument, longName) == 0) {
             settings.*setting = value;
@@ -204,8 +210,11 @@ std::string successMessage(const DriverSettings& settings, const std::string& ou
     return "SUCCESS: Saved as " + outputPath + ".\n";
 }
 
-// Converts one input path and prints its warnings and result line; false when it failed.
-bool convertAndReport(const char* inputPath, const DriverSettings& settings) {
+enum class FileOutcome { Converted, ConvertedLeavingOut, Failed };
+
+// Converts one input path and prints its warnings and result line. Every warning says that the
+// output holds less than the input did.
+FileOutcome convertAndReport(const char* inputPath, const DriverSettings& settings) {
     FileReport report;
     report.outputPath = outputPathFor(inputPath, settings);
     report.progress.path = inputPath;
@@ -214,11 +223,12 @@ bool convertAndReport(const char* inputPath, const DriverSettings& settings) {
     for (const std::string& warning : report.warnings) printStatusLine(inputPath, colourWarning, warning);
     if (!failed(result)) {
         if (!settings.quiet) printStatusLine(inputPath, colourSuccess, successMessage(settings, report.outputPath));
-        return true;
+        return report.warnings.empty() ? FileOutcome::Converted : FileOutcome::ConvertedLeavingOut;
     }
     const std::string headerPath = settings.pngHeaderPath ? settings.pngHeaderPath : "";
-    printStatusLine(inputPath, colourError, "ERROR: " + resultMessage(result, report.outputPath, headerPath));
-    return false;
+    const std::string message = resultMessage(result, report.outputPath, headerPath, settings.entryName.value_or(""));
+    printStatusLine(inputPath, colourError, "ERROR: " + message);
+    return FileOutcome::Failed;
 }
 
 // A failed write of the version (a full disk, a closed pipe) must not pass for success.
@@ -254,10 +264,16 @@ int runQuorvexa(int argc, char** argv) {
 
     installOutputCleanupHandlers();
     bool anyFailed = false;
+    bool anyLeftOut = false;
     try {
-        for (const char* input : line.inputs) anyFailed = !convertAndReport(input, line.settings) || anyFailed;
+        for (const char* input : line.inputs) {
+            const FileOutcome outcome = convertAndReport(input, line.settings);
+            anyFailed = anyFailed || outcome == FileOutcome::Failed;
+            anyLeftOut = anyLeftOut || outcome == FileOutcome::ConvertedLeavingOut;
+        }
     } catch (const std::bad_alloc&) {
         return exitOutOfMemory;
     }
-    return anyFailed ? exitSomeFailed : exitConverted;
+    if (anyFailed) return exitSomeFailed;
+    return anyLeftOut ? exitSomeLeftOut : exitConverted;
 }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "containers/gzip_container.h"
@@ -15,6 +17,7 @@
 #include "io/path_names.h"
 #include "io/standard_streams.h"
 #include "stream/byte_sink.h"
+#include "stream/checksum.h"
 #include "stream/stored_blocks.h"
 #include "stream/stream_check.h"
 #include "stream/timestamp.h"
@@ -24,7 +27,7 @@ namespace {
 struct InputContainer {
     FormatCode format;
     bool (*claims)(const uint8_t* head, size_t headLength);  // decided by the first bytes
-    ResultCode (*read)(InputFile& input, bool verify, InputFindings& findings);
+    ResultCode (*read)(InputFile& input, const DriverSettings& settings, InputFindings& findings);
     const RegionRules* region;
 };
 
@@ -39,21 +42,24 @@ struct OutputContainer {
     ResultCode (*write)(const OutputFacts& facts, PngHeader& header, RegionReader& stream, OutputFile& output);
 };
 
-ResultCode readZip(InputFile& input, bool, InputFindings& findings) {
-    return readZipContainer(input, findings);
+ResultCode readZip(InputFile& input, const DriverSettings& settings, InputFindings& findings) {
+    return readZipContainer(input, settings.entryName ? &*settings.entryName : nullptr, findings);
 }
-ResultCode readGzip(InputFile& input, bool, InputFindings& findings) {
+ResultCode readGzip(InputFile& input, const DriverSettings&, InputFindings& findings) {
     return readGzipContainer(input, findings);
 }
-ResultCode readZlib(InputFile& input, bool, InputFindings& findings) {
+ResultCode readZlib(InputFile& input, const DriverSettings&, InputFindings& findings) {
     return readZlibContainer(input, findings);
+}
+ResultCode readPng(InputFile& input, const DriverSettings& settings, InputFindings& findings) {
+    return readPngContainer(input, settings.verify, findings);
 }
 
 const std::array inputContainers = {
     InputContainer{FormatCode::Zip, claimsZipContainer, readZip, &zipRegionRules},
     InputContainer{FormatCode::Gzip, claimsGzipContainer, readGzip, &gzipRegionRules},
     InputContainer{FormatCode::Zlib, claimsZlibContainer, readZlib, &zlibRegionRules},
-    InputContainer{FormatCode::Png, claimsPngContainer, readPngContainer, &pngRegionRules},
+    InputContainer{FormatCode::Png, claimsPngContainer, readPng, &pngRegionRules},
 };
 
 constexpr OutputNeeds zipNeeds{.crc32AndSize = true, .exactSize = true};
@@ -117,7 +123,7 @@ void showProgress(void* line, uint64_t done, uint64_t total) {
 ResultCode readInput(InputFile& input, const DriverSettings& settings, const InputContainer*& container,
                      InputFindings& findings) {
     const ResultCode result = detectInputContainer(input, container);
-    return failed(result) ? result : container->read(input, settings.verify, findings);
+    return failed(result) ? result : container->read(input, settings, findings);
 }
 
 ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNeeds needs,
@@ -130,18 +136,38 @@ ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNe
     }
 }
 
+// The CRC-32 of what a reader reads, to hold the stream written against the stream checked.
+void sumRead(void* crc, const uint8_t* bytes, size_t count) {
+    *static_cast<uint32_t*>(crc) = updateCrc32(*static_cast<uint32_t*>(crc), bytes, count);
+}
+
+// Where the stream's bytes were all checked, the bytes written must be those: another program
+// writing the input in between would otherwise slip unchecked bytes into the output.
+bool comparesWrittenStream(const DriverSettings& settings, const StreamSums& sums) {
+    return settings.verify && sums.streamCrc32.has_value();
+}
+
+ResultCode commitOutput(OutputFile& file, const InputFile& input, const DriverSettings& settings) {
+    file.flushToDisk = settings.flushToDisk;
+    file.stamp = input.stamp;
+    return commitOutputFile(file);
+}
+
 // While a large stream is checked, its bytes are copied into the temporary output on the other core:
 // first the head as the input's own values give it, then the stream as long as the container's layout
 // says. Nothing is put in place before the check is done; then the head is written again with the
 // checked values and the tail after the stream. A wrong guess (the stream ended elsewhere, the head
-// changed length) costs only a second, ordinary write.
+// changed length) costs only a second, ordinary write. The copy stops as soon as the check fails.
 constexpr uint64_t smallestStreamCopiedEarly = uint64_t{1} << 20;
+constexpr uint64_t earlyCopyPiece = uint64_t{4} << 20;
 
 struct EarlyCopy {
     OutputFile file;
     uint64_t headLength = 0;
     uint64_t streamLength = 0;
+    uint32_t streamCrc32 = 0;  // of the stream's bytes as copied
     bool complete = false;
+    std::atomic<bool> checkFailed = false;
 };
 
 bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputFindings& findings) {
@@ -155,7 +181,14 @@ void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionRe
         if (failed(createOutputFile(path, copy.file, target)) || failed(output.writeHead(guess, copy.file))) return;
         copy.headLength = copy.file.bytesWritten;
         copy.streamLength = guess.streamLength;
-        copy.complete = !failed(copyRegion(stream, guess.streamLength, copy.file));
+        stream.watch = ReadWatch{sumRead, &copy.streamCrc32};
+        uint64_t left = guess.streamLength;
+        while (left > 0 && !copy.checkFailed) {
+            const uint64_t piece = std::min(left, earlyCopyPiece);
+            if (failed(copyRegion(stream, piece, copy.file))) return;
+            left -= piece;
+        }
+        copy.complete = left == 0;
     } catch (const std::bad_alloc&) {
         copy.complete = false;
     }
@@ -179,6 +212,35 @@ ResultCode readHeader(const DriverSettings& settings, const OutputContainer& out
     return readPngHeader(settings.pngHeaderPath ? settings.pngHeaderPath : "", header);
 }
 
+// Checks the stream, copying it early where that pays; where no second thread can be started (a
+// process or cgroup limit), the check runs alone and the output is written after it.
+ResultCode checkAndCopy(const std::string& namedAfter, InputFile& input, const DriverSettings& settings,
+                        const OutputContainer& output, OutputNeeds needs, OutputTarget target,
+                        const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report,
+                        std::optional<EarlyCopy>& early) {
+    if (!copiesEarly(settings, output, findings)) return checkInput(input, settings, needs, container, findings, sums, report);
+    StreamSums guessed;
+    guessed.streamLength = findings.region.length - findings.region.trailerLength;
+    const OutputFacts guess = resolveOutputFacts(namedAfter, output, findings.carried, guessed);
+    const RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
+    EarlyCopy& copy = early.emplace();
+    ResultCode result = ResultCode::Success;
+    std::optional<std::thread> checker;
+    try {
+        const CleanupSignalsHeld held;  // the checker never runs the cleanup: it owns no file
+        checker.emplace([&] {
+            result = checkInput(input, settings, needs, container, findings, sums, report);
+            copy.checkFailed = failed(result);
+        });
+    } catch (const std::system_error&) {
+        early.reset();
+        return checkInput(input, settings, needs, container, findings, sums, report);
+    }
+    copyEarly(output, guess, stream, report.outputPath, target, copy);
+    checker->join();
+    return result;
+}
+
 // The header PNG must describe an image of exactly the data's size and rows, where those were measured.
 ResultCode checkHeaderFits(const OutputContainer& output, const StreamSums& sums, const PngHeader& header) {
     if (output.format != FormatCode::Png || !sums.size) return ResultCode::Success;
@@ -188,11 +250,14 @@ ResultCode checkHeaderFits(const OutputContainer& output, const StreamSums& sums
 
 ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
                        const InputContainer& container, const InputFindings& findings, PngHeader& header,
-                       const std::string& outputPath, OutputTarget target) {
+                       const std::string& outputPath, OutputTarget target, const DriverSettings& settings,
+                       const StreamSums& sums) {
     OutputFile file;
     ResultCode result = createOutputFile(outputPath, file, target);
     if (failed(result)) return result;
     RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
+    uint32_t written = 0;
+    if (comparesWrittenStream(settings, sums)) stream.watch = ReadWatch{sumRead, &written};
     if (output.write) {
         result = output.write(facts, header, stream, file);
     } else {
@@ -202,7 +267,21 @@ ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, 
         if (!failed(result)) result = output.writeTail(facts, file);
     }
     if (failed(result)) return result;  // the destructor discards the file
-    return commitOutputFile(file);
+    if (comparesWrittenStream(settings, sums) && written != *sums.streamCrc32) return ResultCode::InputChanged;
+    return commitOutput(file, input, settings);
+}
+
+// Puts the early copy in place, or writes the output anew where it can't be finished.
+ResultCode putOutputInPlace(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
+                            const InputContainer& container, const InputFindings& findings, PngHeader& header,
+                            const FileReport& report, const DriverSettings& settings, const StreamSums& sums,
+                            OutputTarget target, std::optional<EarlyCopy>& early) {
+    if (early && finishEarlyCopy(output, facts, *early)) {
+        if (comparesWrittenStream(settings, sums) && early->streamCrc32 != *sums.streamCrc32) return ResultCode::InputChanged;
+        return commitOutput(early->file, input, settings);
+    }
+    early.reset();  // its temporary file goes before another is made
+    return writeOutput(output, facts, input, container, findings, header, report.outputPath, target, settings, sums);
 }
 
 OutputTarget outputTargetFor(const DriverSettings& settings) {
@@ -271,25 +350,16 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
         if (!failed(result)) result = readInput(input, settings, container, findings);
         if (!failed(result)) result = readHeader(settings, output, header, needs);
-        if (!failed(result) && copiesEarly(settings, output, findings)) {
-            StreamSums guessed;
-            guessed.streamLength = findings.region.length - findings.region.trailerLength;
-            const OutputFacts guess = resolveOutputFacts(namedAfter, output, findings.carried, guessed);
-            const RegionReader stream = regionReader(input, findings.region.extents, container->region->walk);
-            std::thread checker([&] { result = checkInput(input, settings, needs, *container, findings, sums, report); });
-            copyEarly(output, guess, stream, report.outputPath, target, early.emplace());
-            checker.join();
-        } else if (!failed(result)) {
-            result = checkInput(input, settings, needs, *container, findings, sums, report);
+        // An existing output is found before the stream is touched: a batch run again is quick.
+        if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
+        if (!failed(result)) {
+            result = checkAndCopy(namedAfter, input, settings, output, needs, target, *container, findings, sums, report, early);
         }
         report.warnings = findings.warnings;
         if (!failed(result)) result = checkHeaderFits(output, sums, header);
-        if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
         if (failed(result) || settings.checkOnly) return result;
         const OutputFacts facts = resolveOutputFacts(namedAfter, output, findings.carried, sums);
-        if (early && finishEarlyCopy(output, facts, *early)) return commitOutputFile(early->file);
-        early.reset();  // its temporary file goes before another is made
-        return writeOutput(output, facts, input, *container, findings, header, report.outputPath, target);
+        return putOutputInPlace(output, facts, input, *container, findings, header, report, settings, sums, target, early);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }

@@ -1,5 +1,6 @@
-// Converting one input file, step by step: detect and read the input, check the stream, read the
-// header PNG, apply the no-overwrite rule, write. The first step that fails decides the result.
+// Converting one input file, step by step: detect and read the input, read the header PNG, apply
+// the no-overwrite rule, check the stream, check that the header fits it, write. The first step
+// that fails decides the result.
 #pragma once
 
 #include <optional>
@@ -14,7 +15,9 @@
 struct DriverSettings {
     FormatCode outputFormat = FormatCode::Zip;
     const char* pngHeaderPath = nullptr;
-    bool verify = true;  // --no-verify turns it off
+    bool verify = true;                  // --no-verify turns it off
+    bool flushToDisk = true;             // --no-sync turns it off
+    std::optional<std::string> entryName;  // --entry: the ZIP file entry to convert
     const char* outputPath = nullptr;    // -o: the output of the one input
     const char* outputFolder = nullptr;  // --outdir: where each output goes
     bool toStandardOutput = false;       // -c

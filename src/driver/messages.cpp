@@ -1,6 +1,7 @@
 #include "driver/messages.h"
 
-std::string resultMessage(ResultCode code, const std::string& outputPath, const std::string& headerPath) {
+std::string resultMessage(ResultCode code, const std::string& outputPath, const std::string& headerPath,
+                          const std::string& entryName) {
     switch (code) {
     case ResultCode::Unknown: return "Unknown.\n";
     case ResultCode::OutOfMemory: return "Out of memory.\n";
@@ -24,6 +25,8 @@ std::string resultMessage(ResultCode code, const std::string& outputPath, const 
     case ResultCode::SeveralGzipMembers: return "GZIP files with several members are not supported.\n";
     case ResultCode::HeaderPngMismatch: return "Header PNG " + headerPath + " doesn't fit the image data.\n";
     case ResultCode::NoFileEntry: return "The ZIP archive holds no file entry.\n";
+    case ResultCode::InputChanged: return "Input file changed while it was converted.\n";
+    case ResultCode::NoSuchEntry: return "The ZIP archive holds no file entry " + entryName + ".\n";
     case ResultCode::Success: break;
     }
     return "";

@@ -5,5 +5,7 @@
 
 #include "core/result_code.h"
 
-// outputPath and headerPath fill the messages that name them; codes without a message give "".
-std::string resultMessage(ResultCode code, const std::string& outputPath, const std::string& headerPath);
+// outputPath, headerPath and entryName (given to --entry) fill the messages that name them; codes
+// without a message give "".
+std::string resultMessage(ResultCode code, const std::string& outputPath, const std::string& headerPath,
+                          const std::string& entryName = "");

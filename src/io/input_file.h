@@ -9,9 +9,18 @@
 #include "core/result_code.h"
 #include "io/native_file.h"
 
+// What an output keeps of its input: the permission bits (read, write and execute for owner, group
+// and others; never set-ID or sticky) and the time of the last change to its data.
+struct FileStamp {
+    uint32_t permissions = 0600;
+    int64_t modifiedSeconds = 0;  // since 1970-01-01 00:00 UTC
+    uint32_t modifiedNanoseconds = 0;
+};
+
 struct InputFile {
     NativeFile handle = invalidNativeFile;
     uint64_t size = 0;
+    FileStamp stamp;
 
     InputFile() = default;
     InputFile(const InputFile&) = delete;

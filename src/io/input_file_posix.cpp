@@ -21,6 +21,9 @@ ResultCode openInputFile(const std::string& path, InputFile& file) {
     struct stat status {};
     if (fstat(file.handle, &status) != 0 || !S_ISREG(status.st_mode)) return ResultCode::InputTruncated;
     file.size = static_cast<uint64_t>(status.st_size);
+    file.stamp.permissions = static_cast<uint32_t>(status.st_mode & 0777);
+    file.stamp.modifiedSeconds = static_cast<int64_t>(status.st_mtim.tv_sec);
+    file.stamp.modifiedNanoseconds = static_cast<uint32_t>(status.st_mtim.tv_nsec);
     return ResultCode::Success;
 }
 

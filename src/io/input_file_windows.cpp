@@ -45,6 +45,10 @@ ResultCode openInputFile(const std::string& path, InputFile& file) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.handle, &size) || size.QuadPart < 0) return ResultCode::InputTruncated;
     file.size = static_cast<uint64_t>(size.QuadPart);
+    // FILETIME counts 100 ns ticks from 1601; Windows keeps no POSIX permission bits.
+    const uint64_t ticks = (uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) | information.ftLastWriteTime.dwLowDateTime;
+    file.stamp.modifiedSeconds = static_cast<int64_t>(ticks / 10000000) - 11644473600;
+    file.stamp.modifiedNanoseconds = static_cast<uint32_t>(ticks % 10000000) * 100;
     return ResultCode::Success;
 }
 

@@ -1,9 +1,12 @@
 // Output files appear complete or not at all. The bytes go to a temporary file in the output's
 // directory (unnamed where the system allows it), which gets its final name only once every
-// write succeeded; that last step never replaces anything that exists. Every write is checked.
+// write succeeded; that last step never replaces anything that exists. Every write is checked,
+// and the data reaches the disk before the name does, so that a power cut can't leave an empty
+// or partial file under the final name.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/result_code.h"
@@ -20,6 +23,8 @@ struct OutputFile {
     std::string finalPath;
     std::string tempPath;  // empty when the temporary file has no name
     uint64_t bytesWritten = 0;
+    bool flushToDisk = true;       // off: the system writes the data back when it likes
+    std::optional<FileStamp> stamp;  // given to the file as it is committed
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -27,9 +32,20 @@ struct OutputFile {
     ~OutputFile();  // discards a file that was not committed
 };
 
-// Removes a pending temporary file when the run is interrupted, and turns a file-size limit
-// into a failed write instead of the end of the process.
+// Removes a pending temporary file when the run is interrupted (by any signal that ends a process
+// and that it didn't start out ignoring), and turns a file-size limit into a failed write instead
+// of the end of the process.
 void installOutputCleanupHandlers();
+
+// While one lives, this thread takes none of the signals that clean up; a thread started meanwhile
+// never takes them, so that only the thread that creates and commits files runs the cleanup.
+struct CleanupSignalsHeld {
+    CleanupSignalsHeld();
+    ~CleanupSignalsHeld();
+    CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+    CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+    alignas(8) unsigned char saved[256];  // the thread's signal mask before
+};
 
 // OutputExists when anything at all, even a dangling symlink, stands at path; OutputNotCreated
 // when the path can't name a file (too long).
@@ -57,7 +73,8 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
 // The copy every system can do: read into a bounded buffer, write out.
 ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);
 
-// Closes the file and gives it its final name: OutputExists when the name was taken in the
-// meantime, WriteFailed when the data may not have reached the disk. A replacing file is renamed
-// over what is there; standard output gets a copy of the whole file.
+// Gives the file its stamp, flushes it, gives it its final name and flushes the folder that
+// holds the name (the flushes unless flushToDisk is off): OutputExists when the name was taken in
+// the meantime, WriteFailed when the data may not have reached the disk. A replacing file is
+// renamed over what is there; standard output gets a copy of the whole file.
 ResultCode commitOutputFile(OutputFile& output);

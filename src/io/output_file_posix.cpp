@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,9 @@ namespace {
 // buffer, because the handler may only call async-signal-safe functions.
 char pendingTempPath[4096];
 volatile sig_atomic_t pendingTempPathSet = 0;
+
+// The signals whose default action ends the process, short of a crash.
+constexpr int cleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 void removeTempOnSignal(int signalNumber) {
     if (pendingTempPathSet) unlink(pendingTempPath);
@@ -59,7 +63,7 @@ mode_t defaultFileMode() {
 // False when this file system has no unnamed files, so that a named one is tried instead.
 bool createUnnamed(const std::string& directory, OutputFile& output) {
 #ifdef O_TMPFILE
-    output.handle = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    output.handle = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     return output.handle >= 0 || !(errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
 #else
     (void)directory;
@@ -72,11 +76,12 @@ void createNamed(const std::string& directory, OutputFile& output) {
     const std::string pattern = directory + "/.quorvexa-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    output.handle = mkstemp(name.data());
+    // Held, so that an interrupt can't fall between creating the file and noting its name.
+    const CleanupSignalsHeld held;
+    output.handle = mkostemp(name.data(), O_CLOEXEC);
     if (output.handle < 0) return;
     output.tempPath = name.data();
     setPendingTempPath(output.tempPath);
-    fchmod(output.handle, defaultFileMode());
 }
 
 int linkUnnamed(int fd, const std::string& finalPath) {
@@ -93,9 +98,47 @@ int linkUnnamed(int fd, const std::string& finalPath) {
 
 void removeTempName(OutputFile& output) {
     if (output.tempPath.empty()) return;
-    pendingTempPathSet = 0;
+    const CleanupSignalsHeld held;
     unlink(output.tempPath.c_str());
+    pendingTempPathSet = 0;
     output.tempPath.clear();
+}
+
+// Puts a named temporary file in place without replacing anything: renameat2 where the file
+// system offers it, else a hard link (and the temporary name removed).
+int moveNamed(OutputFile& output) {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, output.tempPath.c_str(), AT_FDCWD, output.finalPath.c_str(), RENAME_NOREPLACE) == 0) {
+        pendingTempPathSet = 0;
+        output.tempPath.clear();
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+#endif
+    return link(output.tempPath.c_str(), output.finalPath.c_str());
+}
+
+// The output is written with only its owner's access, and given the input's bits at the end.
+void applyStamp(const OutputFile& output) {
+    fchmod(output.handle, output.stamp ? static_cast<mode_t>(output.stamp->permissions & 0777) : defaultFileMode());
+    if (!output.stamp) return;
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(output.stamp->modifiedSeconds),
+                                static_cast<long>(output.stamp->modifiedNanoseconds)}};
+    futimens(output.handle, times);
+}
+
+// A flush that the file system doesn't offer (EINVAL: it keeps nothing to flush) has nothing to do.
+bool syncHandle(int handle) {
+    return fsync(handle) == 0 || errno == EINVAL;
+}
+
+bool flushFolderOf(const std::string& path) {
+    const int folder = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return false;
+    const bool flushed = syncHandle(folder);
+    close(folder);
+    return flushed;
 }
 
 void closeAndDiscard(OutputFile& output) {
@@ -108,7 +151,7 @@ void closeAndDiscard(OutputFile& output) {
 
 ResultCode commitReplacing(OutputFile& output) {
     // The old file goes only once the new one is on the disk: a crash leaves one of them whole.
-    const bool flushed = fsync(output.handle) == 0;
+    const bool flushed = !output.flushToDisk || syncHandle(output.handle);
     const int closed = close(output.handle);
     output.handle = -1;
     // rename() replaces a file or a symbolic link itself, atomically, and refuses a directory.
@@ -117,7 +160,7 @@ ResultCode commitReplacing(OutputFile& output) {
     if (renamed == 0) {
         pendingTempPathSet = 0;
         output.tempPath.clear();
-        return ResultCode::Success;
+        return !output.flushToDisk || flushFolderOf(output.finalPath) ? ResultCode::Success : ResultCode::WriteFailed;
     }
     removeTempName(output);
     if (!flushed || closed != 0) return ResultCode::WriteFailed;
@@ -139,7 +182,10 @@ OutputFile::~OutputFile() {
 }
 
 void installOutputCleanupHandlers() {
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signalNumber : cleanupSignals) {
+        struct sigaction before {};
+        // A signal ignored from the start (nohup, a shell's trap '') stays ignored.
+        if (sigaction(signalNumber, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;
         struct sigaction action {};
         action.sa_handler = removeTempOnSignal;
         action.sa_flags = SA_RESETHAND;
@@ -147,6 +193,18 @@ void installOutputCleanupHandlers() {
         sigaction(signalNumber, &action, nullptr);
     }
     signal(SIGXFSZ, SIG_IGN);  // a file-size limit then fails the write with EFBIG
+}
+
+CleanupSignalsHeld::CleanupSignalsHeld() {
+    static_assert(sizeof(sigset_t) <= sizeof saved);
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signalNumber : cleanupSignals) sigaddset(&held, signalNumber);
+    pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(saved));
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() {
+    pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved), nullptr);
 }
 
 ResultCode checkOutputPathFree(const std::string& path) {
@@ -216,10 +274,12 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
 
 ResultCode commitOutputFile(OutputFile& output) {
     if (output.target == OutputTarget::StandardOutput) return commitToStandardOutput(output);
+    applyStamp(output);
     if (output.target == OutputTarget::ReplacedFile) return commitReplacing(output);
-    // link() refuses an existing name, so nothing that appeared meanwhile is replaced.
-    const int linked = output.tempPath.empty() ? linkUnnamed(output.handle, output.finalPath)
-                                               : link(output.tempPath.c_str(), output.finalPath.c_str());
+    // The data first: a name that reaches the disk before its data can name an empty file.
+    if (output.flushToDisk && !syncHandle(output.handle)) return ResultCode::WriteFailed;
+    // Neither link() nor renameat2's RENAME_NOREPLACE replaces an existing name.
+    const int linked = output.tempPath.empty() ? linkUnnamed(output.handle, output.finalPath) : moveNamed(output);
     const int linkError = errno;
     const int closed = close(output.handle);
     output.handle = -1;
@@ -228,7 +288,7 @@ ResultCode commitOutputFile(OutputFile& output) {
         if (linkError == EEXIST) return ResultCode::OutputExists;
         return linkError == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::WriteFailed;
     }
-    if (closed != 0) {
+    if (closed != 0 || (output.flushToDisk && !flushFolderOf(output.finalPath))) {
         unlink(output.finalPath.c_str());
         return ResultCode::WriteFailed;
     }

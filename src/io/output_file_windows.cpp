@@ -134,6 +134,17 @@ bool moveIntoPlace(const std::wstring& from, const std::wstring& to, DWORD flags
     }
 }
 
+// The input's modification time, and the data on the disk; false when the flush failed.
+bool stampAndFlush(const OutputFile& output) {
+    if (output.stamp) {
+        const uint64_t ticks = static_cast<uint64_t>(output.stamp->modifiedSeconds + 11644473600) * 10000000 +
+                               output.stamp->modifiedNanoseconds / 100;
+        FILETIME modified{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        SetFileTime(output.handle, nullptr, nullptr, &modified);
+    }
+    return !output.flushToDisk || FlushFileBuffers(output.handle) != 0;
+}
+
 bool isWildcardFree(const std::wstring& path) {
     return path.find_first_of(L"*?") == std::wstring::npos;
 }
@@ -157,6 +168,10 @@ void installOutputCleanupHandlers() {
     // Windows has no file-size signal: a write past a limit simply fails.
     SetConsoleCtrlHandler(removeTempOnConsoleEvent, TRUE);
 }
+
+// Console events run on a thread of their own, and the lock keeps them from crossing a commit.
+CleanupSignalsHeld::CleanupSignalsHeld() : saved{} {}
+CleanupSignalsHeld::~CleanupSignalsHeld() = default;
 
 ResultCode checkOutputPathFree(const std::string& path) {
     std::wstring widePath;
@@ -246,8 +261,7 @@ ResultCode commitOutputFile(OutputFile& output) {
     // Under the lock, so that a console event either comes before all of this (and removes the
     // file) or after it.
     AcquireSRWLockExclusive(&pendingLock);
-    // A replaced file goes only once the new one is on the disk.
-    const bool flushed = output.target != OutputTarget::ReplacedFile || FlushFileBuffers(output.handle);
+    const bool flushed = stampAndFlush(output);
     const bool kept = flushed && (!pendingDeleteOnClose || setDeleteOnClose(output.handle, false));
     const bool closed = CloseHandle(output.handle) != 0;
     output.handle = invalidNativeFile;
@@ -255,7 +269,9 @@ ResultCode commitOutputFile(OutputFile& output) {
     if (kept && closed) {
         // Without MOVEFILE_REPLACE_EXISTING, unless asked to replace: a name taken in the meantime
         // is never replaced. With it, a file or a link is replaced itself; a directory never is.
-        const DWORD flags = output.target == OutputTarget::ReplacedFile ? MOVEFILE_REPLACE_EXISTING : 0;
+        // Write-through: the rename is on the disk when the call returns.
+        const DWORD flags = (output.target == OutputTarget::ReplacedFile ? MOVEFILE_REPLACE_EXISTING : 0) |
+                            (output.flushToDisk ? MOVEFILE_WRITE_THROUGH : 0);
         result = moveIntoPlace(wideTempPath, wideFinalPath, flags) ? ResultCode::Success : resultOfFailedMove(GetLastError());
     }
     if (failed(result)) DeleteFileW(wideTempPath.c_str());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace {
 
@@ -80,6 +81,7 @@ ResultCode readRegion(RegionReader& reader, uint8_t* destination, size_t count, 
         advance(reader, stretch.length);
         got += static_cast<size_t>(stretch.length);
     }
+    if (reader.watch.see) reader.watch.see(reader.watch.context, destination, got);
     if (reader.progress.report) reader.progress.report(reader.progress.context, reader.position, reader.progress.total);
     return ResultCode::Success;
 }
@@ -91,7 +93,24 @@ ResultCode readRegionExactly(RegionReader& reader, uint8_t* destination, size_t 
     return got == count ? ResultCode::Success : ResultCode::InputTruncated;
 }
 
+namespace {
+
+ResultCode copyWatched(RegionReader& reader, uint64_t count, OutputFile& output) {
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
+    while (count > 0) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
+        ResultCode result = readRegionExactly(reader, buffer.data(), piece);
+        if (!failed(result)) result = writeBytes(output, buffer.data(), piece);
+        if (failed(result)) return result;
+        count -= piece;
+    }
+    return ResultCode::Success;
+}
+
+}  // namespace
+
 ResultCode copyRegion(RegionReader& reader, uint64_t count, OutputFile& output) {
+    if (reader.watch.see) return copyWatched(reader, count, output);
     while (count > 0) {
         Extent stretch;
         ResultCode result = nextStretch(reader, count, stretch);

@@ -17,6 +17,13 @@ struct ReadProgress {
     uint64_t total = 0;
 };
 
+// Shown every byte read through a reader, in order (to sum what was read); a reader watched this
+// way copies through a buffer of this process, never inside the system.
+struct ReadWatch {
+    void (*see)(void* context, const uint8_t* bytes, size_t count) = nullptr;
+    void* context = nullptr;
+};
+
 // The piece of a region that follows `previous` in the file, for a region whose pieces are found by
 // walking the file (a PNG's IDAT chunks) rather than held in a list, so that memory doesn't grow with
 // their number. found is false at the region's end.
@@ -32,6 +39,7 @@ struct RegionReader {
     uint64_t offsetInExtent = 0;
     uint64_t position = 0;  // from the region's start
     ReadProgress progress;
+    ReadWatch watch;
 };
 
 RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents, NextExtent walk = nullptr);

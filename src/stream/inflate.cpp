@@ -41,6 +41,24 @@ void account(InflateTotals& totals, const uint8_t* bytes, size_t count, InflateW
     if (wants.adler32) totals.adler32 = updateAdler32(totals.adler32, bytes, count);
 }
 
+void digestFedPiece(FedDigest& digest, const uint8_t* piece, size_t count) {
+    digest.crc = updateCrc32(digest.crc, digest.held.data(), digest.heldCount);
+    digest.summed += digest.heldCount;
+    const size_t keep = std::min(count, digest.held.size());
+    digest.crc = updateCrc32(digest.crc, piece, count - keep);
+    digest.summed += count - keep;
+    std::copy(piece + (count - keep), piece + count, digest.held.begin());
+    digest.heldCount = keep;
+}
+
+uint32_t digestStreamEnd(FedDigest& digest, const uint8_t* lastPiece, size_t lastCount, uint64_t consumed) {
+    uint64_t left = consumed > digest.summed ? consumed - digest.summed : 0;
+    const size_t fromHeld = static_cast<size_t>(std::min<uint64_t>(left, digest.heldCount));
+    uint32_t crc = updateCrc32(digest.crc, digest.held.data(), fromHeld);
+    left -= fromHeld;
+    return updateCrc32(crc, lastPiece, std::min<uint64_t>(left, lastCount));
+}
+
 ResultCode inflateStream(RegionReader& reader, uint64_t limit, InflateWants wants, InflateTotals& totals,
                          InflateEngine engine) {
     totals = InflateTotals{};

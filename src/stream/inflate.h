@@ -2,6 +2,8 @@
 // window and are thrown away. Memory stays the same whatever the stream's length.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -49,7 +51,23 @@ struct InflateTotals {
     uint32_t crc32 = 0;
     uint32_t adler32 = adler32Start;
     RowWalk rows;
+    uint32_t streamCrc32 = 0;  // of the stream's own bytes, up to consumed: what was checked
 };
+
+// Sums the stream's own bytes as an engine is fed them. A piece is summed when the next one is
+// read, less its last bytes, which an engine's bit buffer may still hold past the final block.
+struct FedDigest {
+    uint32_t crc = 0;
+    uint64_t summed = 0;
+    std::array<uint8_t, 16> held{};
+    size_t heldCount = 0;
+};
+
+// Called with the piece just inflated, before the next one is read over it.
+void digestFedPiece(FedDigest& digest, const uint8_t* piece, size_t count);
+
+// The sum of the first consumed bytes fed, the last piece (still in its buffer) included.
+uint32_t digestStreamEnd(FedDigest& digest, const uint8_t* lastPiece, size_t lastCount, uint64_t consumed);
 
 // Inflates the stream that starts at the reader's position, reading at most limit bytes, strictly:
 // InflateFailed when it is damaged or ends before its final block. Bytes behind the final block

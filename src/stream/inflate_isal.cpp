@@ -15,11 +15,15 @@ ResultCode inflateWithIsal(RegionReader& reader, uint64_t limit, InflateWants wa
     ours.crc32 = false;
     const InflateBuffers buffers = inflateBuffers();
     uint64_t fed = 0;
+    FedDigest digest;
+    size_t got = 0;
     for (;;) {
         if (state->avail_in == 0 && fed < limit) {
-            size_t got = 0;
+            digestFedPiece(digest, buffers.input, got);
             const ResultCode result = readRegion(reader, buffers.input, std::min<uint64_t>(buffers.size, limit - fed), got);
             if (failed(result)) return result;
+            // Nothing where the region should go on (the file shrank): never asked again.
+            if (got == 0) return ResultCode::InputTruncated;
             fed += got;
             state->next_in = buffers.input;
             state->avail_in = static_cast<uint32_t>(got);
@@ -35,6 +39,7 @@ ResultCode inflateWithIsal(RegionReader& reader, uint64_t limit, InflateWants wa
     if (wants.crc32) totals.crc32 = state->crc;
     // Whole bytes still in the bit buffer lie behind the final block; its last partial byte doesn't.
     totals.consumed = fed - state->avail_in - static_cast<uint64_t>(state->read_in_length / 8);
+    totals.streamCrc32 = digestStreamEnd(digest, buffers.input, got, totals.consumed);
     return ResultCode::Success;
 }
 

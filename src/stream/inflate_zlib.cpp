@@ -19,11 +19,15 @@ ResultCode inflateWithZlib(RegionReader& reader, uint64_t limit, InflateWants wa
     const std::unique_ptr<z_stream, InflateEnder> guard(&stream);
     const InflateBuffers buffers = inflateBuffers();
     uint64_t fed = 0;
+    FedDigest digest;
+    size_t got = 0;
     for (;;) {
         if (stream.avail_in == 0 && fed < limit) {
-            size_t got = 0;
+            digestFedPiece(digest, buffers.input, got);
             const ResultCode result = readRegion(reader, buffers.input, std::min<uint64_t>(buffers.size, limit - fed), got);
             if (failed(result)) return result;
+            // Nothing where the region should go on (the file shrank): never asked again.
+            if (got == 0) return ResultCode::InputTruncated;
             fed += got;
             stream.next_in = buffers.input;
             stream.avail_in = static_cast<uInt>(got);
@@ -38,5 +42,6 @@ ResultCode inflateWithZlib(RegionReader& reader, uint64_t limit, InflateWants wa
         if (stream.avail_in == 0 && fed == limit && stream.avail_out != 0) return ResultCode::InflateFailed;
     }
     totals.consumed = fed - stream.avail_in;
+    totals.streamCrc32 = digestStreamEnd(digest, buffers.input, got, totals.consumed);
     return ResultCode::Success;
 }

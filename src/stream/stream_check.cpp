@@ -34,6 +34,7 @@ InflateWants wantsFor(const CarriedFacts& carried, OutputNeeds needs, bool verif
 
 void takeTotals(const InflateTotals& totals, InflateWants wants, StreamSums& sums) {
     sums.size = totals.produced;
+    sums.streamCrc32 = totals.streamCrc32;
     if (wants.crc32) sums.crc32 = totals.crc32;
     if (wants.adler32) sums.adler32 = totals.adler32;
     sums.rowLeadsValid = totals.rows.leadsValid;
@@ -95,6 +96,7 @@ ResultCode measureStoredBytes(RegionReader& reader, uint64_t length, InflateWant
         const ResultCode result = readRegionExactly(reader, piece.data(), count);
         if (failed(result)) return result;
         account(totals, piece.data(), count, wants);
+        totals.streamCrc32 = updateCrc32(totals.streamCrc32, piece.data(), count);
         left -= count;
     }
     takeTotals(totals, wants, sums);

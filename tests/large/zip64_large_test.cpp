@@ -80,6 +80,15 @@ TEST(Large, StoredEntryPast4GiBMovesTheCentralDirectoryPast4GiB) {
         for (uint64_t left = size; left > 0; left -= std::min<uint64_t>(left, pattern.size())) {
             out.write(reinterpret_cast<const char*>(pattern.data()), static_cast<std::streamsize>(std::min<uint64_t>(left, pattern.size())));
         }
+        // Its central record, ZIP64 end record and locator, and end record.
+        const uint64_t at = header.size() + size;
+        const Bytes central = concat({{0x50, 0x4B, 1, 2, 45, 0}, Bytes(header.begin() + 4, header.begin() + 30), le(0, 14),
+                                      Bytes(header.begin() + 30, header.end())});
+        const Bytes end = concat({central, {0x50, 0x4B, 6, 6}, le(44, 8), le(45, 2), le(45, 2), le(0, 8), le(1, 8), le(1, 8),
+                                  le(central.size(), 8), le(at, 8), {0x50, 0x4B, 6, 7}, le(0, 4), le(at + central.size(), 8),
+                                  le(1, 4), {0x50, 0x4B, 5, 6}, le(0, 4), le(1, 2), le(1, 2), le(central.size(), 4),
+                                  le(0xFFFFFFFF, 4), le(0, 2)});
+        out.write(reinterpret_cast<const char*>(end.data()), static_cast<std::streamsize>(end.size()));
     }
     EXPECT_LT(peakMemoryOfConversion(dir.path, "stored.zip"), 16 * 1024);
     EXPECT_LT(peakMemoryOfConversion(dir.path, "--gzip stored.zip"), 16 * 1024);  // framed as stored blocks

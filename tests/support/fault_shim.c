@@ -1,0 +1,54 @@
+// LD_PRELOAD faults this kernel and file system can't produce on demand, each chosen by a variable:
+//   SHIM_NO_LINK     O_TMPFILE and hard links refused, as on FAT and exFAT
+//   SHIM_NO_THREAD   no thread can be started, as under a process or cgroup limit
+//   SHIM_AT=N        at the main thread's first read of byte N of a file once an output file is being
+//                    made (with SHIM_WAIT, once another thread has read that byte too): SHIM_FLIP
+//                    changes the byte, SHIM_SIGNAL=S sends signal S
+// The program is built with 64-bit file offsets, so it calls the *64 functions.
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdatomic.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#define REAL(function) ((__typeof__(&function))dlsym(RTLD_NEXT, #function))
+
+static atomic_int outputStarted, otherThreadRead, done;
+
+ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
+    const off_t at = getenv("SHIM_AT") ? atoll(getenv("SHIM_AT")) : -1;
+    if (at >= offset && at < offset + (off_t)count) {
+        if (gettid() != getpid()) otherThreadRead = 1;
+        for (int wait = 0; getenv("SHIM_WAIT") && !otherThreadRead && wait < 10000; ++wait) usleep(1000);
+        if (gettid() == getpid() && outputStarted && !atomic_exchange(&done, 1)) {
+            char path[64], byte = 0;
+            snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+            const int writable = open(path, O_WRONLY);
+            if (getenv("SHIM_FLIP") && (pread(fd, &byte, 1, at) != 1 || pwrite(writable, (byte ^= 0x40, &byte), 1, at) != 1)) abort();
+            if (getenv("SHIM_SIGNAL")) kill(getpid(), atoi(getenv("SHIM_SIGNAL")));
+            close(writable);
+        }
+    }
+    return REAL(pread64)(fd, buffer, count, offset);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list rest;
+    va_start(rest, flags);
+    const mode_t mode = va_arg(rest, mode_t);
+    va_end(rest);
+    if ((flags & O_TMPFILE) == O_TMPFILE && (outputStarted = 1) && getenv("SHIM_NO_LINK")) return errno = EOPNOTSUPP, -1;
+    return REAL(open64)(path, flags, mode);
+}
+
+int link(const char* from, const char* to) { return getenv("SHIM_NO_LINK") ? (errno = EPERM, -1) : REAL(link)(from, to); }
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument) {
+    return getenv("SHIM_NO_THREAD") ? EAGAIN : REAL(pthread_create)(thread, attributes, start, argument);
+}

@@ -66,12 +66,12 @@ endef
 test: test-deps
 	$(call build_tests,test,)
 	$(call run_tests,test,-LE large -j $(JOBS))
-	@scripts/test-share.sh || true
+	@scripts/line-share.sh || true
 
 # Test lines against program lines: tests/, fuzz/ and the scripts that run tests or make their data,
 # against src/. At most 35%.
 test-share:
-	@scripts/test-share.sh
+	@scripts/line-share.sh
 
 # The suite again on a build without ISA-L, where zlib is the only engine (as on Windows).
 test-zlib: test-deps

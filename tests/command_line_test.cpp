@@ -187,14 +187,3 @@ TEST(PosixNames, PrintEscapedInOneWritePerLine) {
     const std::string trace(written.begin(), written.end());
     EXPECT_NE(trace.find("write(2, \"in.gz - SUCCESS: Saved as in.gz.zip.\\n\", 37)"), std::string::npos) << trace;
 }
-
-// Many files on all cores: each is an independent job with its own output and exit status.
-TEST(PosixBatch, XargsOnAllCoresConvertsEveryFile) {
-    TempDir dir;
-    for (int i = 0; i < 300; ++i) writeFile(dir.file("f" + std::to_string(i) + ".gz"), gzipOf(sampleData(500 + i, i)));
-    const std::string batch = "cd " + dir.path + " && find . -name '*.gz' -print0 | xargs -0 -n 16 -P 4 " QUORVEXA_BINARY " 2>/dev/null";
-    EXPECT_EQ(runShell(batch).exitCode, 0);
-    EXPECT_EQ(listDirectory(dir.path).size(), 600u);
-    writeFile(dir.file("bad.gz"), bytesOf("not gzip"));
-    EXPECT_EQ(runShell(batch).exitCode, 123);  // xargs: some invocation failed
-}

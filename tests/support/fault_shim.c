@@ -2,7 +2,7 @@
 //   SHIM_NO_LINK     O_TMPFILE and hard links refused, as on FAT and exFAT
 //   SHIM_NO_THREAD   no thread can be started, as under a process or cgroup limit
 //   SHIM_AT=N        at the main thread's first read of byte N of a file once an output file is being
-//                    made (with SHIM_WAIT, once another thread has read that byte too): SHIM_FLIP
+//                    made (with SHIM_WAIT=K, once K other threads have read that byte too): SHIM_FLIP
 //                    changes the byte, SHIM_SIGNAL=S sends signal S
 // The program is built with 64-bit file offsets, so it calls the *64 functions.
 #define _GNU_SOURCE
@@ -19,13 +19,14 @@
 
 #define REAL(function) ((__typeof__(&function))dlsym(RTLD_NEXT, #function))
 
-static atomic_int outputStarted, otherThreadRead, done;
+static atomic_int outputStarted, otherThreadReads, done;
 
 ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
     const off_t at = getenv("SHIM_AT") ? atoll(getenv("SHIM_AT")) : -1;
     if (at >= offset && at < offset + (off_t)count) {
-        if (gettid() != getpid()) otherThreadRead = 1;
-        for (int wait = 0; getenv("SHIM_WAIT") && !otherThreadRead && wait < 10000; ++wait) usleep(1000);
+        if (gettid() != getpid()) ++otherThreadReads;
+        const int others = getenv("SHIM_WAIT") ? atoi(getenv("SHIM_WAIT")) : 0;
+        for (int wait = 0; gettid() == getpid() && otherThreadReads < others && wait < 10000; ++wait) usleep(1000);
         if (gettid() == getpid() && outputStarted && !atomic_exchange(&done, 1)) {
             char path[64], byte = 0;
             snprintf(path, sizeof path, "/proc/self/fd/%d", fd);

@@ -24,10 +24,13 @@ total_bytes=300000000 # the tar, cut to exactly 300 MB before gzip -9
 small_files=1000      # 4000-byte pieces of the tar, each gzip -9'd on its own
 small_bytes=4000
 png_side=4096         # a 4096 x 4096 RGB image, 48 MiB of pixels
+# The text set: the project's tree at this commit and these packages' files, fixed by version.
+text_commit=a0c0222
+text_packages=(python3-sympy=1.11.1-1 python3-docutils=0.19+dfsg-6)
 # The binary set: these packages' files, fixed by version, so that it is the same on every machine.
 bin_packages=(libllvm14=1:14.0.6-12 libclang-cpp14=1:14.0.6-12)
 # Any change to how the data set is made must change this line, so an old data set is rebuilt.
-recipe="v2 tar=$total_bytes small=${small_files}x$small_bytes png=$png_side bin=${bin_packages[*]}"
+recipe="v3 tar=$total_bytes small=${small_files}x$small_bytes png=$png_side text=$text_commit ${text_packages[*]} bin=${bin_packages[*]}"
 
 fail() {
   echo "bench: $*" >&2
@@ -41,16 +44,20 @@ make_data() {
   mkdir -p "$tmp/small"
   echo "Building the data set in $data (once; later runs reuse it)"
 
-  # The project's tree and the machine's /usr/share/doc, in a byte-stable order and form. Files
-  # that change while tar reads them (others at work in the tree) make tar exit 1: that is fine.
-  local status=0
-  tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner \
-      --exclude=./build --exclude=./.git --warning=no-file-changed \
-      -cf "$tmp/tree.tar" -C "$root" . -C /usr/share doc 2>>"$log" || status=$?
-  [ "$status" -le 1 ] || fail "tar failed"
+  # Text fixed by version, so that the set is the same on every machine: the project's own tree at
+  # one commit, and the Python sources of named Debian packages.
+  echo "  the text set: the tree at $text_commit and ${text_packages[*]} (apt-get download)"
+  mkdir "$tmp/text"
+  git -C "$root" archive --format=tar "$text_commit" | tar -x -C "$tmp/text" || fail "git archive $text_commit failed"
+  (cd "$tmp" && apt-get download "${text_packages[@]}") >>"$log" 2>&1 || fail "apt-get download failed"
+  for deb in "$tmp"/*.deb; do dpkg-deb -x "$deb" "$tmp/text" || fail "dpkg-deb -x $deb failed"; done
+  rm -f "$tmp"/*.deb
+  tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner -cf "$tmp/tree.tar" -C "$tmp/text" . 2>>"$log" ||
+    fail "tar of the text set failed"
+  rm -rf "$tmp/text"
   local tree_size
   tree_size=$(stat -c %s "$tmp/tree.tar")
-  [ "$tree_size" -gt 0 ] || fail "the tree's tar is empty"
+  [ "$tree_size" -gt 0 ] || fail "the text set's tar is empty"
 
   # Repeated whole, then cut, to exactly total_bytes. A repeat is far beyond DEFLATE's 32 KiB
   # window, so it compresses like new data.

@@ -186,7 +186,7 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 
 Bytes le(uint64_t value, int width) {
     Bytes out;
-    for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < width; ++i) out.push_back(i < 8 ? static_cast<uint8_t>(value >> (8 * i)) : 0);
     return out;
 }
 

@@ -50,7 +50,9 @@ def png_image(split: int) -> bytes:
 def main() -> None:
     seeds = {
         "zlib_reader": {"plain.zlib": zlib.compress(DATA, 9), "empty.zlib": zlib.compress(b"", 9)},
-        "gzip_reader": {"plain.gz": gzip_member(DATA, None), "named.gz": gzip_member(DATA, b"seed.txt")},
+        "gzip_reader": {"plain.gz": gzip_member(DATA, None), "named.gz": gzip_member(DATA, b"seed.txt"),
+                        "members.gz": gzip_member(DATA, b"a") + gzip_member(b"", None) + gzip_member(DATA[:99], None),
+                        "empty-first.gz": gzip_member(b"", None) + gzip_member(DATA, None) + bytes(4)},
         "zip_reader": {"deflated.zip": zip_archive(DATA, zipfile.ZIP_DEFLATED),
                        "stored.zip": zip_archive(DATA, zipfile.ZIP_STORED)},
         "png_reader": {"one-idat.png": png_image(1), "three-idat.png": png_image(3)},

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -319,6 +322,117 @@ ResultCode checkMember(RegionReader& reader, InputFindings& findings, const Regi
     return ResultCode::Success;
 }
 
+// What the walker found of one member: where its stream lies, its block map, its trailer.
+struct WalkedMember {
+    ResultCode result = ResultCode::Success;  // a fault here ends the members
+    uint64_t from = 0;
+    DeflateWalk walk;
+    CarriedFacts carried;
+};
+
+// Members walked on the other core, handed over in the file's order through a short queue, so that
+// memory stays flat however many members there are.
+constexpr size_t membersQueued = 64;
+struct MemberQueue {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<WalkedMember> members;
+    bool done = false;
+    bool stopped = false;  // the inflating side needs no more
+};
+
+// Walks the member whose header is at at; next is where the one after it starts.
+void walkMember(RegionReader& reader, const InputFindings& findings, const RegionRules& rules, uint64_t at,
+                WalkedMember& member, uint64_t& next) {
+    const DataRegion& region = findings.region;
+    const uint64_t base = region.extents.front().offset;
+    uint64_t streamOffset = 0;
+    member.carried.sizeIsModulo2To32 = findings.carried.sizeIsModulo2To32;
+    member.result = rules.readMember(*reader.file, base + at, streamOffset, member.carried.framingCrcWrong);
+    if (failed(member.result)) return;
+    member.from = streamOffset - base;
+    member.result = seekRegion(reader, member.from);
+    if (!failed(member.result)) member.result = walkDeflate(reader, region.length - member.from, member.walk);
+    const uint64_t consumed = (member.walk.endBit + 7) / 8;
+    if (!failed(member.result) && consumed < shortestStream) member.result = ResultCode::InflateFailed;
+    if (!failed(member.result)) member.result = readTrailer(reader, member.from + consumed, region, rules, member.carried);
+    next = member.from + consumed + region.trailerLength;
+}
+
+void walkMembers(InputFile* file, const InputFindings* findings, const RegionRules* rules, uint64_t at,
+                 MemberQueue* queue) {
+    RegionReader reader = regionReader(*file, findings->region.extents, rules->walk);
+    for (bool more = true; more;) {
+        WalkedMember member;
+        walkMember(reader, *findings, *rules, at, member, at);
+        more = !failed(member.result) && memberFollows(reader, at, findings->region, *rules);
+        std::unique_lock held(queue->lock);
+        queue->changed.wait(held, [&] { return queue->members.size() < membersQueued || queue->stopped; });
+        if (queue->stopped) return;
+        queue->members.push_back(member);
+        queue->changed.notify_all();
+    }
+    const std::lock_guard held(queue->lock);
+    queue->done = true;
+    queue->changed.notify_all();
+}
+
+// Inflates a member the walker found, with ISA-L (zlib where ISA-L refuses it), and joins it.
+ResultCode inflateWalkedMember(RegionReader& reader, const InputFindings& findings, const WalkedMember& member,
+                               Join& join) {
+    const uint64_t consumed = (member.walk.endBit + 7) / 8;
+    CheckedStream checked;
+    checked.totals.rows = join.rows;
+    ResultCode result = seekRegion(reader, member.from);
+    if (!failed(result)) result = inflateStream(reader, consumed, join.wants, checked.totals, InflateEngine::Isal);
+    if (result == ResultCode::InflateFailed) {
+        checked.totals.rows = join.rows;
+        result = inflateFrom(reader, member.from, findings.region.length - member.from, join.wants, InflateEngine::Zlib,
+                             checked.totals);
+    }
+    if (failed(result)) return result;
+    if (checked.totals.consumed != consumed || checked.totals.produced != member.walk.produced) return ResultCode::InflateFailed;
+    StreamSums own;
+    takeTotals(checked.totals, join.wants, own);
+    if (!failed(join.mismatch)) join.mismatch = compareCarried(member.carried, own);
+    checked.walk = member.walk;
+    addMember(join, member.from, checked);
+    return ResultCode::Success;
+}
+
+// The members from at: walked on the other core while this one inflates them in turn. False where no
+// thread could be started.
+bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, const RegionRules& rules, uint64_t& at,
+                        Join& join, ResultCode& result) {
+    MemberQueue queue;
+    std::optional<std::thread> walker;
+    try {
+        walker.emplace(walkMembers, reader.file, &findings, &rules, at, &queue);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    result = ResultCode::Success;
+    for (;;) {
+        std::unique_lock held(queue.lock);
+        queue.changed.wait(held, [&] { return !queue.members.empty() || queue.done; });
+        if (queue.members.empty()) break;
+        const WalkedMember member = queue.members.front();
+        queue.members.pop_front();
+        queue.changed.notify_all();
+        held.unlock();
+        result = failed(member.result) ? member.result : inflateWalkedMember(reader, findings, member, join);
+        at = member.from + (member.walk.endBit + 7) / 8 + findings.region.trailerLength;
+        if (failed(result)) break;
+    }
+    {
+        const std::lock_guard held(queue.lock);
+        queue.stopped = true;
+        queue.changed.notify_all();
+    }
+    walker->join();
+    return true;
+}
+
 // The first member is checked; the others, from at, are checked one after the other and joined.
 ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, InflateWants wants,
                         const CheckedStream& first, uint64_t at, StreamSums& sums) {
@@ -328,10 +442,14 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     takeTotals(first.totals, wants, own);
     join.mismatch = compareCarried(findings.carried, own);
     addMember(join, 0, first);
-    do {
-        const ResultCode result = checkMember(reader, findings, rules, at, join, at);
-        if (failed(result)) return result;
-    } while (memberFollows(reader, at, findings.region, rules));
+    ResultCode result = ResultCode::Success;
+    if (!isalBuiltIn() || !checkMembersBeside(reader, findings, rules, at, join, result)) {
+        do {
+            result = checkMember(reader, findings, rules, at, join, at);
+            if (failed(result)) return result;
+        } while (memberFollows(reader, at, findings.region, rules));
+    }
+    if (failed(result)) return result;
     if (failed(join.mismatch)) return join.mismatch;
     if (join.sums.joined.empty()) {
         join.sums.joined.push_back(join.first);

@@ -151,8 +151,12 @@ ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants w
     return result;
 }
 
+bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const RegionRules& rules);
+bool memberFollows(RegionReader& reader, uint64_t at, const DataRegion& region, const RegionRules& rules);
+
+// several is set, and nothing more done, where the stream is the first of a container's members.
 ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
-                                 OutputNeeds needs, StreamSums& sums) {
+                                 OutputNeeds needs, StreamSums& sums, bool& several) {
     const DataRegion& region = findings.region;
     if (region.length < region.trailerLength) return ResultCode::InputTruncated;
     const CarriedFacts beforeTrailer = findings.carried;
@@ -160,7 +164,10 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
     ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
-    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) return ResultCode::Success;
+    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) {
+        several = rules.readMember && firstOfMembers(reader, findings, rules);
+        return ResultCode::Success;
+    }
     // Trusted input: the fast engine serves wherever a checksum is carried, though nothing compares.
     const InflateEngine engine = findings.carried.crc32 || findings.carried.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
     // Inflated, the stream ends where its final block ends: the trailer is there, and what follows
@@ -169,6 +176,8 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
     if (failed(result)) return result;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
     findings.carried = beforeTrailer;
+    several = memberFollows(reader, sums.streamLength + region.trailerLength, region, rules);
+    if (several) return ResultCode::Success;
     result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
     return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
@@ -251,7 +260,7 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
 // True where the bytes at the region's position at start another member.
 bool memberFollows(RegionReader& reader, uint64_t at, const DataRegion& region, const RegionRules& rules) {
     uint8_t magic[2] = {};
-    if (!rules.readMember || region.length - at < sizeof magic || failed(seekRegion(reader, at))) return false;
+    if (!rules.readMember || at > region.length || region.length - at < sizeof magic || failed(seekRegion(reader, at))) return false;
     return !failed(readRegionExactly(reader, magic, sizeof magic)) && magic[0] == 0x1F && magic[1] == 0x8B;
 }
 
@@ -496,14 +505,13 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
     return judgeTrailingBytes(reader, after, region, rules, findings.warnings);
 }
 
-// Unverified, a container of members is walked to where its first member ends: where another
-// follows, the members are checked and joined as when verifying.
+// Unverified and not inflated, a container of members is walked to where its first member ends:
+// where another follows, the members are checked and joined as when verifying.
 bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const RegionRules& rules) {
     DeflateWalk walk;
-    const ResultCode walked = walkDeflate(reader, findings.region.length, walk);
-    const uint64_t after = (walk.endBit + 7) / 8 + findings.region.trailerLength;
-    const bool several = !failed(walked) && memberFollows(reader, after, findings.region, rules);
-    return several || failed(seekRegion(reader, 0));
+    const ResultCode walked = seekRegion(reader, 0);
+    if (failed(walked) || failed(walkDeflate(reader, findings.region.length, walk))) return false;
+    return memberFollows(reader, (walk.endBit + 7) / 8 + findings.region.trailerLength, findings.region, rules);
 }
 
 }  // namespace
@@ -514,8 +522,13 @@ ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRul
     reader.progress = progress;
     reader.progress.total = findings.region.length;
     if (findings.carried.payloadIsStored) return checkStoredEntry(reader, findings, needs, verify, sums);
-    if (!verify && (!rules.readMember || !firstOfMembers(reader, findings, rules))) {
-        return checkWithoutVerifying(reader, findings, rules, needs, sums);
+    if (!verify) {
+        const CarriedFacts carried = findings.carried;
+        bool several = false;
+        const ResultCode result = checkWithoutVerifying(reader, findings, rules, needs, sums, several);
+        if (!several) return result;
+        findings.carried = carried;
+        sums = StreamSums{};
     }
     return checkAndVerify(reader, findings, rules, needs, sums, joining);
 }

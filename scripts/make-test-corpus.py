@@ -249,6 +249,8 @@ LAYOUT = [
     layout("GzipMembersJoinedAtTheirSeams", "in.gz", "-", MEMBERS, zip_written(b"name.txt", JOINED, zlib.crc32(TEXT * 2), 2 * SIZE)),
     layout("GzipMembersJoinedUnverified", "in.gz", "--no-verify", MEMBERS,
            zip_written(b"name.txt", JOINED, zlib.crc32(TEXT * 2), 2 * SIZE)),
+    layout("GzipMembersJoinedUnverifiedUninflated", "in.gz", "--gzip --no-verify", MEMBERS[:-len(EMPTY_MEMBER)],
+           gzip(JOINED, zlib.crc32(TEXT * 2), 2 * SIZE, mtime=MTIME, xfl=2)),
     layout("GzipMembersJoinedForZlib", "in.gz", "--zlib", MEMBERS, zlib_file(JOINED, zlib.adler32(TEXT * 2))),
     layout("GzipEmptyMemberFirst", "in.gz", "--gzip", EMPTY_MEMBER + gzip(), gzip(mtime=MTIME, xfl=2)),
     layout("ZipEntryCarriedByteForByte", "in.zip", "-", zip_file([entry()]), zip_written(b"data.txt", STREAM)),

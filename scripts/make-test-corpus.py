@@ -36,6 +36,36 @@ def gzip(stream=STREAM, crc=CRC, size=SIZE, method=8, flags=0, name=b"", mtime=0
     return header + (name + b"\0" if flags == 8 and name else name) + stream + struct.pack("<II", crc, size)
 
 
+def stored_blocks(data: bytes) -> bytes:
+    assert len(data) < 65536
+    return struct.pack("<BHH", 1, len(data), len(data) ^ 0xFFFF) + data
+
+
+def member(stream, data, flags=0x1F, mtime=MTIME, hcrc=0) -> bytes:
+    """A GZIP member with every optional field flags asks for; hcrc spoils its FHCRC."""
+    head = bytes([0x1F, 0x8B, 8, flags]) + struct.pack("<I", mtime) + b"\0\3" + (b"\4\0AB\0\0" if flags & 4 else b"")
+    head += (b"name.txt\0" if flags & 8 else b"") + (b"a comment\0" if flags & 16 else b"")
+    head += struct.pack("<H", (zlib.crc32(head) ^ hcrc) & 0xFFFF) if flags & 2 else b""
+    return head + stream + struct.pack("<II", zlib.crc32(data), len(data))
+
+
+def synced(data: bytes) -> bytes:
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush(zlib.Z_SYNC_FLUSH)
+
+
+# Members whose final block is known: an empty fixed block 03 00 behind a sync flush (BFINAL at its
+# first bit, 10 bits long), and one stored block (BFINAL at its first bit, ending on a byte). Joined,
+# each final block is made non-final and an empty stored block follows it: in the 10-bit one's last
+# byte (02 00, then 00 00 FF FF), or in a byte of its own behind the stored one (00 00 00 FF FF).
+PART1, PART2 = TEXT[:300], TEXT[300:]
+EMPTY_MEMBER = member(b"\x03\x00", b"", 0)
+MEMBERS = (member(synced(PART1) + b"\x03\x00", PART1) + EMPTY_MEMBER + member(stored_blocks(PART2), PART2, 0, 1)
+           + EMPTY_MEMBER + gzip(mtime=1) + EMPTY_MEMBER)
+JOINED = (synced(PART1) + bytes.fromhex("020000 00ffff") + b"\0" + stored_blocks(PART2)[1:] + bytes.fromhex("0000 00ffff")
+          + STREAM)
+
+
 def zlib_file(stream=STREAM, adler=ADLER, level=0xDA) -> bytes:
     return bytes([0x78, level]) + stream + struct.pack(">I", adler)
 
@@ -112,14 +142,26 @@ MALFORMED = [malformed(*row) for row in [
     ("ZipEndRecordFirst", "-", UNKNOWN, "-", b"PK\x05\x06\0\0"),
     ("GzipMethod5", "-", "ERROR: Unsupported compression method.", "-", gzip(method=5)),
     ("GzipEndsBeforeFlags", "-", "ERROR: Unsupported GZIP flags.", "-", b"\x1f\x8b\x08"),
-    ("GzipFlagFtext", "-", "ERROR: Unsupported GZIP flags.", "-", gzip(flags=1)),
+    ("GzipFlagFtext", "-", "SUCCESS", "-", gzip(flags=1, mtime=MTIME), "in.zip", zip_written(b"in", STREAM)),
+    ("GzipReservedFlag", "-", "ERROR: Unsupported GZIP flags.", "-", gzip(flags=0x20)),
+    ("GzipExtraRunsPastTheFile", "-", TRUNCATED, "-", gzip(flags=4, name=b"\xff\xff")),
+    ("GzipHeaderCrcWrong", "-", MISMATCH, "-", member(STREAM, TEXT, 2, hcrc=1)),
     ("GzipUnder18Bytes", "-", TRUNCATED, "-", gzip()[:17]),
     ("GzipNameRunsIntoTrailer", "-", TRUNCATED, "-", gzip(flags=8, stream=b"a" * 20)),
     ("GzipCutMidStream", "-", INFLATE, "-", gzip()[:40]),
     ("GzipTrailerCutShort", "-", TRUNCATED, "-", gzip()[:-3]),
     ("GzipWrongCrc", "-", MISMATCH, "-", gzip(crc=CRC ^ 1)),
     ("GzipWrongSize", "-", MISMATCH, "-", gzip(size=SIZE + 1)),
-    ("GzipTwoMembers", "-", "ERROR: GZIP files with several members are not supported.", "-", gzip() + gzip()),
+    ("GzipLaterMemberWrongCrc", "-", MISMATCH, "-", gzip() + gzip(crc=CRC ^ 1)),
+    ("GzipLaterMemberWrongSize", "-", MISMATCH, "-", gzip() + gzip(size=SIZE + 1) + gzip()),
+    ("GzipLaterMemberHeaderCrcWrong", "-", MISMATCH, "-", gzip() + member(STREAM, TEXT, 2, hcrc=1)),
+    ("GzipLaterMemberCutInItsStream", "-", INFLATE, "-", gzip(crc=CRC ^ 1) + gzip()[:40]),
+    ("GzipLaterMemberCutInItsTrailer", "-", TRUNCATED, "-", gzip(crc=CRC ^ 1) + gzip()[:-3]),
+    ("GzipMagicAfterTheLastMember", "-", TRUNCATED, "-", gzip() + b"\x1f\x8b\x08\x00"),
+    ("GzipMembersThenZeroPadding", "-", "SUCCESS", "-", EMPTY_MEMBER + gzip(mtime=MTIME) + bytes(512), "in.zip",
+     zip_written(b"in", STREAM)),
+    ("GzipMembersThenGarbage", "-", "SUCCESS", "WARNING: 4 bytes after the end of the stream were ignored.",
+     EMPTY_MEMBER + gzip() + b"junk", "in.zip", zip_written(b"in", STREAM)),
     ("GzipGarbageAfterTrailer", "-", "SUCCESS", "WARNING: 4 bytes after the end of the stream were ignored.",
      gzip(mtime=MTIME) + b"junk", "in.zip", zip_written(b"in", STREAM)),
     ("GzipZeroPadding", "-", "SUCCESS", "-", gzip(mtime=MTIME) + bytes(512), "in.zip", zip_written(b"in", STREAM)),
@@ -186,11 +228,6 @@ def write(name: str, rows) -> None:
                    row[5] if isinstance(row[5], str) else row[5].hex(), row[6].hex()]) + "\n" for row in rows))
 
 
-def stored_blocks(data: bytes) -> bytes:
-    assert len(data) < 65536
-    return struct.pack("<BHH", 1, len(data), len(data) ^ 0xFFFF) + data
-
-
 def layout(name, file, options, data, output, header="-"):
     """A row of layout.tsv: the input converts, and output is every byte of what it writes."""
     extension = {"--gzip": ".gz", "--gzipname": ".gz", "--zlib": ".zlib"}.get(options.split(" ")[0], ".zip")
@@ -209,6 +246,13 @@ ROWS22 = bytes.fromhex("00ff 01ff 02ff 03ffffff 04ffff 00ffff 00ffffffffff")
 LAYOUT = [
     layout("ZipOfOneByteNameAndFiveByteStream", "a", "-", gzip(EMPTY_BLOCK, 0, 0, mtime=MTIME),
            zip_written(b"a", EMPTY_BLOCK, 0, 0)),
+    layout("GzipMembersJoinedAtTheirSeams", "in.gz", "-", MEMBERS, zip_written(b"name.txt", JOINED, zlib.crc32(TEXT * 2), 2 * SIZE)),
+    layout("GzipMembersJoinedUnverified", "in.gz", "--no-verify", MEMBERS,
+           zip_written(b"name.txt", JOINED, zlib.crc32(TEXT * 2), 2 * SIZE)),
+    layout("GzipMembersJoinedUnverifiedUninflated", "in.gz", "--gzip --no-verify", MEMBERS[:-len(EMPTY_MEMBER)],
+           gzip(JOINED, zlib.crc32(TEXT * 2), 2 * SIZE, mtime=MTIME, xfl=2)),
+    layout("GzipMembersJoinedForZlib", "in.gz", "--zlib", MEMBERS, zlib_file(JOINED, zlib.adler32(TEXT * 2))),
+    layout("GzipEmptyMemberFirst", "in.gz", "--gzip", EMPTY_MEMBER + gzip(), gzip(mtime=MTIME, xfl=2)),
     layout("ZipEntryCarriedByteForByte", "in.zip", "-", zip_file([entry()]), zip_written(b"data.txt", STREAM)),
     layout("GzipMethodByteStaysOutOfZip", "t.gz", "-", gzip(method=0, mtime=MTIME), zip_written(b"t", STREAM)),
     layout("GzipMethod0WrittenAsDeflate", "t.gz", "--gzip", gzip(method=0, mtime=MTIME), gzip(mtime=MTIME, xfl=2)),

@@ -40,20 +40,23 @@ std::vector<std::string> filesFound(const std::string& findArguments) {
 
 }  // namespace
 
-// Every container into every other, inputs made by gzip, python and zip (stored), each output read
-// back by the reference reader.
+// Every container into every other, inputs made by gzip, python and zip (stored), and GZIP files of
+// many members (bgzip's blocks; gzip -1 and -9 files one after the other), each output read back by
+// the reference reader.
 TEST(Interop, EveryPairReadsBackInPythonGzipAndUnzip) {
     REQUIRE_TOOL("gzip");
+    REQUIRE_TOOL("bgzip");
     REQUIRE_TOOL("zip");
     REQUIRE_TOOL("unzip");
     TempDir dir;
     writeFile(dir.file("t"), text);
-    ASSERT_EQ(runShell("cd " + dir.path + " && gzip -k t && zip -q -0 s.zip t && " + python3() +
+    ASSERT_EQ(runShell("cd " + dir.path + " && gzip -k t && zip -q -0 s.zip t && bgzip -@1 -c t > b.gz && " +
+                       "(head -c 1500000 t | gzip -1; tail -c +1500001 t | gzip -9) > c.gz && " + python3() +
                        " -c \"import zlib; open('t.zlib', 'wb').write(zlib.compress(open('t', 'rb').read(), 9))\"")
                   .exitCode,
               0);
     const std::string original = pythonReads("raw", dir.file("t"));
-    for (const std::string input : {"t.gz", "t.zlib", "s.zip"}) {
+    for (const std::string input : {"t.gz", "t.zlib", "s.zip", "b.gz", "c.gz"}) {
         for (const char* format : {"--zip", "--gzip", "--zlib"}) ASSERT_EQ(runQuorvexa({format, input}, dir.path).exitCode, 0);
         EXPECT_EQ(pythonReads("zip", dir.file(input + ".zip")), original) << input;
         EXPECT_EQ(pythonReads("gzip", dir.file(input + ".gz")), original) << input;

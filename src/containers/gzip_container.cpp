@@ -4,6 +4,7 @@
 #include <array>
 
 #include "io/bytes.h"
+#include "stream/checksum.h"
 
 namespace {
 
@@ -15,7 +16,11 @@ constexpr uint64_t flagsOffset = 3;
 constexpr uint64_t mtimeOffset = 4;
 constexpr uint8_t deflateMethod = 8;
 constexpr uint8_t flagsNone = 0x00;
+constexpr uint8_t flagHeaderCrc = 0x02;
+constexpr uint8_t flagExtra = 0x04;
 constexpr uint8_t flagsName = 0x08;
+constexpr uint8_t flagComment = 0x10;
+constexpr uint8_t flagsReserved = 0xE0;
 constexpr uint8_t extraFlagsBest = 0x02;
 constexpr uint8_t osUnix = 0x03;
 // A name is held in memory; one this long is no file name but a damaged header.
@@ -25,15 +30,17 @@ bool methodAccepted(uint8_t method) {
     return method <= 4 || method == deflateMethod;
 }
 
-// Reads the zero-terminated name at offset, which must end before limit; end is just past the zero.
-ResultCode readName(InputFile& input, uint64_t offset, uint64_t limit, std::vector<uint8_t>& name, uint64_t& end) {
+// Reads the zero-terminated field at offset, which must end before limit; end is just past the
+// zero. A name is kept (if name isn't null) up to maxNameLength; a comment is only stepped over.
+ResultCode readZeroTerminated(InputFile& input, uint64_t offset, uint64_t limit, std::vector<uint8_t>* name,
+                              uint64_t& end) {
     std::array<uint8_t, 256> block{};
-    while (offset < limit && name.size() <= maxNameLength) {
+    while (offset < limit && (!name || name->size() <= maxNameLength)) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(block.size(), limit - offset));
         const ResultCode result = readAt(input, offset, block.data(), count);
         if (failed(result)) return result;
         const auto zero = std::find(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(count), uint8_t{0});
-        name.insert(name.end(), block.begin(), zero);
+        if (name) name->insert(name->end(), block.begin(), zero);
         if (zero != block.begin() + static_cast<std::ptrdiff_t>(count)) {
             end = offset + static_cast<uint64_t>(zero - block.begin()) + 1;
             return ResultCode::Success;
@@ -44,14 +51,61 @@ ResultCode readName(InputFile& input, uint64_t offset, uint64_t limit, std::vect
 }
 
 // CM 0 to 4 are read as DEFLATE, as old writers meant them; every output names DEFLATE, CM 8.
-ResultCode readMethodAndFlags(InputFile& input, bool& hasName) {
+// FTEXT and every optional field are read; only the reserved bits are refused.
+ResultCode readMethodAndFlags(InputFile& input, uint64_t offset, uint8_t& flags) {
     uint8_t method = 0;
-    if (failed(readAt(input, methodOffset, &method, 1)) || !methodAccepted(method)) return ResultCode::UnsupportedMethod;
+    if (failed(readAt(input, offset + methodOffset, &method, 1)) || !methodAccepted(method)) {
+        return ResultCode::UnsupportedMethod;
+    }
+    if (failed(readAt(input, offset + flagsOffset, &flags, 1))) return ResultCode::UnsupportedGzipFlags;
+    return (flags & flagsReserved) != 0 ? ResultCode::UnsupportedGzipFlags : ResultCode::Success;
+}
+
+// FHCRC: the low 16 bits of the CRC-32 of every header byte before it.
+ResultCode headerCrcMatches(InputFile& input, uint64_t offset, uint64_t crcOffset, bool& matches) {
+    uint8_t stored[2];
+    ResultCode result = readAt(input, crcOffset, stored, sizeof stored);
+    uint32_t crc = 0;
+    std::array<uint8_t, 4096> block{};
+    for (uint64_t at = offset; !failed(result) && at < crcOffset; at += block.size()) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(block.size(), crcOffset - at));
+        result = readAt(input, at, block.data(), count);
+        crc = updateCrc32(crc, block.data(), count);
+    }
+    matches = (crc & 0xFFFFu) == (stored[0] | (uint32_t{stored[1]} << 8));
+    return failed(result) ? ResultCode::InputTruncated : result;
+}
+
+// Reads the member header at offset, every field RFC 1952 names; the stream starts at streamOffset.
+// The name is kept where name isn't null; a wrong FHCRC is noted in the facts, to be judged later.
+ResultCode readMemberHeader(InputFile& input, uint64_t offset, uint64_t& streamOffset, CarriedFacts& member,
+                            std::vector<uint8_t>* name) {
     uint8_t flags = 0;
-    if (failed(readAt(input, flagsOffset, &flags, 1))) return ResultCode::UnsupportedGzipFlags;
-    if (flags != flagsNone && flags != flagsName) return ResultCode::UnsupportedGzipFlags;
-    hasName = flags == flagsName;
-    return ResultCode::Success;
+    ResultCode result = readMethodAndFlags(input, offset, flags);
+    if (failed(result)) return result;
+    const uint64_t limit = input.size >= trailerLength ? input.size - trailerLength : 0;
+    if (offset + headerLength > limit) return ResultCode::InputTruncated;
+    uint8_t mtime[4];
+    result = readAt(input, offset + mtimeOffset, mtime, sizeof mtime);
+    if (failed(result)) return result;
+    if (loadLe32(mtime) != 0) member.unixTime = loadLe32(mtime);  // unsigned: MTIME runs to 2106
+    uint64_t at = offset + headerLength;
+    if (flags & flagExtra) {
+        uint8_t length[2];
+        if (failed(readAt(input, at, length, sizeof length))) return ResultCode::InputTruncated;
+        at += sizeof length + (length[0] | (uint32_t{length[1]} << 8));
+        if (at > limit) return ResultCode::InputTruncated;
+    }
+    if (flags & flagsName) result = readZeroTerminated(input, at, limit, name, at);
+    if (!failed(result) && (flags & flagComment)) result = readZeroTerminated(input, at, limit, nullptr, at);
+    if (!failed(result) && (flags & flagHeaderCrc)) {
+        bool matches = false;
+        result = headerCrcMatches(input, offset, at, matches);
+        member.framingCrcWrong = !matches;
+        at += 2;
+    }
+    streamOffset = at;
+    return failed(result) ? result : (at > limit ? ResultCode::InputTruncated : ResultCode::Success);
 }
 
 void parseGzipTrailer(const uint8_t* bytes, CarriedFacts& carried) {
@@ -59,11 +113,6 @@ void parseGzipTrailer(const uint8_t* bytes, CarriedFacts& carried) {
     const uint32_t size = loadLe32(bytes + 4);
     if (crc32 != 0) carried.crc32 = crc32;
     if (size != 0) carried.size = size;
-}
-
-ResultCode refuseSecondMember(const uint8_t* head, size_t length) {
-    const bool member = length >= 2 && head[0] == gzipMagic[0] && head[1] == gzipMagic[1];
-    return member ? ResultCode::SeveralGzipMembers : ResultCode::Success;
 }
 
 // RFC 1952: the name of the original file "with any directory components removed", and zero-
@@ -74,11 +123,19 @@ std::vector<uint8_t> fnameOf(const std::vector<uint8_t>& name) {
     return std::vector<uint8_t>(slash.base(), end);
 }
 
+// A later member, read for the check that joins it: only where its stream starts, and its FHCRC.
+ResultCode readLaterMember(InputFile& input, uint64_t offset, uint64_t& streamOffset, bool& headerCrcWrong) {
+    CarriedFacts member;
+    const ResultCode result = readMemberHeader(input, offset, streamOffset, member, nullptr);
+    headerCrcWrong = member.framingCrcWrong;
+    return result;
+}
+
 }  // namespace
 
 const RegionRules gzipRegionRules = {.parseTrailer = parseGzipTrailer,
-                                       .judgeTrailingBytes = refuseSecondMember,
-                                       .trailerHoldsCrc32 = true};
+                                       .trailerHoldsCrc32 = true,
+                                       .readMember = readLaterMember};
 
 bool claimsGzipContainer(const uint8_t* head, size_t headLength) {
     return headLength >= 2 && head[0] == gzipMagic[0] && head[1] == gzipMagic[1];
@@ -86,22 +143,14 @@ bool claimsGzipContainer(const uint8_t* head, size_t headLength) {
 
 ResultCode readGzipContainer(InputFile& input, InputFindings& findings) {
     CarriedFacts& carried = findings.carried;
-    bool hasName = false;
-    ResultCode result = readMethodAndFlags(input, hasName);
+    uint8_t flags = 0;
+    ResultCode result = readMethodAndFlags(input, 0, flags);
     if (failed(result)) return result;
     if (input.size < headerLength + trailerLength) return ResultCode::InputTruncated;
-
-    uint8_t mtime[4];
-    result = readAt(input, mtimeOffset, mtime, sizeof mtime);
+    if (flags & flagsName) carried.name.emplace();
+    uint64_t streamOffset = 0;
+    result = readMemberHeader(input, 0, streamOffset, carried, carried.name ? &*carried.name : nullptr);
     if (failed(result)) return result;
-    if (loadLe32(mtime) != 0) carried.unixTime = loadLe32(mtime);  // unsigned: MTIME runs to 2106
-
-    uint64_t streamOffset = headerLength;
-    if (hasName) {
-        carried.name.emplace();
-        result = readName(input, headerLength, input.size - trailerLength, *carried.name, streamOffset);
-        if (failed(result)) return result;
-    }
     carried.sizeIsModulo2To32 = true;
     findings.region.extents = {Extent{streamOffset, input.size - streamOffset}};
     findings.region.length = input.size - streamOffset;

@@ -1,5 +1,5 @@
-// GZIP files of one member: header (with an optional FNAME), the raw DEFLATE stream, then CRC-32
-// and ISIZE. Only FLG 00 and 08 are read, so no other optional field needs parsing.
+// GZIP files: one member or several, each a header (with any of FEXTRA, FNAME, FCOMMENT, FHCRC),
+// a raw DEFLATE stream, then CRC-32 and ISIZE. The check joins the members' streams into one.
 #pragma once
 
 #include <cstddef>
@@ -13,11 +13,12 @@
 
 bool claimsGzipContainer(const uint8_t* head, size_t headLength);
 
-// CM must be 0-4 or 8 and FLG 00 or 08; a file that ends before CM counts as a bad method,
-// before FLG as bad flags. The data region runs from the end of the header to the end of the file.
+// CM must be 0-4 or 8 and FLG's reserved bits clear; a file that ends before CM counts as a bad
+// method, before FLG as bad flags. The data region runs from the end of the first member's header to
+// the end of the file; name and time are the first member's.
 ResultCode readGzipContainer(InputFile& input, InputFindings& findings);
 
-// The trailer (CRC-32, ISIZE), and a second member behind it, which is refused.
+// The trailer (CRC-32, ISIZE), and the members behind it.
 extern const RegionRules gzipRegionRules;
 
 // Output: the head, before the stream, has FLG 08 and the name's last path component for

@@ -60,6 +60,14 @@ struct InputFindings {
                                         // output holds less than the input
 };
 
+// One stream of several joined into one (GZIP members): where it starts in the data region, and its
+// final block's BFINAL bit and its end, in bits from its start.
+struct JoinedPiece {
+    uint64_t start = 0;
+    uint64_t finalHeaderBit = 0;
+    uint64_t endBit = 0;
+};
+
 // What checking (or measuring) the stream established. Every value here is the data's own.
 struct StreamSums {
     uint64_t streamLength = 0;  // bytes of the stream at the start of the data region
@@ -70,6 +78,9 @@ struct StreamSums {
     // The CRC-32 of the stream's own bytes as they were checked, where they were all read: the
     // bytes written must sum to it, or the input changed in between.
     std::optional<uint32_t> streamCrc32;
+    // Several streams to be joined, in order (empty: the one stream at the region's start); then
+    // streamLength is the joined stream's and streamCrc32 that of the pieces' bytes as they stand.
+    std::vector<JoinedPiece> joined;
 };
 
 // Everything a writer is given, complete: nothing is left for it to compute.
@@ -79,6 +90,7 @@ struct OutputFacts {
     uint64_t streamLength = 0;   // bytes of the stream as written, stored-block framing included
     bool framedAsStoredBlocks = false;  // a stored entry's bytes wrapped in DEFLATE stored blocks
     bool entryIsStored = false;         // ZIP output of a stored entry: method 0
+    const std::vector<JoinedPiece>* joined = nullptr;  // several streams made one, where not null
     uint32_t crc32 = 0;
     uint64_t size = 0;
     uint32_t adler32 = 1;

@@ -25,7 +25,7 @@ enum class [[nodiscard]] ResultCode : int32_t {
     WriteFailed = 18,
     NameTooLong = 19,
     ChecksumMismatch = 20,
-    SeveralGzipMembers = 21,
+    // 21 is retired: it refused GZIP files of several members, which are joined now.
     HeaderPngMismatch = 22,
     NoFileEntry = 23,
     InputChanged = 24,

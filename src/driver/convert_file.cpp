@@ -103,6 +103,7 @@ OutputFacts resolveOutputFacts(const std::string& namedAfter, const OutputContai
     fillOutputSums(carried, sums, facts);
     facts.payloadLength = sums.streamLength;
     facts.streamLength = sums.streamLength;
+    if (!sums.joined.empty()) facts.joined = &sums.joined;
     if (carried.payloadIsStored) {
         facts.entryIsStored = output.format == FormatCode::Zip;
         facts.framedAsStoredBlocks = !facts.entryIsStored;
@@ -127,10 +128,11 @@ ResultCode readInput(InputFile& input, const DriverSettings& settings, const Inp
 }
 
 ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNeeds needs,
-                      const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report) {
+                      const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report,
+                      std::atomic<bool>* joining = nullptr) {
     try {
         const ReadProgress progress{showProgress, &report.progress};
-        return checkStream(input, findings, *container.region, needs, settings.verify, sums, progress);
+        return checkStream(input, findings, *container.region, needs, settings.verify, sums, progress, joining);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }
@@ -168,6 +170,7 @@ struct EarlyCopy {
     uint32_t streamCrc32 = 0;  // of the stream's bytes as copied
     bool complete = false;
     std::atomic<bool> checkFailed = false;
+    std::atomic<bool> joining = false;  // the input holds several streams: they are joined as written
 };
 
 bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputFindings& findings) {
@@ -183,7 +186,7 @@ void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionRe
         copy.streamLength = guess.streamLength;
         stream.watch = ReadWatch{sumRead, &copy.streamCrc32};
         uint64_t left = guess.streamLength;
-        while (left > 0 && !copy.checkFailed) {
+        while (left > 0 && !copy.checkFailed && !copy.joining) {
             const uint64_t piece = std::min(left, earlyCopyPiece);
             if (failed(copyRegion(stream, piece, copy.file))) return;
             left -= piece;
@@ -196,7 +199,9 @@ void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionRe
 
 // False when the early copy can't be finished as the checked values are: the output is written anew.
 bool finishEarlyCopy(const OutputContainer& output, const OutputFacts& facts, EarlyCopy& copy) {
-    if (!copy.complete || facts.framedAsStoredBlocks || facts.streamLength != copy.streamLength) return false;
+    if (!copy.complete || facts.framedAsStoredBlocks || facts.joined || facts.streamLength != copy.streamLength) {
+        return false;
+    }
     const uint64_t before = copy.file.bytesWritten;
     if (failed(seekOutput(copy.file, 0)) || failed(output.writeHead(facts, copy.file))) return false;
     if (copy.file.bytesWritten - before != copy.headLength) return false;
@@ -229,7 +234,7 @@ ResultCode checkAndCopy(const std::string& namedAfter, InputFile& input, const D
     try {
         const CleanupSignalsHeld held;  // the checker never runs the cleanup: it owns no file
         checker.emplace([&] {
-            result = checkInput(input, settings, needs, container, findings, sums, report);
+            result = checkInput(input, settings, needs, container, findings, sums, report, &copy.joining);
             copy.checkFailed = failed(result);
         });
     } catch (const std::system_error&) {

@@ -22,7 +22,6 @@ std::string resultMessage(ResultCode code, const std::string& outputPath, const 
     case ResultCode::WriteFailed: return "Couldn't write output file " + outputPath + ".\n";
     case ResultCode::NameTooLong: return "Stored name is too long for ZIP.\n";
     case ResultCode::ChecksumMismatch: return "Checksum mismatch: the stream doesn't match its stored checksum.\n";
-    case ResultCode::SeveralGzipMembers: return "GZIP files with several members are not supported.\n";
     case ResultCode::HeaderPngMismatch: return "Header PNG " + headerPath + " doesn't fit the image data.\n";
     case ResultCode::NoFileEntry: return "The ZIP archive holds no file entry.\n";
     case ResultCode::InputChanged: return "Input file changed while it was converted.\n";

@@ -23,6 +23,47 @@ ResultCode passThrough(RegionReader& stream, uint64_t length, ByteSink& sink) {
     return ResultCode::Success;
 }
 
+ResultCode copyStream(RegionReader& stream, uint64_t length, ByteSink& sink) {
+    return sink.file ? copyRegion(stream, length, *sink.file) : passThrough(stream, length, sink);
+}
+
+// A stream joined to the next: its bytes as they stand, but for its final block's BFINAL bit,
+// cleared, and its last byte, whose bits past the stream's end begin an empty stored block (BFINAL
+// 0, BTYPE 00, padding) that brings the next stream to a byte boundary; then LEN 0000, NLEN FFFF.
+ResultCode writeJoinedPiece(RegionReader& stream, const JoinedPiece& piece, ByteSink& sink) {
+    const uint64_t finalByte = piece.finalHeaderBit / 8;
+    const uint64_t lastByte = (piece.endBit - 1) / 8;
+    uint8_t byte = 0;
+    ResultCode result = seekRegion(stream, piece.start);
+    if (!failed(result)) result = copyStream(stream, finalByte, sink);
+    if (!failed(result)) result = readRegionExactly(stream, &byte, 1);
+    if (failed(result)) return result;
+    byte = static_cast<uint8_t>(byte & ~(1u << (piece.finalHeaderBit % 8)));
+    if (finalByte < lastByte) {
+        result = putBytes(sink, &byte, 1);
+        if (!failed(result)) result = copyStream(stream, lastByte - finalByte - 1, sink);
+        if (!failed(result)) result = readRegionExactly(stream, &byte, 1);
+        if (failed(result)) return result;
+    }
+    const unsigned used = static_cast<unsigned>(piece.endBit - lastByte * 8);  // 1 to 8
+    if (used < 8) byte = static_cast<uint8_t>(byte & ((1u << used) - 1));
+    // The block's three header bits fit behind the stream's last bit only where it leaves three free;
+    // else they spill into a byte of their own.
+    const bool spills = used + 3 > 8;
+    const uint8_t storedBlock[] = {0x00, 0x00, 0x00, 0xFF, 0xFF};
+    result = putBytes(sink, &byte, 1);
+    return failed(result) ? result : putBytes(sink, storedBlock + (spills ? 0 : 1), spills ? 5 : 4);
+}
+
+ResultCode writeJoined(RegionReader& stream, const std::vector<JoinedPiece>& pieces, ByteSink& sink) {
+    for (size_t i = 0; i + 1 < pieces.size(); ++i) {
+        const ResultCode result = writeJoinedPiece(stream, pieces[i], sink);
+        if (failed(result)) return result;
+    }
+    const ResultCode result = seekRegion(stream, pieces.back().start);
+    return failed(result) ? result : copyStream(stream, (pieces.back().endBit + 7) / 8, sink);
+}
+
 }  // namespace
 
 ByteSink fileSink(OutputFile& file) {
@@ -35,6 +76,6 @@ ResultCode putBytes(ByteSink& sink, const uint8_t* data, size_t count) {
 
 ResultCode writeStream(RegionReader& stream, const OutputFacts& facts, ByteSink& sink) {
     if (facts.framedAsStoredBlocks) return writeStoredBlocks(stream, facts.payloadLength, sink);
-    if (sink.file) return copyRegion(stream, facts.streamLength, *sink.file);
-    return passThrough(stream, facts.streamLength, sink);
+    if (facts.joined) return writeJoined(stream, *facts.joined, sink);
+    return copyStream(stream, facts.streamLength, sink);
 }

@@ -61,7 +61,9 @@ uint32_t digestStreamEnd(FedDigest& digest, const uint8_t* lastPiece, size_t las
 
 ResultCode inflateStream(RegionReader& reader, uint64_t limit, InflateWants wants, InflateTotals& totals,
                          InflateEngine engine) {
+    const RowWalk rows = totals.rows;  // a stream joined to another goes on with its rows
     totals = InflateTotals{};
+    totals.rows = rows;
     if (engine == InflateEngine::Isal) return inflateWithIsal(reader, limit, wants, totals);
     return inflateWithZlib(reader, limit, wants, totals);
 }

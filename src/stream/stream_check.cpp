@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "io/region_reader.h"
+#include "stream/checksum.h"
 #include "stream/deflate_walk.h"
 
 namespace {
@@ -122,24 +126,37 @@ bool mustInflateWithoutVerifying(const CarriedFacts& carried, OutputNeeds needs,
     return needs.exactSize && carried.sizeIsModulo2To32 && streamLength > longestStreamWithExactModuloSize;
 }
 
-// Inflates from the region's start, reading at most limit bytes; consumed is where the stream ended.
-ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants wants, InflateEngine engine,
-                            StreamSums& sums, uint64_t& consumed) {
-    InflateTotals totals;
-    ResultCode result = seekRegion(reader, 0);
+// Inflates from the region's position from, reading at most limit bytes; totals.consumed is where
+// the stream ended, counted from there.
+ResultCode inflateFrom(RegionReader& reader, uint64_t from, uint64_t limit, InflateWants wants, InflateEngine engine,
+                       InflateTotals& totals) {
+    const RowWalk rows = totals.rows;
+    ResultCode result = seekRegion(reader, from);
     if (failed(result)) return result;
     result = inflateStream(reader, limit, wants, totals, engine);
     // Unverified, trusted input: what the fast engine refuses, zlib is asked again.
     if (failed(result) && engine == InflateEngine::Isal) {
-        return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, consumed);
+        totals.rows = rows;
+        return inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, totals);
     }
+    return result;
+}
+
+ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants wants, InflateEngine engine,
+                            StreamSums& sums, uint64_t& consumed) {
+    InflateTotals totals;
+    const ResultCode result = inflateFrom(reader, 0, limit, wants, engine, totals);
     takeTotals(totals, wants, sums);
     consumed = totals.consumed;
     return result;
 }
 
+bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const RegionRules& rules);
+bool memberFollows(RegionReader& reader, uint64_t at, const DataRegion& region, const RegionRules& rules);
+
+// several is set, and nothing more done, where the stream is the first of a container's members.
 ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
-                                 OutputNeeds needs, StreamSums& sums) {
+                                 OutputNeeds needs, StreamSums& sums, bool& several) {
     const DataRegion& region = findings.region;
     if (region.length < region.trailerLength) return ResultCode::InputTruncated;
     const CarriedFacts beforeTrailer = findings.carried;
@@ -147,7 +164,10 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
     ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
-    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) return ResultCode::Success;
+    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) {
+        several = rules.readMember && firstOfMembers(reader, findings, rules);
+        return ResultCode::Success;
+    }
     // Trusted input: the fast engine serves wherever a checksum is carried, though nothing compares.
     const InflateEngine engine = findings.carried.crc32 || findings.carried.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
     // Inflated, the stream ends where its final block ends: the trailer is there, and what follows
@@ -156,6 +176,8 @@ ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, 
     if (failed(result)) return result;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
     findings.carried = beforeTrailer;
+    several = memberFollows(reader, sums.streamLength + region.trailerLength, region, rules);
+    if (several) return ResultCode::Success;
     result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
     return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
@@ -167,34 +189,53 @@ struct StrictWalk {
     InputFile* file = nullptr;
     const DataRegion* region = nullptr;
     NextExtent walkPieces = nullptr;
+    uint64_t from = 0;
     DeflateWalk walk;
     ResultCode result = ResultCode::Success;
 };
 
 void walkStrictly(StrictWalk& strict) {
     RegionReader reader = regionReader(*strict.file, strict.region->extents, strict.walkPieces);
-    strict.result = walkDeflate(reader, strict.region->length, strict.walk);
+    strict.result = seekRegion(reader, strict.from);
+    if (!failed(strict.result)) strict.result = walkDeflate(reader, strict.region->length - strict.from, strict.walk);
 }
+
+// One stream checked from the region's position from: what inflating it gave, and, where it was
+// walked (always with ISA-L, or when walkAlways), where its final block starts and ends.
+struct CheckedStream {
+    InflateTotals totals;
+    DeflateWalk walk;
+    bool walked = false;
+};
 
 // ISA-L inflates for the sums while the walker, on the other core, gives zlib's verdict: a
 // stream passes only when both accept it and both end at the same byte. For a short stream, or
 // where no thread can be started, the two run one after the other. Without ISA-L, zlib alone does
-// both.
+// both (and the walker follows only where the block map is wanted).
 ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, const RegionRules& rules,
-                           InflateWants wants, StreamSums& sums) {
-    const uint64_t limit = findings.region.length;
-    if (!isalBuiltIn()) return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, sums.streamLength);
+                           InflateWants wants, uint64_t from, bool walkAlways, CheckedStream& checked) {
+    const uint64_t limit = findings.region.length - from;
     StrictWalk strict;
     strict.file = reader.file;
     strict.region = &findings.region;
     strict.walkPieces = rules.walk;
+    strict.from = from;
+    const RowWalk rows = checked.totals.rows;
+    if (!isalBuiltIn()) {
+        const ResultCode result = inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, checked.totals);
+        if (failed(result) || !walkAlways) return result;
+        walkStrictly(strict);
+        checked.walk = strict.walk;
+        checked.walked = true;
+        return strict.result;
+    }
     std::optional<std::thread> walker;
     try {
         if (limit >= shortestStreamWalkedBeside) walker.emplace(walkStrictly, std::ref(strict));
     } catch (const std::system_error&) {
     }
-    InflateTotals totals;
-    ResultCode result = seekRegion(reader, 0);
+    InflateTotals& totals = checked.totals;
+    ResultCode result = seekRegion(reader, from);
     if (!failed(result)) result = inflateStream(reader, limit, wants, totals, InflateEngine::Isal);
     if (walker) {
         walker->join();
@@ -202,46 +243,294 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
         walkStrictly(strict);
     }
     if (failed(strict.result)) return strict.result;
+    checked.walk = strict.walk;
+    checked.walked = true;
     // A stream zlib accepts and ISA-L refuses (none is known): zlib takes the sums.
     if (result == ResultCode::InflateFailed) {
-        return inflateFromStart(reader, limit, wants, InflateEngine::Zlib, sums, sums.streamLength);
+        totals.rows = rows;
+        return inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, totals);
     }
     if (failed(result)) return result;
     if (totals.consumed != (strict.walk.endBit + 7) / 8 || totals.produced != strict.walk.produced) {
         return ResultCode::InflateFailed;
     }
-    takeTotals(totals, wants, sums);
-    sums.streamLength = totals.consumed;
     return ResultCode::Success;
 }
 
+// True where the bytes at the region's position at start another member.
+bool memberFollows(RegionReader& reader, uint64_t at, const DataRegion& region, const RegionRules& rules) {
+    uint8_t magic[2] = {};
+    if (!rules.readMember || at > region.length || region.length - at < sizeof magic || failed(seekRegion(reader, at))) return false;
+    return !failed(readRegionExactly(reader, magic, sizeof magic)) && magic[0] == 0x1F && magic[1] == 0x8B;
+}
+
+// The members' streams made one: the sums of their data one after the other, and the pieces that
+// hold data (an empty member adds nothing); where none does, the first stands for them all.
+struct Join {
+    InflateWants wants;
+    StreamSums sums;
+    JoinedPiece first;
+    uint32_t firstStreamCrc32 = 0;
+    uint64_t size = 0;
+    uint32_t crc32 = 0;
+    uint32_t adler32 = adler32Start;
+    uint32_t streamCrc32 = 0;
+    RowWalk rows;
+    ResultCode mismatch = ResultCode::Success;  // told only once every member inflated
+};
+
+void addMember(Join& join, uint64_t start, const CheckedStream& checked) {
+    const JoinedPiece piece{start, checked.walk.finalHeaderBit, checked.walk.endBit};
+    if (start == 0) {
+        join.first = piece;
+        join.firstStreamCrc32 = checked.totals.streamCrc32;
+    }
+    join.rows = checked.totals.rows;
+    if (checked.totals.produced == 0) return;
+    join.sums.joined.push_back(piece);
+    join.size += checked.totals.produced;
+    join.crc32 = combineCrc32(join.crc32, checked.totals.crc32, checked.totals.produced);
+    join.adler32 = combineAdler32(join.adler32, checked.totals.adler32, checked.totals.produced);
+    join.streamCrc32 = combineCrc32(join.streamCrc32, checked.totals.streamCrc32, checked.totals.consumed);
+}
+
+// A stream that isn't the last ends with an empty stored block: its last byte, a byte more where
+// the block's three header bits don't fit in it, then LEN and NLEN.
+uint64_t joinedLength(const std::vector<JoinedPiece>& pieces) {
+    uint64_t length = 0;
+    for (const JoinedPiece& piece : pieces) {
+        length += (piece.endBit + 7) / 8;
+        if (&piece != &pieces.back()) length += (piece.endBit % 8 == 0 || piece.endBit % 8 > 5 ? 1 : 0) + 4;
+    }
+    return length;
+}
+
+// Checks the member whose header is at the region's position at; next is where the one after it starts.
+ResultCode checkMember(RegionReader& reader, InputFindings& findings, const RegionRules& rules, uint64_t at,
+                       Join& join, uint64_t& next) {
+    const DataRegion& region = findings.region;
+    const uint64_t base = region.extents.front().offset;
+    uint64_t streamOffset = 0;
+    CarriedFacts carried;
+    carried.sizeIsModulo2To32 = findings.carried.sizeIsModulo2To32;
+    ResultCode result = rules.readMember(*reader.file, base + at, streamOffset, carried.framingCrcWrong);
+    if (failed(result)) return result;
+    const uint64_t from = streamOffset - base;
+    CheckedStream checked;
+    checked.totals.rows = join.rows;
+    result = inflateStrictly(reader, findings, rules, join.wants, from, true, checked);
+    if (failed(result)) return result;
+    if (checked.totals.consumed < shortestStream) return ResultCode::InflateFailed;
+    result = readTrailer(reader, from + checked.totals.consumed, region, rules, carried);
+    if (failed(result)) return result;
+    StreamSums own;
+    takeTotals(checked.totals, join.wants, own);
+    if (!failed(join.mismatch)) join.mismatch = compareCarried(carried, own);
+    addMember(join, from, checked);
+    next = from + checked.totals.consumed + region.trailerLength;
+    return ResultCode::Success;
+}
+
+// What the walker found of one member: where its stream lies, its block map, its trailer.
+struct WalkedMember {
+    ResultCode result = ResultCode::Success;  // a fault here ends the members
+    uint64_t from = 0;
+    DeflateWalk walk;
+    CarriedFacts carried;
+};
+
+// Members walked on the other core, handed over in the file's order through a short queue, so that
+// memory stays flat however many members there are.
+constexpr size_t membersQueued = 64;
+struct MemberQueue {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<WalkedMember> members;
+    bool done = false;
+    bool stopped = false;  // the inflating side needs no more
+};
+
+// Walks the member whose header is at at; next is where the one after it starts.
+void walkMember(RegionReader& reader, const InputFindings& findings, const RegionRules& rules, uint64_t at,
+                WalkedMember& member, uint64_t& next) {
+    const DataRegion& region = findings.region;
+    const uint64_t base = region.extents.front().offset;
+    uint64_t streamOffset = 0;
+    member.carried.sizeIsModulo2To32 = findings.carried.sizeIsModulo2To32;
+    member.result = rules.readMember(*reader.file, base + at, streamOffset, member.carried.framingCrcWrong);
+    if (failed(member.result)) return;
+    member.from = streamOffset - base;
+    member.result = seekRegion(reader, member.from);
+    if (!failed(member.result)) member.result = walkDeflate(reader, region.length - member.from, member.walk);
+    const uint64_t consumed = (member.walk.endBit + 7) / 8;
+    if (!failed(member.result) && consumed < shortestStream) member.result = ResultCode::InflateFailed;
+    if (!failed(member.result)) member.result = readTrailer(reader, member.from + consumed, region, rules, member.carried);
+    next = member.from + consumed + region.trailerLength;
+}
+
+void walkMembers(InputFile* file, const InputFindings* findings, const RegionRules* rules, uint64_t at,
+                 MemberQueue* queue) {
+    RegionReader reader = regionReader(*file, findings->region.extents, rules->walk);
+    for (bool more = true; more;) {
+        WalkedMember member;
+        walkMember(reader, *findings, *rules, at, member, at);
+        more = !failed(member.result) && memberFollows(reader, at, findings->region, *rules);
+        std::unique_lock held(queue->lock);
+        queue->changed.wait(held, [&] { return queue->members.size() < membersQueued || queue->stopped; });
+        if (queue->stopped) return;
+        queue->members.push_back(member);
+        queue->changed.notify_all();
+    }
+    const std::lock_guard held(queue->lock);
+    queue->done = true;
+    queue->changed.notify_all();
+}
+
+// Inflates a member the walker found, with ISA-L (zlib where ISA-L refuses it), and joins it.
+ResultCode inflateWalkedMember(RegionReader& reader, const InputFindings& findings, const WalkedMember& member,
+                               Join& join) {
+    const uint64_t consumed = (member.walk.endBit + 7) / 8;
+    CheckedStream checked;
+    checked.totals.rows = join.rows;
+    ResultCode result = seekRegion(reader, member.from);
+    if (!failed(result)) result = inflateStream(reader, consumed, join.wants, checked.totals, InflateEngine::Isal);
+    if (result == ResultCode::InflateFailed) {
+        checked.totals.rows = join.rows;
+        result = inflateFrom(reader, member.from, findings.region.length - member.from, join.wants, InflateEngine::Zlib,
+                             checked.totals);
+    }
+    if (failed(result)) return result;
+    if (checked.totals.consumed != consumed || checked.totals.produced != member.walk.produced) return ResultCode::InflateFailed;
+    StreamSums own;
+    takeTotals(checked.totals, join.wants, own);
+    if (!failed(join.mismatch)) join.mismatch = compareCarried(member.carried, own);
+    checked.walk = member.walk;
+    addMember(join, member.from, checked);
+    return ResultCode::Success;
+}
+
+// The members from at: walked on the other core while this one inflates them in turn. False where no
+// thread could be started.
+bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, const RegionRules& rules, uint64_t& at,
+                        Join& join, ResultCode& result) {
+    MemberQueue queue;
+    std::optional<std::thread> walker;
+    try {
+        walker.emplace(walkMembers, reader.file, &findings, &rules, at, &queue);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    result = ResultCode::Success;
+    for (;;) {
+        std::unique_lock held(queue.lock);
+        queue.changed.wait(held, [&] { return !queue.members.empty() || queue.done; });
+        if (queue.members.empty()) break;
+        const WalkedMember member = queue.members.front();
+        queue.members.pop_front();
+        queue.changed.notify_all();
+        held.unlock();
+        result = failed(member.result) ? member.result : inflateWalkedMember(reader, findings, member, join);
+        at = member.from + (member.walk.endBit + 7) / 8 + findings.region.trailerLength;
+        if (failed(result)) break;
+    }
+    {
+        const std::lock_guard held(queue.lock);
+        queue.stopped = true;
+        queue.changed.notify_all();
+    }
+    walker->join();
+    return true;
+}
+
+// The first member is checked; the others, from at, are checked one after the other and joined.
+ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, InflateWants wants,
+                        const CheckedStream& first, uint64_t at, StreamSums& sums) {
+    Join join;
+    join.wants = wants;
+    StreamSums own;
+    takeTotals(first.totals, wants, own);
+    join.mismatch = compareCarried(findings.carried, own);
+    addMember(join, 0, first);
+    ResultCode result = ResultCode::Success;
+    if (!isalBuiltIn() || !checkMembersBeside(reader, findings, rules, at, join, result)) {
+        do {
+            result = checkMember(reader, findings, rules, at, join, at);
+            if (failed(result)) return result;
+        } while (memberFollows(reader, at, findings.region, rules));
+    }
+    if (failed(result)) return result;
+    if (failed(join.mismatch)) return join.mismatch;
+    if (join.sums.joined.empty()) {
+        join.sums.joined.push_back(join.first);
+        join.streamCrc32 = join.firstStreamCrc32;
+    }
+    sums.size = join.size;
+    if (wants.crc32) sums.crc32 = join.crc32;
+    if (wants.adler32) sums.adler32 = join.adler32;
+    sums.rowLeadsValid = join.rows.leadsValid;
+    sums.streamCrc32 = join.streamCrc32;
+    sums.joined = std::move(join.sums.joined);
+    sums.streamLength = joinedLength(sums.joined);
+    // One piece at the region's start is a stream of its own, the empty members behind it dropped.
+    if (sums.joined.size() == 1 && sums.joined.front().start == 0) sums.joined.clear();
+    return judgeTrailingBytes(reader, at, findings.region, rules, findings.warnings);
+}
+
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                          StreamSums& sums) {
+                          StreamSums& sums, std::atomic<bool>* joining) {
     const DataRegion& region = findings.region;
     // The trailer isn't read yet, so every checksum it may hold is asked for.
     InflateWants wants = wantsFor(findings.carried, needs, true);
     wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
     wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
-    ResultCode result = inflateStrictly(reader, findings, rules, wants, sums);
+    CheckedStream checked;
+    ResultCode result = inflateStrictly(reader, findings, rules, wants, 0, false, checked);
     if (failed(result)) return result;
+    takeTotals(checked.totals, wants, sums);
+    sums.streamLength = checked.totals.consumed;
     if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
     result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
     if (failed(result)) return result;
+    const uint64_t after = sums.streamLength + region.trailerLength;
+    if (memberFollows(reader, after, region, rules)) {
+        if (joining) *joining = true;
+        if (!checked.walked) {  // zlib alone inflated it: the block map is still wanted
+            result = inflateStrictly(reader, findings, rules, wants, 0, true, checked = CheckedStream{});
+            if (failed(result)) return result;
+        }
+        return checkMembers(reader, findings, rules, wants, checked, after, sums);
+    }
     result = compareCarried(findings.carried, sums);
     if (failed(result)) return result;
-    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
+    return judgeTrailingBytes(reader, after, region, rules, findings.warnings);
+}
+
+// Unverified and not inflated, a container of members is walked to where its first member ends:
+// where another follows, the members are checked and joined as when verifying.
+bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const RegionRules& rules) {
+    DeflateWalk walk;
+    const ResultCode walked = seekRegion(reader, 0);
+    if (failed(walked) || failed(walkDeflate(reader, findings.region.length, walk))) return false;
+    return memberFollows(reader, (walk.endBit + 7) / 8 + findings.region.trailerLength, findings.region, rules);
 }
 
 }  // namespace
 
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums, ReadProgress progress) {
+                       bool verify, StreamSums& sums, ReadProgress progress, std::atomic<bool>* joining) {
     RegionReader reader = regionReader(file, findings.region.extents, rules.walk);
     reader.progress = progress;
     reader.progress.total = findings.region.length;
     if (findings.carried.payloadIsStored) return checkStoredEntry(reader, findings, needs, verify, sums);
-    if (!verify) return checkWithoutVerifying(reader, findings, rules, needs, sums);
-    return checkAndVerify(reader, findings, rules, needs, sums);
+    if (!verify) {
+        const CarriedFacts carried = findings.carried;
+        bool several = false;
+        const ResultCode result = checkWithoutVerifying(reader, findings, rules, needs, sums, several);
+        if (!several) return result;
+        findings.carried = carried;
+        sums = StreamSums{};
+    }
+    return checkAndVerify(reader, findings, rules, needs, sums, joining);
 }
 
 void fillOutputSums(const CarriedFacts& carried, const StreamSums& sums, OutputFacts& facts) {

@@ -4,6 +4,7 @@
 // input's container describes its data region through RegionRules.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,6 +25,9 @@ struct RegionRules {
     bool trailerHoldsCrc32 = false;   // so the check computes it before it has read the trailer
     bool trailerHoldsAdler32 = false;
     NextExtent walk = nullptr;  // for a data region whose pieces are found by walking the file
+    // For a container of several members, each with its own stream and trailer (GZIP): reads the
+    // header of the member at the file's offset, which starts with the container's magic.
+    ResultCode (*readMember)(InputFile& file, uint64_t offset, uint64_t& streamOffset, bool& headerCrcWrong) = nullptr;
 };
 
 // What the output container needs from the data.
@@ -36,9 +40,12 @@ struct OutputNeeds {
 
 // verify off is the carry-without-inflating mode: the stream is the whole data region less its
 // trailer, and it is inflated only when the output needs a value the input lacks; then it ends at
-// its final block, as when verifying.
+// its final block, as when verifying. A container of members is walked even then, to find where
+// the first member ends; if another follows, every member is checked and joined as when verifying.
+// joining, where not null, is set as soon as a second member is found.
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums, ReadProgress progress = {});
+                       bool verify, StreamSums& sums, ReadProgress progress = {},
+                       std::atomic<bool>* joining = nullptr);
 
 // The checksums and size the output gets: the data's own where they were measured, else those
 // the input carried.

@@ -18,7 +18,7 @@ demo_packages=("${build_packages[@]}" python3 python3-pil)
 # kbd, python3-pip-whl and libhamcrest-java ship real .gz files, wheels and a jar, made by Debian's
 # tools, that the interop tests convert.
 test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python3-pil pngcheck tzdata time
-  kbd python3-pip-whl libhamcrest-java strace)
+  kbd python3-pip-whl libhamcrest-java strace tabix)
 memcheck_packages=("${test_packages[@]}" valgrind)
 fuzz_packages=("${build_packages[@]}" clang libclang-rt-14-dev)
 sample_packages=(python3 zopfli)

@@ -1,16 +1,21 @@
 #!/usr/bin/env python3
-"""Writes the end-to-end cases under tests/corpus/, one conversion per line, made here from first
-principles (struct and zlib), never by running the program:
-  malformed.tsv  damaged, hostile and odd inputs, and the exact lines the program must print;
-  layout.tsv     valid inputs, and the exact bytes of the output each option must write.
-Columns: name, input file name, options (space-separated, "-" for none), the header PNG h.png as
-hex ("-" for none), what the program prints after its banner, the output as hex ("-" for no output),
-and the input as hex."""
-import pathlib
+"""End-to-end conversions, each made here from first principles (struct and zlib): an input file,
+the options, the exact text the program must print and the exact output it must write, which the
+readers people use must then accept whole.
+  MALFORMED  damaged, hostile and odd inputs, and the exact lines the program must print;
+  LAYOUT     valid inputs, and the exact bytes of the output each option must write.
+A case is (name, input file name, options ("-" for none), the header PNG h.png ("-" for none), what
+the program prints after its banner, the output ("-" for none), the input).
+  tests/corpus_test.py PROGRAM   (QUORVEXA_TEST_PROGRAM and QUORVEXA_TEST_WRAPPER as for the suite)"""
+import concurrent.futures
+import os
+import shlex
+import shutil
+import subprocess
 import struct
+import sys
+import tempfile
 import zlib
-
-OUT = pathlib.Path(__file__).resolve().parent.parent / "tests" / "corpus"
 TEXT = b"".join(b"%03d a line of text that deflates, more or less\n" % i for i in range(12))
 STREAM = zlib.compressobj(9, zlib.DEFLATED, -15)
 STREAM = STREAM.compress(TEXT) + STREAM.flush()
@@ -128,7 +133,7 @@ def line(file: str, text: str) -> str:
 
 
 def malformed(name, options, result, warning, data, output="in.zip", written="-"):
-    """A row of malformed.tsv: result is what follows "in - " ("SUCCESS" when the file converts, and
+    """A MALFORMED case: result is what follows "in - " ("SUCCESS" when the file converts, and
     written is then every byte of the output)."""
     printed = (line("in", warning) if warning != "-" else "") + (
         line("in", f"SUCCESS: Saved as {output}.") if result == "SUCCESS" else line("in", result))
@@ -219,17 +224,9 @@ MALFORMED = [malformed(*row) for row in [
 
 
 
-def write(name: str, rows) -> None:
-    def escape(text: str) -> str:
-        return text.replace("\\", "\\\\").replace("\n", "\\n")
-
-    (OUT / name).write_text("".join(
-        "\t".join([row[0], row[1], row[2], row[3] if isinstance(row[3], str) else row[3].hex(), escape(row[4]),
-                   row[5] if isinstance(row[5], str) else row[5].hex(), row[6].hex()]) + "\n" for row in rows))
-
 
 def layout(name, file, options, data, output, header="-"):
-    """A row of layout.tsv: the input converts, and output is every byte of what it writes."""
+    """A LAYOUT case: the input converts, and output is every byte of what it writes."""
     extension = {"--gzip": ".gz", "--gzipname": ".gz", "--zlib": ".zlib"}.get(options.split(" ")[0], ".zip")
     extension = ".png" if options.startswith("--png") else extension
     return (name, file, options, header, line(file, f"SUCCESS: Saved as {file}{extension}."), output, data)
@@ -306,5 +303,67 @@ MALFORMED.append(("PngInterlacedHeaderOneByteShort", "in", "--pngh.png", INTERLA
                   line("in", "ERROR: Header PNG h.png doesn't fit the image data."), "-",
                   zlib_file(deflate(bytes(21)), zlib.adler32(bytes(21)))))
 
-write("malformed.tsv", MALFORMED)
-write("layout.tsv", LAYOUT)
+
+BANNER = "\nQuorvexa v1.03 by Tessivander\n\n"
+PROGRAM = shlex.split(os.environ.get("QUORVEXA_TEST_WRAPPER", "")) + [os.path.abspath(os.environ.get("QUORVEXA_TEST_PROGRAM") or sys.argv[1])]
+READERS = {"gz": ["gzip", "-t"], "zip": ["unzip", "-tq"], "png": ["pngcheck", "-q"]}
+
+
+def readers_accept(path: str) -> bool:
+    """Whether the readers people use take the output whole: gzip, unzip, python's zlib, pngcheck, Pillow."""
+    kind = path.rsplit(".", 1)[-1]
+    if kind in READERS and subprocess.run(READERS[kind] + [path], capture_output=True).returncode != 0:
+        return False
+    try:
+        if kind == "png":
+            from PIL import Image
+            Image.open(path).load()
+        elif kind not in READERS:
+            zlib.decompress(open(path, "rb").read())
+    except Exception:
+        return False
+    return True
+
+
+def failures(case) -> list:
+    name, file, options, header, printed, written, data = case
+    with tempfile.TemporaryDirectory() as top:
+        folder = os.path.dirname(os.path.join(top, file))
+        os.makedirs(folder, exist_ok=True)
+        open(os.path.join(top, file), "wb").write(data)
+        if header != "-":
+            open(os.path.join(top, "h.png"), "wb").write(header)
+        run = subprocess.run(PROGRAM + (options.split() if options != "-" else []) + [file], cwd=top, capture_output=True,
+                             stdin=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
+        saved = printed.split("Saved as ")[1][:-2] if "Saved as " in printed else ""
+        found = [f"prints {run.stderr!r}" if run.stderr.decode(errors="replace") != BANNER + printed else "",
+                 f"exit status {run.returncode}" if run.returncode != (2 if "ERROR" in printed else 3 if "WARNING" in printed else 0) else "",
+                 f"leaves {sorted(os.listdir(folder))}" if len(os.listdir(folder)) != 1 + (header != "-") + bool(saved) else ""]
+        if saved and os.path.exists(os.path.join(top, saved)):
+            output = open(os.path.join(top, saved), "rb").read()
+            found.append("writes other bytes" if output != written else "")
+            # --no-verify carries damage
+            found.append("" if "Damaged" in name or readers_accept(os.path.join(top, saved)) else "a reader refuses the output")
+        elif saved or written != "-":
+            found.append("writes no output" if saved else "a row without output has output bytes")
+        return [f"{name}: {problem}" for problem in found if problem]
+
+
+def main() -> int:
+    missing = [tool[0] for tool in READERS.values() if not shutil.which(tool[0])]
+    try:
+        from PIL import Image  # noqa: F401
+    except ImportError:
+        missing.append("python3-pil")
+    if missing:  # a skip (77) only where no tool is required
+        print("missing:", *missing)
+        return 1 if os.environ.get("QUORVEXA_REQUIRE_TOOLS", "0") != "0" else 77
+    cases = MALFORMED + LAYOUT
+    with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+        found = [problem for problems in pool.map(failures, cases) for problem in problems]
+    print(*found, f"{len(cases)} cases, {len(found)} failures", sep="\n")
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

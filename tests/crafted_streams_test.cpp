@@ -7,10 +7,8 @@
 #include <sstream>
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "stream/deflate_walk.h"
 #include "stream/inflate.h"
 #include "support/test_support.h"
 #include "support/zlib_reference.h"
@@ -35,12 +33,10 @@ InflateTotals laxlyInflated(const Bytes& stream) {
     file.handle = memfd_create("crafted", MFD_CLOEXEC);
     EXPECT_EQ(pwrite(file.handle, stream.data(), stream.size(), 0), static_cast<ssize_t>(stream.size()));
     file.size = stream.size();
+    bool accepted = true;
+    EXPECT_TRUE(walkerAgreesWithZlib(file, stream.data(), stream.size(), accepted) && !accepted);
     const std::vector<Extent> extents = {Extent{0, stream.size()}};
     RegionReader reader = regionReader(file, extents);
-    DeflateWalk walk;
-    EXPECT_EQ(walkDeflate(reader, stream.size(), walk), ResultCode::InflateFailed);
-    EXPECT_EQ(walk.produced, zlibVerdict(stream.data(), stream.size()).produced);
-    reader = regionReader(file, extents);
     InflateTotals totals;
     (void)inflateStream(reader, stream.size(), InflateWants{true, true}, totals, InflateEngine::Isal);
     return totals;
@@ -61,8 +57,8 @@ TEST(CraftedStreams, EveryCheckZlibMakesRefusesTheStreamInEveryContainer) {
     for (int i = 0; i < 17; ++i) prefix = concat({prefix, {0}, le(65535, 2), le(0, 2), data});
     TempDir dir;
     const std::vector<Bytes> prefixes = {{}, Bytes(prefix.begin(), prefix.begin() + 65540), prefix};
-    std::vector<std::string> inputs, afterBlock;
-    std::string expected = banner, expectedAfterBlock = banner;
+    std::vector<std::string> inputs;
+    std::string expected = banner;
     std::ifstream corpus(QUORVEXA_TEST_CORPUS "/crafted.tsv");
     for (std::string line, name, where, bits; std::getline(corpus, line);) {
         std::istringstream fields(line);
@@ -79,7 +75,6 @@ TEST(CraftedStreams, EveryCheckZlibMakesRefusesTheStreamInEveryContainer) {
             for (const char* extension : {".gz", ".zlib", ".zip"}) {
                 inputs.push_back(file + extension);
                 expected += errorLine(inputs.back(), "Inflate failed.");
-                if (p == 1) afterBlock.push_back(inputs.back()), expectedAfterBlock += errorLine(inputs.back(), "Inflate failed.");
             }
         }
     }
@@ -88,11 +83,4 @@ TEST(CraftedStreams, EveryCheckZlibMakesRefusesTheStreamInEveryContainer) {
     EXPECT_EQ(run.err, expected);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(listDirectory(dir.path).size(), inputs.size());
-    // Where no thread can start (one process for the user), the walk follows the inflate: the same
-    // verdicts. (Root ignores the limit, so the run is nobody's; under 1 MiB, nothing else starts one.)
-    std::string command = "cd " + dir.path + " && " + (geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "");
-    command += "env ASAN_OPTIONS=detect_leaks=0 prlimit --nproc=1 " QUORVEXA_BINARY;  // the leak checker needs a thread
-    for (const std::string& input : afterBlock) command += " " + input;
-    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
-    EXPECT_EQ(runShell(command).err, expectedAfterBlock);
 }

@@ -2,10 +2,13 @@
 // Z_BLOCK stops between blocks: what the walker is held against.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include <zlib.h>
+
+#include "stream/deflate_walk.h"
 
 struct ZlibVerdict {
     bool accepted = false;
@@ -37,4 +40,26 @@ inline ZlibVerdict zlibVerdict(const uint8_t* stream, size_t size) {
     verdict.produced = z.total_out;
     inflateEnd(&z);
     return verdict;
+}
+
+inline void recordBlock(void* context, uint64_t headerBit, bool) {
+    static_cast<std::vector<uint64_t>*>(context)->push_back(headerBit);
+}
+
+// The walker on the stream's size bytes, held in file, against zlib: the same verdict and output
+// length, the same block starts as far as both went, and for an accepted stream the same end bit
+// and final block. accepted is the verdict.
+inline bool walkerAgreesWithZlib(InputFile& file, const uint8_t* stream, size_t size, bool& accepted) {
+    const std::vector<Extent> extents = {Extent{0, size}};
+    RegionReader reader = regionReader(file, extents);
+    DeflateWalk walk;
+    std::vector<uint64_t> starts;
+    accepted = walkDeflate(reader, size, walk, BlockReport{recordBlock, &starts}) == ResultCode::Success;
+    const ZlibVerdict zlib = zlibVerdict(stream, size);
+    if (accepted != zlib.accepted || walk.produced != zlib.produced) return false;
+    const uint64_t finalHeader = starts.empty() ? 0 : starts.back();
+    if (!starts.empty()) starts.erase(starts.begin());
+    if (accepted) return starts == zlib.blockStarts && walk.endBit == zlib.endBit && walk.finalHeaderBit == finalHeader;
+    const size_t reached = std::min(starts.size(), zlib.blockStarts.size());
+    return std::equal(starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(reached), zlib.blockStarts.begin());
 }

@@ -1,8 +1,6 @@
 // The command line as a user meets it: options, paths, the no-overwrite rule and exit statuses.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,31 +90,12 @@ TEST(NoOverwrite, AnythingAtTheOutputPathGivesCode14) {
     EXPECT_EQ(readFile(dir.file("a.gz.zip")), bytesOf("mine"));
 }
 
-TEST(NoOverwrite, PosixDanglingSymlinkAtTheOutputPathGivesCode14) {
-    TempDir dir;
-    writeFile(dir.file("a.gz"), sample);
-    ASSERT_EQ(symlink("nowhere", dir.file("a.gz.zlib").c_str()), 0);
-    EXPECT_EQ(runQuorvexa({"--zlib", "a.gz"}, dir.path).err, banner + errorLine("a.gz", "Output file a.gz.zlib already exists."));
-    EXPECT_EQ(listDirectory(dir.path), (std::vector<std::string>{"a.gz", "a.gz.zlib"}));
-}
-
 TEST(NoOverwrite, AnOutputNameTooLongToCreateGivesCode15) {
     TempDir dir;
     const std::string name = std::string(250, 'n') + ".gz";
     writeFile(dir.file(name), sample);
     EXPECT_EQ(runQuorvexa({name}, dir.path).err,
               banner + errorLine(name, "Couldn't open output file " + name + ".zip for writting."));
-}
-
-// Opening must never wait on a FIFO, and nothing but a regular file is read.
-TEST(PosixSpecialFiles, AreRefusedAtOnce) {
-    TempDir dir;
-    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
-    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
-    const std::string truncated = "Input file is truncated or unreadable.";
-    const RunResult run = runQuorvexa({"fifo", "folder", "/dev/null"}, dir.path);
-    EXPECT_EQ(run.err, banner + errorLine("fifo", truncated) + errorLine("folder", truncated) + errorLine("/dev/null", truncated));
-    EXPECT_EQ(run.exitCode, 2);
 }
 
 TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode16) {
@@ -153,19 +132,10 @@ TEST(PosixPermissions, OutputsKeepTheInputsPermissionBitsAndTime) {
 // every other test compares standard error exactly.)
 TEST(PosixTerminal, ProgressLineIsDrawnInPlaceAndErased) {
     TempDir dir;
-    z_stream z{};
-    ASSERT_EQ(deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    Bytes zeros(64 << 20), block(1 << 20);
-    z.next_in = zeros.data();
-    z.avail_in = static_cast<uInt>(zeros.size());
-    z.next_out = block.data();
-    z.avail_out = static_cast<uInt>(block.size());
-    ASSERT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);  // a non-final block, which may be repeated
-    block.resize(z.total_out);
-    deflateEnd(&z);
-    Bytes stream;
-    for (int copy = 0; copy < 128; ++copy) stream.insert(stream.end(), block.begin(), block.end());
-    writeFile(dir.file("big.zlib"), zlibFile(concat({stream, {1, 0, 0, 0xFF, 0xFF}}), 0));
+    // A full-flushed, non-final block of 64 MiB of zeros, which may be repeated, 128 times, then a final empty one.
+    ASSERT_EQ(runShell("cd " + dir.path + " && " + python3() + " -c \"import zlib; c = zlib.compressobj(1, 8, -15); b = c.compress(bytes(64 << 20))"
+                       " + c.flush(zlib.Z_FULL_FLUSH); open('big.zlib', 'wb').write(b'\\x78\\xda' + b * 128 + bytes([1, 0, 0, 255, 255]) + bytes(4))\"")
+                  .exitCode, 0);
     const RunResult run = runShell("cd " + dir.path + " && script -qfec '" QUORVEXA_BINARY " big.zlib' /dev/null");
     const size_t drawn = run.out.rfind("\rbig.zlib - inflating ");
     ASSERT_NE(drawn, std::string::npos) << run.out;

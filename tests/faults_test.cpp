@@ -25,17 +25,6 @@ RunResult runWithFaults(const std::string& dir, const std::string& switches, con
 
 }  // namespace
 
-// The file-size limit kills a process that writes past it, unless the process catches SIGXFSZ.
-TEST(PosixFaults, FileSizeLimitIsAFailedWriteNotTheEndOfTheRun) {
-    TempDir dir;
-    writeFile(dir.file("a.zlib"), zlibOf(sampleData(200000)));
-    const RunResult run = runShell("cd " + dir.path + " && ulimit -f 8 && exec " + QUORVEXA_BINARY + " --zlib a.zlib a.zlib 2>&1");
-    EXPECT_EQ(run.out, banner + errorLine("a.zlib", "Couldn't write output file a.zlib.zlib.") +
-                           errorLine("a.zlib", "Couldn't write output file a.zlib.zlib."));
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.zlib"});
-}
-
 TEST(PosixFaults, FullFilesystemGivesCode18AndFreesTheSpace) {
     TempDir dir;
     const std::string mountPoint = dir.file("small");

@@ -62,6 +62,10 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         {"$Q -q -f --outdir d a.gz bad.gz a.gz", badFormat, 2, {"d/a.gz.zip"}},
         {"ln -s bad.gz l && $Q -f -o l a.gz && test ! -L l && cat bad.gz >&2", successLine("a.gz", "l") + "not gzip", 0, {"l"}},
         {"$Q -f -o d a.gz", errorLine("a.gz", "Output file d already exists."), 2, {}},
+        {"ln -s nowhere a.gz.zlib && $Q --zlib a.gz", errorLine("a.gz", "Output file a.gz.zlib already exists."), 2, {"a.gz.zlib"}},
+        // Opening never waits on a FIFO, and nothing but a regular file is read.
+        {"mkfifo f && $Q f d /dev/null", errorLine("f", "Input file is truncated or unreadable.") + errorLine("d", "Input file is "
+         "truncated or unreadable.") + errorLine("/dev/null", "Input file is truncated or unreadable."), 2, {"f"}},
         {"$Q -t --zlib a.gz bad.gz o.zip", "a.gz - SUCCESS: Checked.\n" + badFormat + "o.zip - SUCCESS: Checked.\n", 2, {}},
         {"$Q --test --png h.png a.gz", errorLine("a.gz", "Header PNG h.png doesn't fit the image data."), 2, {}},
         {"$Q -q -c -t a.gz", "", 0, {}},
@@ -71,6 +75,7 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         {"trap '' PIPE; ($Q -c a.gz; echo $? >&2) | head -c 1 >/dev/null", cantWrite + "2\n", 0, {}},
         {"trap '' PIPE; (env --default-signal=PIPE $Q -c a.gz; echo $? >&2) | head -c 1 >/dev/null", "141\n", 0, {}},
         {"ulimit -f 64; $Q -c a.gz | wc -c >&2", cantWrite + "0\n", 0, {}},
+        {"ulimit -f 64; $Q a.gz a.gz", errorLine("a.gz", "Couldn't write output file a.gz.zip.") + errorLine("a.gz", "Couldn't write output file a.gz.zip."), 2, {}},
         {"ulimit -f 64; cat a.gz 2>/dev/null | $Q -o o -", errorLine("-", "Couldn't write output file o."), 2, {}},
         {"$Q -o x a.gz a.gz", "ERROR: -o takes exactly one input file.\n", 1, {}},
         {"$Q -c a.gz -", "ERROR: -c takes exactly one input file.\n", 1, {}},

@@ -35,29 +35,28 @@ TEST(CommandLine, HelpAnywhereConvertsNothing) {
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"});
 }
 
-TEST(CommandLine, VersionGoesToStandardOutput) {
-    TempDir dir;
-    const RunResult run = runQuorvexa({"--version", "a.gz"}, dir.path);
-    EXPECT_EQ(run.out, "quorvexa 1.03\n");
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-// A typo must not pass silently: each unknown option is named once, before the first file.
-TEST(CommandLine, UnknownOptionsAreNamedAndTheLastFormatWins) {
-    TempDir dir;
-    writeFile(dir.file("a.gz"), sample);
-    const RunResult run = runQuorvexa({"--zlb", "a.gz", "--zlib", "--gzip", "--zlb", "--png", "--verify"}, dir.path);
-    EXPECT_EQ(run.err, banner + "WARNING: Unknown option --zlb was ignored.\nWARNING: Unknown option --png was ignored.\n" +
-                           successLine("a.gz", "a.gz.gz"));
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-TEST(CommandLine, EverythingAfterDoubleDashIsAPath) {
-    TempDir dir;
-    writeFile(dir.file("-a.gz"), sample);
-    const RunResult run = runQuorvexa({"--zlib", "--", "-a.gz", "--gzip"}, dir.path);
-    EXPECT_EQ(run.err, banner + successLine("-a.gz", "-a.gz.zlib") + errorLine("--gzip", "File doesn't exist."));
-    EXPECT_EQ(run.exitCode, 2);
+// The version goes to standard output; a typo must not pass silently: each unknown option is named
+// once, before the first file, and the last format wins; after --, everything is a path.
+TEST(CommandLine, VersionUnknownOptionsAndDoubleDash) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out, err;  // err after the banner
+        int exitCode;
+    } cases[] = {
+        {{"--version", "a.gz"}, "quorvexa 1.03\n", "", 0},
+        {{"--zlb", "a.gz", "--zlib", "--gzip", "--zlb", "--png", "--verify"}, "",
+         "WARNING: Unknown option --zlb was ignored.\nWARNING: Unknown option --png was ignored.\n" + successLine("a.gz", "a.gz.gz"), 0},
+        {{"--zlib", "--", "-a.gz", "--gzip"}, "", successLine("-a.gz", "-a.gz.zlib") + errorLine("--gzip", "File doesn't exist."), 2},
+    };
+    for (const auto& [arguments, out, err, exitCode] : cases) {
+        TempDir dir;
+        writeFile(dir.file("a.gz"), sample);
+        writeFile(dir.file("-a.gz"), sample);
+        const RunResult run = runQuorvexa(arguments, dir.path);
+        EXPECT_EQ(run.out, out) << arguments[0];
+        EXPECT_EQ(run.err, banner + err) << arguments[0];
+        EXPECT_EQ(run.exitCode, exitCode) << arguments[0];
+    }
 }
 
 // `quorvexa --gzip a.zip && rm a.zip` must never delete data: a failed file fails the run.

@@ -301,23 +301,26 @@ MALFORMED.append(("PngInterlacedHeaderOneByteShort", "in", "--pngh.png", INTERLA
 
 BANNER = "\nQuorvexa v1.03 by Tessivander\n\n"
 PROGRAM = shlex.split(os.environ.get("QUORVEXA_TEST_WRAPPER", "")) + [os.path.abspath(os.environ.get("QUORVEXA_TEST_PROGRAM") or sys.argv[1])]
+try:
+    from PIL import Image
+except ImportError:
+    Image = None
 READERS = {"gz": ["gzip", "-t"], "zip": ["unzip", "-tq"], "png": ["pngcheck", "-q"]}
 
 
 def readers_accept(path: str) -> bool:
     """Whether the readers people use take the output whole: gzip, unzip, python's zlib, pngcheck, Pillow."""
     kind = path.rsplit(".", 1)[-1]
-    if kind in READERS and subprocess.run(READERS[kind] + [path], capture_output=True).returncode != 0:
-        return False
     try:
+        if kind in READERS:
+            subprocess.run(READERS[kind] + [path], capture_output=True, check=True)
         if kind == "png":
-            from PIL import Image
             Image.open(path).load()
-        elif kind not in READERS:
+        if kind == "zlib":
             zlib.decompress(open(path, "rb").read())
+        return True
     except Exception:
         return False
-    return True
 
 
 def failures(case) -> list:
@@ -345,11 +348,7 @@ def failures(case) -> list:
 
 
 def main() -> int:
-    missing = [tool[0] for tool in READERS.values() if not shutil.which(tool[0])]
-    try:
-        from PIL import Image  # noqa: F401
-    except ImportError:
-        missing.append("python3-pil")
+    missing = [tool[0] for tool in READERS.values() if not shutil.which(tool[0])] + ([] if Image else ["python3-pil"])
     if missing:  # a skip (77) only where no tool is required
         print("missing:", *missing)
         return 1 if os.environ.get("QUORVEXA_REQUIRE_TOOLS", "0") != "0" else 77

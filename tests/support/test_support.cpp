@@ -190,11 +190,6 @@ Bytes le(uint64_t value, int width) {
     return out;
 }
 
-Bytes be32(uint32_t value) {
-    return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
-            static_cast<uint8_t>(value)};
-}
-
 uint64_t loadLe(const Bytes& bytes, size_t offset, int width) {
     uint64_t value = 0;
     for (int i = width; i-- > 0;) value = (value << 8) | bytes.at(offset + static_cast<size_t>(i));
@@ -212,7 +207,9 @@ Bytes gzipOf(const Bytes& data, uint32_t mtime) {
 }
 
 Bytes zlibFile(const Bytes& stream, uint32_t adler32, uint8_t level) {
-    return concat({{0x78, level}, stream, be32(adler32)});
+    Bytes trailer = le(adler32, 4);
+    std::reverse(trailer.begin(), trailer.end());  // big-endian
+    return concat({{0x78, level}, stream, trailer});
 }
 
 Bytes zlibOf(const Bytes& data) {

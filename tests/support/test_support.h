@@ -74,7 +74,6 @@ Bytes sampleData(size_t size, uint32_t seed = 1);  // deterministic, compresses 
 Bytes noiseData(size_t size, uint32_t seed = 7);   // deterministic, doesn't compress
 Bytes concat(std::initializer_list<Bytes> parts);
 Bytes le(uint64_t value, int width);
-Bytes be32(uint32_t value);
 uint64_t loadLe(const Bytes& bytes, size_t offset, int width);
 
 // ---- containers, built by hand so that every field can be wrong ----

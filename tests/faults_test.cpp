@@ -44,13 +44,6 @@ TEST(PosixFaults, FullFilesystemGivesCode18AndFreesTheSpace) {
     EXPECT_EQ(before.out, after.out);
 }
 
-TEST(PosixFaults, ReadErrorGivesCode16) {
-    TempDir dir;
-    // Reading the start of a process's own memory fails with an I/O error.
-    EXPECT_EQ(runQuorvexa({"/proc/self/mem"}, dir.path).err,
-              banner + errorLine("/proc/self/mem", "Input file is truncated or unreadable."));
-}
-
 // Interrupts large conversions at spread-out moments, into each output that copies the stream while
 // it is checked. Whatever the timing, the folder then holds the input and either nothing else or the
 // complete output: never a part of it, never a temporary file.

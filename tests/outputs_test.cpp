@@ -64,6 +64,7 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         {"$Q -f -o d a.gz", errorLine("a.gz", "Output file d already exists."), 2, {}},
         {"ln -s nowhere a.gz.zlib && $Q --zlib a.gz", errorLine("a.gz", "Output file a.gz.zlib already exists."), 2, {"a.gz.zlib"}},
         // Opening never waits on a FIFO, and nothing but a regular file is read.
+        {"$Q /proc/self/mem", errorLine("/proc/self/mem", "Input file is truncated or unreadable."), 2, {}},  // an I/O error
         {"mkfifo f && $Q f d /dev/null", errorLine("f", "Input file is truncated or unreadable.") + errorLine("d", "Input file is "
          "truncated or unreadable.") + errorLine("/dev/null", "Input file is truncated or unreadable."), 2, {"f"}},
         {"$Q -t --zlib a.gz bad.gz o.zip", "a.gz - SUCCESS: Checked.\n" + badFormat + "o.zip - SUCCESS: Checked.\n", 2, {}},

@@ -2,9 +2,10 @@
 // that matters most: success leaves exactly the complete output, failure leaves nothing.
 #include <array>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include "driver/convert_file.h"
@@ -24,13 +25,8 @@ std::string workDirectory() {
     return directory;
 }
 
-int countEntries(const std::string& directory) {
-    int count = 0;
-    DIR* listing = opendir(directory.c_str());
-    if (!listing) std::abort();
-    while (dirent* entry = readdir(listing)) count += entry->d_name[0] != '.' || entry->d_name[1] > '.';
-    closedir(listing);
-    return count;
+long countEntries(const std::string& directory) {
+    return std::distance(std::filesystem::directory_iterator(directory), {});
 }
 
 // A verified SUCCESS must be a valid output: converted again, it converts with SUCCESS too.

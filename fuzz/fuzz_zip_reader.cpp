@@ -1,16 +1,8 @@
 #include "containers/zip_container.h"
 #include "fuzz_support.h"
 
-namespace {
-
-// The first file entry, as a conversion without --entry reads it.
-ResultCode readFirstZipEntry(InputFile& input, InputFindings& findings) {
-    return readZipContainer(input, nullptr, findings);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzReader(data, size, readFirstZipEntry, zipRegionRules);
+    // The first file entry, as a conversion without --entry reads it.
+    fuzzReader(data, size, [](InputFile& input, InputFindings& findings) { return readZipContainer(input, nullptr, findings); }, zipRegionRules);
     return 0;
 }

@@ -56,18 +56,14 @@ both() {
 }
 # same_output NAME FILE: byte-identical, but for GZIP's MTIME and the ZIP headers' DOS time and date.
 same_output() {
-  python3 - "$work/$1/linux/$2" "$work/$1/wine/$2" <<'EOF' || fail "$1: $2 differs"
-import struct, sys
+  python3 -c 'import sys
 def masked(path):
-    data = bytearray(open(path, 'rb').read())
-    spots = [4] if data[:2] == b'\x1f\x8b' else []
-    if data[:4] == b'PK\x03\x04':
-        spots = [10, struct.unpack_from('<I', data, len(data) - 6)[0] + 12]
-    for at in spots:
+    data = bytearray(open(path, "rb").read())
+    zip_spots = [10, int.from_bytes(data[-6:-2], "little") + 12] if data[:4] == b"PK\3\4" else []
+    for at in zip_spots or ([4] if data[:2] == b"\x1f\x8b" else []):
         data[at:at + 4] = bytes(4)
     return data
-sys.exit(masked(sys.argv[1]) != masked(sys.argv[2]))
-EOF
+sys.exit(masked(sys.argv[1]) != masked(sys.argv[2]))' "$work/$1/linux/$2" "$work/$1/wine/$2" || fail "$1: $2 differs"
 }
 
 for input in image.raw.gz image.zip image.zlib image.png; do

@@ -36,8 +36,10 @@ TEST(CommandLine, HelpAnywhereConvertsNothing) {
 }
 
 // The version goes to standard output; a typo must not pass silently: each unknown option is named
-// once, before the first file, and the last format wins; after --, everything is a path.
-TEST(CommandLine, VersionUnknownOptionsAndDoubleDash) {
+// once, before the first file, and the last format wins; after --, everything is a path; an output
+// name too long to create is code 15.
+TEST(CommandLine, VersionOptionsPathsAndNames) {
+    const std::string longName = std::string(250, 'n') + ".gz";
     const struct {
         std::vector<std::string> arguments;
         std::string out, err;  // err after the banner
@@ -47,11 +49,13 @@ TEST(CommandLine, VersionUnknownOptionsAndDoubleDash) {
         {{"--zlb", "a.gz", "--zlib", "--gzip", "--zlb", "--png", "--verify"}, "",
          "WARNING: Unknown option --zlb was ignored.\nWARNING: Unknown option --png was ignored.\n" + successLine("a.gz", "a.gz.gz"), 0},
         {{"--zlib", "--", "-a.gz", "--gzip"}, "", successLine("-a.gz", "-a.gz.zlib") + errorLine("--gzip", "File doesn't exist."), 2},
+        {{longName}, "", errorLine(longName, "Couldn't open output file " + longName + ".zip for writting."), 2},
     };
     for (const auto& [arguments, out, err, exitCode] : cases) {
         TempDir dir;
         writeFile(dir.file("a.gz"), sample);
         writeFile(dir.file("-a.gz"), sample);
+        writeFile(dir.file(longName), sample);
         const RunResult run = runQuorvexa(arguments, dir.path);
         EXPECT_EQ(run.out, out) << arguments[0];
         EXPECT_EQ(run.err, banner + err) << arguments[0];
@@ -87,14 +91,6 @@ TEST(NoOverwrite, AnythingAtTheOutputPathGivesCode14) {
         EXPECT_EQ(run.err, banner + errorLine("a.gz", std::string("Output file ") + output + " already exists."));
     }
     EXPECT_EQ(readFile(dir.file("a.gz.zip")), bytesOf("mine"));
-}
-
-TEST(NoOverwrite, AnOutputNameTooLongToCreateGivesCode15) {
-    TempDir dir;
-    const std::string name = std::string(250, 'n') + ".gz";
-    writeFile(dir.file(name), sample);
-    EXPECT_EQ(runQuorvexa({name}, dir.path).err,
-              banner + errorLine(name, "Couldn't open output file " + name + ".zip for writting."));
 }
 
 TEST(PosixPermissions, UnwritableFolderGivesCode15AndUnreadableInputCode16) {

@@ -11,38 +11,30 @@
 
 namespace {
 
-struct Zone {
-    explicit Zone(const char* name) {
-        setenv("TZ", name, 1);
-        tzset();
-    }
-    ~Zone() {
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-};
-
-struct TimeCase {
-    const char* zone;
-    uint16_t date, time;
-    int64_t unixTime;
-};
+void useZone(const char* name) {
+    setenv("TZ", name, 1);
+    tzset();
+}
 
 }  // namespace
 
 // UTC figures, and Berlin in winter and summer: reading and writing must be inverse in every zone.
 TEST(Timestamp, DosAndUnixTimesConvertBothWays) {
-    const TimeCase cases[] = {{"UTC", 0x5021, 0x0000, 1577836800},
+    const struct {
+        const char* zone;
+        uint16_t date, time;
+        int64_t unixTime;
+    } cases[] = {{"UTC", 0x5021, 0x0000, 1577836800},
                               {"Europe/Berlin", 0x4AC1, 0x6000, 1496311200},
                               {"Europe/Berlin", 0x5021, 0x0000, 1577833200}};
-    for (const TimeCase& c : cases) {
-        Zone zone(c.zone);
+    for (const auto& c : cases) {
+        useZone(c.zone);
         EXPECT_EQ(dosToUnixTime({c.date, c.time}), c.unixTime) << c.zone << c.date;
         const DosDateTime back = unixToDosTime(c.unixTime);
         EXPECT_EQ(back.date, c.date);
         EXPECT_EQ(back.time, c.time);
     }
-    Zone utc("UTC");
+    useZone("UTC");
     EXPECT_EQ(dosToUnixTime({0x4AC1, 0x601E}), 1496318460);  // seconds field 30 is the next minute
     // Day 0 of January 1980 is 1979-12-31: a writer's "no time", like a date word of 0.
     EXPECT_TRUE(dosTimeIsMissing({0, 0x6000}) && dosTimeIsMissing({0x0020, 0}) && !dosTimeIsMissing({0x0021, 0}));

@@ -173,15 +173,22 @@ struct EarlyCopy {
     std::atomic<bool> joining = false;  // the input holds several streams: they are joined as written
 };
 
-bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputFindings& findings) {
-    return settings.verify && !settings.checkOnly && output.writeHead && !findings.carried.payloadIsStored &&
-           findings.region.length >= smallestStreamCopiedEarly;
+// Where the check reads the stream through, verified or not (unverified: a GZIP input's first member
+// is walked, or a missing checksum is inflated for), the copy runs beside it.
+bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputContainer& container,
+                 OutputNeeds needs, const InputFindings& findings) {
+    return !settings.checkOnly && output.writeHead && !findings.carried.payloadIsStored &&
+           findings.region.length >= smallestStreamCopiedEarly &&
+           checkReadsStream(findings, *container.region, needs, settings.verify);
 }
 
+// The copy is flushed to the disk while the check still runs; a failed flush (whose error a later one
+// may not report again) leaves it incomplete, so that the output is written anew.
 void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionReader stream, const std::string& path,
-               OutputTarget target, EarlyCopy& copy) {
+               OutputTarget target, bool flushToDisk, EarlyCopy& copy) {
     try {
         if (failed(createOutputFile(path, copy.file, target)) || failed(output.writeHead(guess, copy.file))) return;
+        copy.file.flushToDisk = flushToDisk && target != OutputTarget::StandardOutput;
         copy.headLength = copy.file.bytesWritten;
         copy.streamLength = guess.streamLength;
         stream.watch = ReadWatch{sumRead, &copy.streamCrc32};
@@ -191,7 +198,7 @@ void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionRe
             if (failed(copyRegion(stream, piece, copy.file))) return;
             left -= piece;
         }
-        copy.complete = left == 0;
+        copy.complete = left == 0 && !copy.checkFailed && !failed(flushOutputFile(copy.file));
     } catch (const std::bad_alloc&) {
         copy.complete = false;
     }
@@ -223,7 +230,7 @@ ResultCode checkAndCopy(const std::string& namedAfter, InputFile& input, const D
                         const OutputContainer& output, OutputNeeds needs, OutputTarget target,
                         const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report,
                         std::optional<EarlyCopy>& early) {
-    if (!copiesEarly(settings, output, findings)) return checkInput(input, settings, needs, container, findings, sums, report);
+    if (!copiesEarly(settings, output, container, needs, findings)) return checkInput(input, settings, needs, container, findings, sums, report);
     StreamSums guessed;
     guessed.streamLength = findings.region.length - findings.region.trailerLength;
     const OutputFacts guess = resolveOutputFacts(namedAfter, output, findings.carried, guessed);
@@ -241,7 +248,7 @@ ResultCode checkAndCopy(const std::string& namedAfter, InputFile& input, const D
         early.reset();
         return checkInput(input, settings, needs, container, findings, sums, report);
     }
-    copyEarly(output, guess, stream, report.outputPath, target, copy);
+    copyEarly(output, guess, stream, report.outputPath, target, settings.flushToDisk, copy);
     checker->join();
     return result;
 }

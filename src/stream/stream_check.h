@@ -47,6 +47,10 @@ ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRul
                        bool verify, StreamSums& sums, ReadProgress progress = {},
                        std::atomic<bool>* joining = nullptr);
 
+// True where checkStream reads the stream through (inflates or walks it), not only its trailer: then
+// copying the stream beside the check costs no extra time.
+bool checkReadsStream(const InputFindings& findings, const RegionRules& rules, OutputNeeds needs, bool verify);
+
 // The checksums and size the output gets: the data's own where they were measured, else those
 // the input carried.
 void fillOutputSums(const CarriedFacts& carried, const StreamSums& sums, OutputFacts& facts);

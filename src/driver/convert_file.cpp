@@ -171,7 +171,7 @@ constexpr uint64_t earlyCopyPiece = uint64_t{4} << 20;
 // The pieces are handed over in batches, so that the copy wakes seldom on a core the check needs:
 // when this many bytes or half the queue's pieces wait, or the check is over. The copy is flushed to
 // the disk on the way, so that little is left to flush at the end.
-constexpr size_t joinedPiecesQueued = 64;  // memory stays flat however many members there are
+constexpr size_t joinedPiecesQueued = 1024;  // memory stays flat (24 KiB) however many members there are
 constexpr uint64_t joinedBytesBatched = uint64_t{4} << 20;
 constexpr uint64_t joinedBytesFlushed = uint64_t{32} << 20;
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "containers/gzip_container.h"
 #include "containers/png_container.h"
@@ -248,10 +249,37 @@ ResultCode startCopy(const OutputContainer& output, const OutputFacts& guess, co
     return result;
 }
 
+// Small members (BGZF's are 64 KiB of data) would cost several writes each: their bytes are
+// gathered first.
+constexpr size_t joinedBytesGathered = size_t{1} << 20;
+struct GatheredWrites {
+    OutputFile& file;
+    std::vector<uint8_t> bytes;
+};
+
+ResultCode writeGathered(GatheredWrites& gathered) {
+    const ResultCode result = writeBytes(gathered.file, gathered.bytes.data(), gathered.bytes.size());
+    gathered.bytes.clear();
+    return result;
+}
+
+ResultCode gather(void* context, const uint8_t* data, size_t count) {
+    GatheredWrites& gathered = *static_cast<GatheredWrites*>(context);
+    if (gathered.bytes.size() + count > joinedBytesGathered) {
+        const ResultCode result = writeGathered(gathered);
+        if (failed(result)) return result;
+    }
+    if (count >= joinedBytesGathered) return writeBytes(gathered.file, data, count);
+    gathered.bytes.insert(gathered.bytes.end(), data, data + count);
+    return ResultCode::Success;
+}
+
 // Each piece is written up to its final block as it comes, and the rest once the next one shows it
 // isn't the last; the last, once the check passed.
 void copyJoined(RegionReader stream, std::deque<JoinedPiece> batch, EarlyCopy& copy) {
-    ByteSink sink = fileSink(*copy.file);
+    GatheredWrites gathered{*copy.file, {}};
+    gathered.bytes.reserve(joinedBytesGathered);
+    ByteSink sink{gather, &gathered, nullptr};
     std::optional<JoinedPiece> held;
     size_t count = 0;
     uint64_t flushedAt = 0;
@@ -268,6 +296,7 @@ void copyJoined(RegionReader stream, std::deque<JoinedPiece> batch, EarlyCopy& c
         }
     }
     if (!held || copy.checkFailed || failed(writeJoinedPieceEnd(stream, *held, true, sink))) return;
+    if (failed(writeGathered(gathered))) return;
     copy.streamLength = copy.file->bytesWritten - copy.headLength;
     copy.piecesJoined = count;
     copy.lastPiece = *held;

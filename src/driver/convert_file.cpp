@@ -223,7 +223,8 @@ struct PiecesRefused {
     }
 };
 
-// The pieces the check joined since the last batch: none once the check is over (or failed).
+// The pieces the check joined since the last batch: none once the check is over and all were taken,
+// or where it failed.
 std::deque<JoinedPiece> takeBatch(EarlyCopy& copy) {
     std::unique_lock held(copy.lock);
     copy.changed.wait(held, [&] {

@@ -30,7 +30,7 @@ text_packages=(python3-sympy=1.11.1-1 python3-docutils=0.19+dfsg-6)
 # The binary set: these packages' files, fixed by version, so that it is the same on every machine.
 bin_packages=(libllvm14=1:14.0.6-12 libclang-cpp14=1:14.0.6-12)
 # Any change to how the data set is made must change this line, so an old data set is rebuilt.
-recipe="v3 tar=$total_bytes small=${small_files}x$small_bytes png=$png_side text=$text_commit ${text_packages[*]} bin=${bin_packages[*]}"
+recipe="v4 tar=$total_bytes bgzf cat=2x small=${small_files}x$small_bytes png=$png_side text=$text_commit ${text_packages[*]} bin=${bin_packages[*]}"
 
 fail() {
   echo "bench: $*" >&2
@@ -70,6 +70,16 @@ make_data() {
 
   echo "  gzip -9 -n (about a minute)"
   gzip -9 -n -c "$tmp/data.tar" >"$tmp/data.tar.gz"
+
+  # The same tar as GZIP files of several members: BGZF (64 KiB members, as samtools writes), and
+  # two gzip -9 halves one after the other, as `cat a.gz b.gz` makes. igzip reads only names that end
+  # in .gz, so data.bgz gets one too.
+  echo "  bgzip, and gzip -9 -n of each half (about a minute)"
+  bgzip -@1 -c "$tmp/data.tar" >"$tmp/data.bgz" || fail "bgzip failed"
+  ln -s data.bgz "$tmp/data.bgz.gz"
+  local half=$((total_bytes / 2))
+  { head -c "$half" "$tmp/data.tar" | gzip -9 -n -c && tail -c +$((half + 1)) "$tmp/data.tar" | gzip -9 -n -c; } \
+    >"$tmp/cat.tar.gz" || fail "gzip -9 of the halves failed"
 
   # Small files: pieces spread evenly through the tar.
   "$python" - "$tmp/data.tar" "$tmp/small" "$small_files" "$small_bytes" <<'EOF'
@@ -161,6 +171,11 @@ add "quorvexa --no-sync --zip small/*.gz on disk ($small_files files)" small-dis
 # What creating that many files costs the file system, whatever writes them.
 add "cp small/*.gz copies/ ($small_files files)" small-cp "cp $small/*.gz $small/copies/" "rm -rf $small/copies && mkdir $small/copies"
 add "igzip -t data.tar.gz" igzip "igzip -t data.tar.gz"
+# GZIP files of several members, each against igzip -t of the same file.
+add "quorvexa --zip data.bgz" verified-bgzf "$q --zip data.bgz" "rm -f data.bgz.zip"
+add "igzip -t data.bgz" igzip-bgzf "igzip -t data.bgz.gz"
+add "quorvexa --zip cat.tar.gz" verified-cat "$q --zip cat.tar.gz" "rm -f cat.tar.gz.zip"
+add "igzip -t cat.tar.gz" igzip-cat "igzip -t cat.tar.gz"
 add "igzip -t bin.tar.gz" igzip-bin "igzip -t bin.tar.gz"
 add "pigz -t data.tar.gz" pigz "pigz -t data.tar.gz"
 add "gzip -t data.tar.gz" reference "gzip -t data.tar.gz"
@@ -171,7 +186,7 @@ else
   add "libdeflate-gunzip -c data.tar.gz" reference "libdeflate-gunzip -c data.tar.gz >/dev/null"
 fi
 
-cleanup() { (cd "$data" && rm -f data.tar.gz.zip data.tar.gz.zlib bin.tar.gz.zip bin.tar.gz.zlib data.zip.gz image.png.zip copy.zip small/*.zip \
+cleanup() { (cd "$data" && rm -f data.bgz.zip cat.tar.gz.zip data.tar.gz.zip data.tar.gz.zlib bin.tar.gz.zip bin.tar.gz.zlib data.zip.gz image.png.zip copy.zip small/*.zip \
   && rm -rf copies "$small"/*.zip "$small/copies"); }
 trap 'cleanup; [ "$small" = small ] || rm -rf "$small"' EXIT
 cd "$data"

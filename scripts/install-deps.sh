@@ -26,8 +26,9 @@ sample_packages=(python3 zopfli)
 # packages of the libraries they link, reading them with objdump (binutils).
 package_packages=("${build_packages[@]}" dpkg-dev file binutils)
 # make bench times quorvexa beside igzip (isal), pigz, gzip and libdeflate with hyperfine, reads peak
-# memory from GNU time, makes its PNG with Pillow and draws its chart with matplotlib.
-bench_packages=("${build_packages[@]}" hyperfine pigz isal libdeflate-tools gzip zip time python3 python3-pil python3-matplotlib)
+# memory from GNU time, makes its BGZF file with bgzip (tabix), its PNG with Pillow, and draws its
+# chart with matplotlib.
+bench_packages=("${build_packages[@]}" hyperfine pigz isal libdeflate-tools gzip zip tabix time python3 python3-pil python3-matplotlib)
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev)
 # The 64-bit program is run under Wine, against the Linux build, on inputs gzip, zip and python3 make.
 windows_test_packages=("${windows_packages[@]}" "${build_packages[@]}" wine64 wine gzip zip python3)

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "containers/gzip_container.h"
 #include "containers/png_container.h"
@@ -129,10 +133,10 @@ ResultCode readInput(InputFile& input, const DriverSettings& settings, const Inp
 
 ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNeeds needs,
                       const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report,
-                      std::atomic<bool>* joining = nullptr) {
+                      JoinWatch* watch = nullptr) {
     try {
         const ReadProgress progress{showProgress, &report.progress};
-        return checkStream(input, findings, *container.region, needs, settings.verify, sums, progress, joining);
+        return checkStream(input, findings, *container.region, needs, settings.verify, sums, progress, watch);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }
@@ -160,38 +164,176 @@ ResultCode commitOutput(OutputFile& file, const InputFile& input, const DriverSe
 // says. Nothing is put in place before the check is done; then the head is written again with the
 // checked values and the tail after the stream. A wrong guess (the stream ended elsewhere, the head
 // changed length) costs only a second, ordinary write. The copy stops as soon as the check fails.
+// Where the input turns out to hold several streams, the copy starts again in a new file and writes
+// them joined, each as the check hands it over, once the next one (or the check's end) shows whether
+// it is the last.
 constexpr uint64_t smallestStreamCopiedEarly = uint64_t{1} << 20;
 constexpr uint64_t earlyCopyPiece = uint64_t{4} << 20;
+// The pieces are handed over in batches, so that the copy wakes seldom on a core the check needs:
+// when this many bytes or half the queue's pieces wait, or the check is over. The copy is flushed to
+// the disk on the way, so that little is left to flush at the end.
+constexpr size_t joinedPiecesQueued = 1024;  // memory stays flat (24 KiB) however many members there are
+constexpr uint64_t joinedBytesBatched = uint64_t{4} << 20;
+constexpr uint64_t joinedBytesFlushed = uint64_t{32} << 20;
 
 struct EarlyCopy {
-    OutputFile file;
+    std::optional<OutputFile> file;
     uint64_t headLength = 0;
     uint64_t streamLength = 0;
     uint32_t streamCrc32 = 0;  // of the stream's bytes as copied
     bool complete = false;
+    size_t piecesJoined = 0;  // none: the stream was copied as it stands
+    JoinedPiece lastPiece;
     std::atomic<bool> checkFailed = false;
-    std::atomic<bool> joining = false;  // the input holds several streams: they are joined as written
+    JoinWatch watch;
+    // The pieces the check has joined and the copy not yet taken; the rest under the same lock.
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<JoinedPiece> pieces;
+    uint64_t queuedBytes = 0;
+    bool checkDone = false;
+    bool stopped = false;  // the copy takes no more pieces
 };
 
-bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputFindings& findings) {
-    return settings.verify && !settings.checkOnly && output.writeHead && !findings.carried.payloadIsStored &&
-           findings.region.length >= smallestStreamCopiedEarly;
+// On the checking thread: waits while the queue is full, drops the piece once the copy has stopped.
+void handOverPiece(void* context, const JoinedPiece& piece) {
+    EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
+    std::unique_lock held(copy.lock);
+    copy.changed.wait(held, [&] { return copy.pieces.size() < joinedPiecesQueued || copy.stopped; });
+    if (copy.stopped) return;
+    copy.pieces.push_back(piece);
+    copy.queuedBytes += (piece.endBit + 7) / 8;
+    if (copy.queuedBytes >= joinedBytesBatched || copy.pieces.size() >= joinedPiecesQueued / 2) copy.changed.notify_all();
 }
 
+void endCheck(EarlyCopy& copy, ResultCode result) {
+    const std::lock_guard held(copy.lock);
+    copy.checkFailed = failed(result);
+    copy.checkDone = true;
+    copy.changed.notify_all();
+}
+
+// However the copy ends, the checking thread must not wait for it.
+struct PiecesRefused {
+    EarlyCopy& copy;
+    ~PiecesRefused() {
+        const std::lock_guard held(copy.lock);
+        copy.stopped = true;
+        copy.changed.notify_all();
+    }
+};
+
+// The pieces the check joined since the last batch: none once the check is over and all were taken,
+// or where it failed.
+std::deque<JoinedPiece> takeBatch(EarlyCopy& copy) {
+    std::unique_lock held(copy.lock);
+    copy.changed.wait(held, [&] {
+        return copy.queuedBytes >= joinedBytesBatched || copy.pieces.size() >= joinedPiecesQueued / 2 || copy.checkDone;
+    });
+    std::deque<JoinedPiece> batch;
+    if (copy.checkFailed) return batch;
+    batch.swap(copy.pieces);
+    copy.queuedBytes = 0;
+    copy.changed.notify_all();
+    return batch;
+}
+
+ResultCode startCopy(const OutputContainer& output, const OutputFacts& guess, const std::string& path,
+                     OutputTarget target, bool flushToDisk, EarlyCopy& copy) {
+    copy.file.reset();  // a file copied before goes before another is made
+    OutputFile& file = copy.file.emplace();
+    ResultCode result = createOutputFile(path, file, target);
+    if (!failed(result)) result = output.writeHead(guess, file);
+    file.flushToDisk = flushToDisk && target != OutputTarget::StandardOutput;
+    copy.headLength = file.bytesWritten;
+    copy.streamCrc32 = 0;
+    return result;
+}
+
+// Small members (BGZF's are 64 KiB of data) would cost several writes each: their bytes are
+// gathered first.
+constexpr size_t joinedBytesGathered = size_t{1} << 20;
+struct GatheredWrites {
+    OutputFile& file;
+    std::vector<uint8_t> bytes;
+};
+
+ResultCode writeGathered(GatheredWrites& gathered) {
+    const ResultCode result = writeBytes(gathered.file, gathered.bytes.data(), gathered.bytes.size());
+    gathered.bytes.clear();
+    return result;
+}
+
+ResultCode gather(void* context, const uint8_t* data, size_t count) {
+    GatheredWrites& gathered = *static_cast<GatheredWrites*>(context);
+    if (gathered.bytes.size() + count > joinedBytesGathered) {
+        const ResultCode result = writeGathered(gathered);
+        if (failed(result)) return result;
+    }
+    if (count >= joinedBytesGathered) return writeBytes(gathered.file, data, count);
+    gathered.bytes.insert(gathered.bytes.end(), data, data + count);
+    return ResultCode::Success;
+}
+
+// Each piece is written up to its final block as it comes, and the rest once the next one shows it
+// isn't the last; the last, once the check passed.
+void copyJoined(RegionReader stream, std::deque<JoinedPiece> batch, EarlyCopy& copy) {
+    GatheredWrites gathered{*copy.file, {}};
+    gathered.bytes.reserve(joinedBytesGathered);
+    ByteSink sink{gather, &gathered, nullptr};
+    std::optional<JoinedPiece> held;
+    size_t count = 0;
+    uint64_t flushedAt = 0;
+    for (; !batch.empty(); batch = takeBatch(copy)) {
+        for (const JoinedPiece& next : batch) {
+            if (held && failed(writeJoinedPieceEnd(stream, *held, false, sink))) return;
+            if (failed(writeJoinedPieceStart(stream, next, sink))) return;
+            held = next;
+            ++count;
+        }
+        if (copy.file->bytesWritten - flushedAt >= joinedBytesFlushed) {
+            if (failed(flushOutputFile(*copy.file))) return;
+            flushedAt = copy.file->bytesWritten;
+        }
+    }
+    if (!held || copy.checkFailed || failed(writeJoinedPieceEnd(stream, *held, true, sink))) return;
+    if (failed(writeGathered(gathered))) return;
+    copy.streamLength = copy.file->bytesWritten - copy.headLength;
+    copy.piecesJoined = count;
+    copy.lastPiece = *held;
+    copy.complete = !failed(flushOutputFile(*copy.file));
+}
+
+// Where the check reads the stream through, verified or not (unverified: a GZIP input's first member
+// is walked, or a missing checksum is inflated for), the copy runs beside it.
+bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputContainer& container,
+                 OutputNeeds needs, const InputFindings& findings) {
+    return !settings.checkOnly && output.writeHead && !findings.carried.payloadIsStored &&
+           findings.region.length >= smallestStreamCopiedEarly &&
+           checkReadsStream(findings, *container.region, needs, settings.verify);
+}
+
+// The copy is flushed to the disk while the check still runs; a failed flush (whose error a later one
+// may not report again) leaves it incomplete, so that the output is written anew.
 void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionReader stream, const std::string& path,
-               OutputTarget target, EarlyCopy& copy) {
+               OutputTarget target, bool flushToDisk, EarlyCopy& copy) {
+    const PiecesRefused refused{copy};
     try {
-        if (failed(createOutputFile(path, copy.file, target)) || failed(output.writeHead(guess, copy.file))) return;
-        copy.headLength = copy.file.bytesWritten;
-        copy.streamLength = guess.streamLength;
         stream.watch = ReadWatch{sumRead, &copy.streamCrc32};
+        const RegionReader start = stream;
+        if (failed(startCopy(output, guess, path, target, flushToDisk, copy))) return;
+        copy.streamLength = guess.streamLength;
         uint64_t left = guess.streamLength;
-        while (left > 0 && !copy.checkFailed && !copy.joining) {
+        while (left > 0 && !copy.checkFailed && !copy.watch.joining) {
             const uint64_t piece = std::min(left, earlyCopyPiece);
-            if (failed(copyRegion(stream, piece, copy.file))) return;
+            if (failed(copyRegion(stream, piece, *copy.file))) return;
             left -= piece;
         }
-        copy.complete = left == 0;
+        copy.complete = left == 0 && !copy.checkFailed && !failed(flushOutputFile(*copy.file));
+        std::deque<JoinedPiece> batch = takeBatch(copy);
+        if (batch.empty()) return;  // one stream, or the check failed
+        copy.complete = false;
+        if (!failed(startCopy(output, guess, path, target, flushToDisk, copy))) copyJoined(start, std::move(batch), copy);
     } catch (const std::bad_alloc&) {
         copy.complete = false;
     }
@@ -199,13 +341,18 @@ void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionRe
 
 // False when the early copy can't be finished as the checked values are: the output is written anew.
 bool finishEarlyCopy(const OutputContainer& output, const OutputFacts& facts, EarlyCopy& copy) {
-    if (!copy.complete || facts.framedAsStoredBlocks || facts.joined || facts.streamLength != copy.streamLength) {
+    if (!copy.file || !copy.complete || facts.framedAsStoredBlocks || facts.streamLength != copy.streamLength) return false;
+    // The pieces the copy joined are the check's, in its order: the same number, the same last one.
+    const size_t pieces = facts.joined ? facts.joined->size() : 0;
+    if (pieces != copy.piecesJoined) return false;
+    if (facts.joined && (facts.joined->back().start != copy.lastPiece.start || facts.joined->back().endBit != copy.lastPiece.endBit)) {
         return false;
     }
-    const uint64_t before = copy.file.bytesWritten;
-    if (failed(seekOutput(copy.file, 0)) || failed(output.writeHead(facts, copy.file))) return false;
-    if (copy.file.bytesWritten - before != copy.headLength) return false;
-    return !failed(seekOutput(copy.file, copy.headLength + copy.streamLength)) && !failed(output.writeTail(facts, copy.file));
+    OutputFile& file = *copy.file;
+    const uint64_t before = file.bytesWritten;
+    if (failed(seekOutput(file, 0)) || failed(output.writeHead(facts, file))) return false;
+    if (file.bytesWritten - before != copy.headLength) return false;
+    return !failed(seekOutput(file, copy.headLength + copy.streamLength)) && !failed(output.writeTail(facts, file));
 }
 
 // The header PNG is read before the stream is checked, which then walks the rows it describes.
@@ -223,7 +370,7 @@ ResultCode checkAndCopy(const std::string& namedAfter, InputFile& input, const D
                         const OutputContainer& output, OutputNeeds needs, OutputTarget target,
                         const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report,
                         std::optional<EarlyCopy>& early) {
-    if (!copiesEarly(settings, output, findings)) return checkInput(input, settings, needs, container, findings, sums, report);
+    if (!copiesEarly(settings, output, container, needs, findings)) return checkInput(input, settings, needs, container, findings, sums, report);
     StreamSums guessed;
     guessed.streamLength = findings.region.length - findings.region.trailerLength;
     const OutputFacts guess = resolveOutputFacts(namedAfter, output, findings.carried, guessed);
@@ -233,15 +380,17 @@ ResultCode checkAndCopy(const std::string& namedAfter, InputFile& input, const D
     std::optional<std::thread> checker;
     try {
         const CleanupSignalsHeld held;  // the checker never runs the cleanup: it owns no file
+        copy.watch.pieceJoined = handOverPiece;
+        copy.watch.context = &copy;
         checker.emplace([&] {
-            result = checkInput(input, settings, needs, container, findings, sums, report, &copy.joining);
-            copy.checkFailed = failed(result);
+            result = checkInput(input, settings, needs, container, findings, sums, report, &copy.watch);
+            endCheck(copy, result);
         });
     } catch (const std::system_error&) {
         early.reset();
         return checkInput(input, settings, needs, container, findings, sums, report);
     }
-    copyEarly(output, guess, stream, report.outputPath, target, copy);
+    copyEarly(output, guess, stream, report.outputPath, target, settings.flushToDisk, copy);
     checker->join();
     return result;
 }
@@ -283,7 +432,7 @@ ResultCode putOutputInPlace(const OutputContainer& output, const OutputFacts& fa
                             OutputTarget target, std::optional<EarlyCopy>& early) {
     if (early && finishEarlyCopy(output, facts, *early)) {
         if (comparesWrittenStream(settings, sums) && early->streamCrc32 != *sums.streamCrc32) return ResultCode::InputChanged;
-        return commitOutput(early->file, input, settings);
+        return commitOutput(*early->file, input, settings);
     }
     early.reset();  // its temporary file goes before another is made
     return writeOutput(output, facts, input, container, findings, header, report.outputPath, target, settings, sums);

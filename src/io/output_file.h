@@ -73,6 +73,10 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
 // The copy every system can do: read into a bounded buffer, write out.
 ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);
 
+// Flushes what was written so far to the disk (nothing where flushToDisk is off), so that the
+// commit's own flush has little left to do: WriteFailed where it may not have reached the disk.
+ResultCode flushOutputFile(OutputFile& output);
+
 // Gives the file its stamp, flushes it, gives it its final name and flushes the folder that
 // holds the name (the flushes unless flushToDisk is off): OutputExists when the name was taken in
 // the meantime, WriteFailed when the data may not have reached the disk. A replacing file is

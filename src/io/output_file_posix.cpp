@@ -272,6 +272,10 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
     return copyThroughBuffer(output, input, offset, count);
 }
 
+ResultCode flushOutputFile(OutputFile& output) {
+    return !output.flushToDisk || syncHandle(output.handle) ? ResultCode::Success : ResultCode::WriteFailed;
+}
+
 ResultCode commitOutputFile(OutputFile& output) {
     if (output.target == OutputTarget::StandardOutput) return commitToStandardOutput(output);
     applyStamp(output);

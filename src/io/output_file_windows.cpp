@@ -250,6 +250,10 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
     return copyThroughBuffer(output, input, offset, count);
 }
 
+ResultCode flushOutputFile(OutputFile& output) {
+    return !output.flushToDisk || FlushFileBuffers(output.handle) != 0 ? ResultCode::Success : ResultCode::WriteFailed;
+}
+
 ResultCode commitOutputFile(OutputFile& output) {
     if (output.target == OutputTarget::StandardOutput) return commitToStandardOutput(output);
     std::wstring wideTempPath;

@@ -27,15 +27,15 @@ ResultCode copyStream(RegionReader& stream, uint64_t length, ByteSink& sink) {
     return sink.file ? copyRegion(stream, length, *sink.file) : passThrough(stream, length, sink);
 }
 
-// A stream joined to the next: its bytes as they stand, but for its final block's BFINAL bit,
-// cleared, and its last byte, whose bits past the stream's end begin an empty stored block (BFINAL
-// 0, BTYPE 00, padding) that brings the next stream to a byte boundary; then LEN 0000, NLEN FFFF.
-ResultCode writeJoinedPiece(RegionReader& stream, const JoinedPiece& piece, ByteSink& sink) {
+// A stream joined to the next, from its final block's header byte: its bytes as they stand, but for
+// that block's BFINAL bit, cleared, and its last byte, whose bits past the stream's end begin an empty
+// stored block (BFINAL 0, BTYPE 00, padding) that brings the next stream to a byte boundary; then
+// LEN 0000, NLEN FFFF.
+ResultCode writeJoinedToNext(RegionReader& stream, const JoinedPiece& piece, ByteSink& sink) {
     const uint64_t finalByte = piece.finalHeaderBit / 8;
     const uint64_t lastByte = (piece.endBit - 1) / 8;
     uint8_t byte = 0;
-    ResultCode result = seekRegion(stream, piece.start);
-    if (!failed(result)) result = copyStream(stream, finalByte, sink);
+    ResultCode result = seekRegion(stream, piece.start + finalByte);
     if (!failed(result)) result = readRegionExactly(stream, &byte, 1);
     if (failed(result)) return result;
     byte = static_cast<uint8_t>(byte & ~(1u << (piece.finalHeaderBit % 8)));
@@ -56,15 +56,27 @@ ResultCode writeJoinedPiece(RegionReader& stream, const JoinedPiece& piece, Byte
 }
 
 ResultCode writeJoined(RegionReader& stream, const std::vector<JoinedPiece>& pieces, ByteSink& sink) {
-    for (size_t i = 0; i + 1 < pieces.size(); ++i) {
-        const ResultCode result = writeJoinedPiece(stream, pieces[i], sink);
+    for (const JoinedPiece& piece : pieces) {
+        ResultCode result = writeJoinedPieceStart(stream, piece, sink);
+        if (!failed(result)) result = writeJoinedPieceEnd(stream, piece, &piece == &pieces.back(), sink);
         if (failed(result)) return result;
     }
-    const ResultCode result = seekRegion(stream, pieces.back().start);
-    return failed(result) ? result : copyStream(stream, (pieces.back().endBit + 7) / 8, sink);
+    return ResultCode::Success;
 }
 
 }  // namespace
+
+ResultCode writeJoinedPieceStart(RegionReader& stream, const JoinedPiece& piece, ByteSink& sink) {
+    const ResultCode result = seekRegion(stream, piece.start);
+    return failed(result) ? result : copyStream(stream, piece.finalHeaderBit / 8, sink);
+}
+
+ResultCode writeJoinedPieceEnd(RegionReader& stream, const JoinedPiece& piece, bool last, ByteSink& sink) {
+    if (!last) return writeJoinedToNext(stream, piece, sink);
+    const uint64_t finalByte = piece.finalHeaderBit / 8;
+    const ResultCode result = seekRegion(stream, piece.start + finalByte);
+    return failed(result) ? result : copyStream(stream, (piece.endBit + 7) / 8 - finalByte, sink);
+}
 
 ByteSink fileSink(OutputFile& file) {
     return ByteSink{putIntoFile, &file, &file};

@@ -22,3 +22,9 @@ ResultCode putBytes(ByteSink& sink, const uint8_t* data, size_t count);
 // Writes the stream that starts at the reader's position: its bytes as they stand, or a stored
 // entry's bytes framed as DEFLATE stored blocks.
 ResultCode writeStream(RegionReader& stream, const OutputFacts& facts, ByteSink& sink);
+
+// Write one of several streams joined into one, from the reader's region, in two steps: its bytes up
+// to its final block's header byte, the same whether it is the last or not, and then the rest; a
+// piece that isn't the last leaves its final block unmarked and ends with an empty stored block.
+ResultCode writeJoinedPieceStart(RegionReader& stream, const JoinedPiece& piece, ByteSink& sink);
+ResultCode writeJoinedPieceEnd(RegionReader& stream, const JoinedPiece& piece, bool last, ByteSink& sink);

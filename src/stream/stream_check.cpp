@@ -277,6 +277,7 @@ struct Join {
     uint32_t streamCrc32 = 0;
     RowWalk rows;
     ResultCode mismatch = ResultCode::Success;  // told only once every member inflated
+    JoinWatch* watch = nullptr;
 };
 
 void addMember(Join& join, uint64_t start, const CheckedStream& checked) {
@@ -288,6 +289,7 @@ void addMember(Join& join, uint64_t start, const CheckedStream& checked) {
     join.rows = checked.totals.rows;
     if (checked.totals.produced == 0) return;
     join.sums.joined.push_back(piece);
+    if (join.watch && join.watch->pieceJoined) join.watch->pieceJoined(join.watch->context, piece);
     join.size += checked.totals.produced;
     join.crc32 = combineCrc32(join.crc32, checked.totals.crc32, checked.totals.produced);
     join.adler32 = combineAdler32(join.adler32, checked.totals.adler32, checked.totals.produced);
@@ -444,9 +446,10 @@ bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, con
 
 // The first member is checked; the others, from at, are checked one after the other and joined.
 ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, InflateWants wants,
-                        const CheckedStream& first, uint64_t at, StreamSums& sums) {
+                        const CheckedStream& first, uint64_t at, StreamSums& sums, JoinWatch* watch) {
     Join join;
     join.wants = wants;
+    join.watch = watch;
     StreamSums own;
     takeTotals(first.totals, wants, own);
     join.mismatch = compareCarried(findings.carried, own);
@@ -477,7 +480,7 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
 }
 
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                          StreamSums& sums, std::atomic<bool>* joining) {
+                          StreamSums& sums, JoinWatch* watch) {
     const DataRegion& region = findings.region;
     // The trailer isn't read yet, so every checksum it may hold is asked for.
     InflateWants wants = wantsFor(findings.carried, needs, true);
@@ -493,12 +496,12 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
     if (failed(result)) return result;
     const uint64_t after = sums.streamLength + region.trailerLength;
     if (memberFollows(reader, after, region, rules)) {
-        if (joining) *joining = true;
+        if (watch) watch->joining = true;
         if (!checked.walked) {  // zlib alone inflated it: the block map is still wanted
             result = inflateStrictly(reader, findings, rules, wants, 0, true, checked = CheckedStream{});
             if (failed(result)) return result;
         }
-        return checkMembers(reader, findings, rules, wants, checked, after, sums);
+        return checkMembers(reader, findings, rules, wants, checked, after, sums, watch);
     }
     result = compareCarried(findings.carried, sums);
     if (failed(result)) return result;
@@ -517,7 +520,7 @@ bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const R
 }  // namespace
 
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums, ReadProgress progress, std::atomic<bool>* joining) {
+                       bool verify, StreamSums& sums, ReadProgress progress, JoinWatch* watch) {
     RegionReader reader = regionReader(file, findings.region.extents, rules.walk);
     reader.progress = progress;
     reader.progress.total = findings.region.length;
@@ -527,10 +530,24 @@ ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRul
         bool several = false;
         const ResultCode result = checkWithoutVerifying(reader, findings, rules, needs, sums, several);
         if (!several) return result;
+        if (watch) watch->joining = true;
         findings.carried = carried;
         sums = StreamSums{};
     }
-    return checkAndVerify(reader, findings, rules, needs, sums, joining);
+    return checkAndVerify(reader, findings, rules, needs, sums, watch);
+}
+
+bool checkReadsStream(const InputFindings& findings, const RegionRules& rules, OutputNeeds needs, bool verify) {
+    if (verify || rules.readMember) return true;
+    // The trailer, not read yet, gives what it holds: any value stands in for it here.
+    CarriedFacts carried = findings.carried;
+    if (rules.trailerHoldsCrc32) {
+        carried.crc32 = 0;
+        carried.size = 0;
+    }
+    if (rules.trailerHoldsAdler32) carried.adler32 = adler32Start;
+    const DataRegion& region = findings.region;
+    return mustInflateWithoutVerifying(carried, needs, region.length - std::min(region.length, region.trailerLength));
 }
 
 void fillOutputSums(const CarriedFacts& carried, const StreamSums& sums, OutputFacts& facts) {

@@ -42,10 +42,19 @@ struct OutputNeeds {
 // trailer, and it is inflated only when the output needs a value the input lacks; then it ends at
 // its final block, as when verifying. A container of members is walked even then, to find where
 // the first member ends; if another follows, every member is checked and joined as when verifying.
-// joining, where not null, is set as soon as a second member is found.
+// A watch, where given, learns of a join as it is made: joining is set as soon as a second member is
+// found, and each piece that holds data is told, in order, once it is checked (on the checking thread).
+struct JoinWatch {
+    std::atomic<bool> joining = false;
+    void (*pieceJoined)(void* context, const JoinedPiece& piece) = nullptr;
+    void* context = nullptr;
+};
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums, ReadProgress progress = {},
-                       std::atomic<bool>* joining = nullptr);
+                       bool verify, StreamSums& sums, ReadProgress progress = {}, JoinWatch* watch = nullptr);
+
+// True where checkStream reads the stream through (inflates or walks it), not only its trailer: then
+// copying the stream beside the check costs no extra time.
+bool checkReadsStream(const InputFindings& findings, const RegionRules& rules, OutputNeeds needs, bool verify);
 
 // The checksums and size the output gets: the data's own where they were measured, else those
 // the input carried.

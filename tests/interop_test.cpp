@@ -50,7 +50,7 @@ TEST(Interop, EveryPairReadsBackInPythonGzipAndUnzip) {
     TempDir dir;
     writeFile(dir.file("t"), text);
     ASSERT_EQ(runShell("cd " + dir.path + " && gzip -k t && zip -q -0 s.zip t && bgzip -@1 -c t > b.gz && " +
-                       "(head -c 1500000 t | gzip -1; tail -c +1500001 t | gzip -9) > c.gz && " + python3() +
+                       "(head -c 3500000 t | gzip -1; tail -c +3500001 t | gzip -9) > c.gz && " + python3() +
                        " -c \"import zlib; open('t.zlib', 'wb').write(zlib.compress(open('t', 'rb').read(), 9))\"")
                   .exitCode,
               0);

@@ -339,10 +339,12 @@ struct WalkedMember {
     uint64_t from = 0;
     DeflateWalk walk;
     CarriedFacts carried;
+    bool walked = false;  // until then, only where its stream starts is known
 };
 
 // Members walked on the other core, handed over in the file's order through a short queue, so that
-// memory stays flat however many members there are.
+// memory stays flat however many members there are. Each is queued as soon as its header is read,
+// and marked walked once its stream and trailer are.
 constexpr size_t membersQueued = 64;
 struct MemberQueue {
     std::mutex lock;
@@ -352,16 +354,24 @@ struct MemberQueue {
     bool stopped = false;  // the inflating side needs no more
 };
 
-// Walks the member whose header is at at; next is where the one after it starts.
-void walkMember(RegionReader& reader, const InputFindings& findings, const RegionRules& rules, uint64_t at,
-                WalkedMember& member, uint64_t& next) {
-    const DataRegion& region = findings.region;
-    const uint64_t base = region.extents.front().offset;
+// A member at least this long is inflated while it is walked, as a single stream is; a shorter one
+// once its walk has said where it ends, so that inflating it reads no further.
+constexpr uint64_t shortestMemberInflatedBeside = uint64_t{1} << 20;
+
+// Reads the header of the member at at: where its stream starts.
+void readMemberHeader(InputFile& file, const InputFindings& findings, const RegionRules& rules, uint64_t at,
+                      WalkedMember& member) {
+    const uint64_t base = findings.region.extents.front().offset;
     uint64_t streamOffset = 0;
     member.carried.sizeIsModulo2To32 = findings.carried.sizeIsModulo2To32;
-    member.result = rules.readMember(*reader.file, base + at, streamOffset, member.carried.framingCrcWrong);
-    if (failed(member.result)) return;
+    member.result = rules.readMember(file, base + at, streamOffset, member.carried.framingCrcWrong);
     member.from = streamOffset - base;
+}
+
+// Walks the member's stream and reads its trailer; next is where the member after it starts.
+void walkMemberStream(RegionReader& reader, const InputFindings& findings, const RegionRules& rules,
+                      WalkedMember& member, uint64_t& next) {
+    const DataRegion& region = findings.region;
     member.result = seekRegion(reader, member.from);
     if (!failed(member.result)) member.result = walkDeflate(reader, region.length - member.from, member.walk);
     const uint64_t consumed = (member.walk.endBit + 7) / 8;
@@ -375,12 +385,20 @@ void walkMembers(InputFile* file, const InputFindings* findings, const RegionRul
     RegionReader reader = regionReader(*file, findings->region.extents, rules->walk);
     for (bool more = true; more;) {
         WalkedMember member;
-        walkMember(reader, *findings, *rules, at, member, at);
+        readMemberHeader(*file, *findings, *rules, at, member);
+        {
+            std::unique_lock held(queue->lock);
+            queue->changed.wait(held, [&] { return queue->members.size() < membersQueued || queue->stopped; });
+            if (queue->stopped) return;
+            queue->members.push_back(member);
+            queue->changed.notify_all();
+        }
+        if (!failed(member.result)) walkMemberStream(reader, *findings, *rules, member, at);
         more = !failed(member.result) && memberFollows(reader, at, findings->region, *rules);
-        std::unique_lock held(queue->lock);
-        queue->changed.wait(held, [&] { return queue->members.size() < membersQueued || queue->stopped; });
+        const std::lock_guard held(queue->lock);
         if (queue->stopped) return;
-        queue->members.push_back(member);
+        member.walked = true;
+        queue->members.back() = member;  // only the inflating side takes members, and only walked ones
         queue->changed.notify_all();
     }
     const std::lock_guard held(queue->lock);
@@ -388,15 +406,21 @@ void walkMembers(InputFile* file, const InputFindings* findings, const RegionRul
     queue->changed.notify_all();
 }
 
-// Inflates a member the walker found, with ISA-L (zlib where ISA-L refuses it), and joins it.
-ResultCode inflateWalkedMember(RegionReader& reader, const InputFindings& findings, const WalkedMember& member,
-                               Join& join) {
-    const uint64_t consumed = (member.walk.endBit + 7) / 8;
-    CheckedStream checked;
+// ISA-L's inflate of a member from its stream's start, reading at most limit bytes.
+ResultCode inflateMember(RegionReader& reader, uint64_t from, uint64_t limit, const Join& join, CheckedStream& checked) {
+    checked.totals = InflateTotals{};
     checked.totals.rows = join.rows;
-    ResultCode result = seekRegion(reader, member.from);
-    if (!failed(result)) result = inflateStream(reader, consumed, join.wants, checked.totals, InflateEngine::Isal);
+    const ResultCode result = seekRegion(reader, from);
+    return failed(result) ? result : inflateStream(reader, limit, join.wants, checked.totals, InflateEngine::Isal);
+}
+
+// Joins a member the walker accepted, once ISA-L inflated it (zlib where ISA-L refused it).
+ResultCode joinWalkedMember(RegionReader& reader, const InputFindings& findings, const WalkedMember& member,
+                            ResultCode inflated, CheckedStream& checked, Join& join) {
+    const uint64_t consumed = (member.walk.endBit + 7) / 8;
+    ResultCode result = inflated;
     if (result == ResultCode::InflateFailed) {
+        checked.totals = InflateTotals{};
         checked.totals.rows = join.rows;
         result = inflateFrom(reader, member.from, findings.region.length - member.from, join.wants, InflateEngine::Zlib,
                              checked.totals);
@@ -411,10 +435,36 @@ ResultCode inflateWalkedMember(RegionReader& reader, const InputFindings& findin
     return ResultCode::Success;
 }
 
-// The members from at: walked on the other core while this one inflates them in turn. False where no
-// thread could be started.
+// Takes the next member once it is walked; where members run long, inflates it meanwhile. False
+// when there is none.
+bool takeWalkedMember(RegionReader& reader, const InputFindings& findings, MemberQueue& queue, bool inflateBeside,
+                      const Join& join, WalkedMember& member, CheckedStream& checked, ResultCode& inflated) {
+    std::unique_lock held(queue.lock);
+    queue.changed.wait(held, [&] { return !queue.members.empty() || queue.done; });
+    if (queue.members.empty()) return false;
+    const WalkedMember started = queue.members.front();
+    const bool beside = inflateBeside && !started.walked && !failed(started.result);
+    if (beside) {
+        held.unlock();
+        inflated = inflateMember(reader, started.from, findings.region.length - started.from, join, checked);
+        held.lock();
+    }
+    queue.changed.wait(held, [&] { return queue.members.front().walked; });
+    member = queue.members.front();
+    queue.members.pop_front();
+    queue.changed.notify_all();
+    held.unlock();
+    if (!beside && !failed(member.result)) {
+        inflated = inflateMember(reader, member.from, (member.walk.endBit + 7) / 8, join, checked);
+    }
+    return true;
+}
+
+// The members from at: walked on the other core while this one inflates them in turn, each as soon
+// as it is walked, or while it is walked where the one before was long. False where no thread could
+// be started.
 bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, const RegionRules& rules, uint64_t& at,
-                        Join& join, ResultCode& result) {
+                        uint64_t firstLength, Join& join, ResultCode& result) {
     MemberQueue queue;
     std::optional<std::thread> walker;
     try {
@@ -423,16 +473,14 @@ bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, con
         return false;
     }
     result = ResultCode::Success;
-    for (;;) {
-        std::unique_lock held(queue.lock);
-        queue.changed.wait(held, [&] { return !queue.members.empty() || queue.done; });
-        if (queue.members.empty()) break;
-        const WalkedMember member = queue.members.front();
-        queue.members.pop_front();
-        queue.changed.notify_all();
-        held.unlock();
-        result = failed(member.result) ? member.result : inflateWalkedMember(reader, findings, member, join);
-        at = member.from + (member.walk.endBit + 7) / 8 + findings.region.trailerLength;
+    WalkedMember member;
+    CheckedStream checked;
+    ResultCode inflated = ResultCode::Success;
+    for (uint64_t length = firstLength;
+         takeWalkedMember(reader, findings, queue, length >= shortestMemberInflatedBeside, join, member, checked, inflated);) {
+        result = failed(member.result) ? member.result : joinWalkedMember(reader, findings, member, inflated, checked, join);
+        length = (member.walk.endBit + 7) / 8;
+        at = member.from + length + findings.region.trailerLength;
         if (failed(result)) break;
     }
     {
@@ -455,7 +503,7 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     join.mismatch = compareCarried(findings.carried, own);
     addMember(join, 0, first);
     ResultCode result = ResultCode::Success;
-    if (!isalBuiltIn() || !checkMembersBeside(reader, findings, rules, at, join, result)) {
+    if (!isalBuiltIn() || !checkMembersBeside(reader, findings, rules, at, first.totals.consumed, join, result)) {
         do {
             result = checkMember(reader, findings, rules, at, join, at);
             if (failed(result)) return result;

@@ -30,6 +30,8 @@ enum class [[nodiscard]] ResultCode : int32_t {
     NoFileEntry = 23,
     InputChanged = 24,
     NoSuchEntry = 25,
+    HeadersDisagree = 26,  // a ZIP entry's local header and central record
+    OutputIsInput = 28,
 };
 
 inline bool failed(ResultCode code) {

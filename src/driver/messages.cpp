@@ -26,6 +26,8 @@ std::string resultMessage(ResultCode code, const std::string& outputPath, const 
     case ResultCode::NoFileEntry: return "The ZIP archive holds no file entry.\n";
     case ResultCode::InputChanged: return "Input file changed while it was converted.\n";
     case ResultCode::NoSuchEntry: return "The ZIP archive holds no file entry " + entryName + ".\n";
+    case ResultCode::HeadersDisagree: return "The ZIP entry's local and central headers disagree.\n";
+    case ResultCode::OutputIsInput: return "Output would replace its own input.\n";
     case ResultCode::Success: break;
     }
     return "";

@@ -36,8 +36,9 @@ TEST(CommandLine, HelpAnywhereConvertsNothing) {
 }
 
 // The version goes to standard output; a typo must not pass silently: each unknown option is named
-// once, before the first file, and the last format wins; after --, everything is a path; an output
-// name too long to create is code 15.
+// once, before the first file, and the last format wins; after --, everything is a path; short
+// options bundle and values come joined or as the next argument, as getopt has them; an output name
+// too long to create is code 15.
 TEST(CommandLine, VersionOptionsPathsAndNames) {
     const std::string longName = std::string(250, 'n') + ".gz";
     const struct {
@@ -49,6 +50,9 @@ TEST(CommandLine, VersionOptionsPathsAndNames) {
         {{"--zlb", "a.gz", "--zlib", "--gzip", "--zlb", "--png", "--verify"}, "",
          "WARNING: Unknown option --zlb was ignored.\nWARNING: Unknown option --png was ignored.\n" + successLine("a.gz", "a.gz.gz"), 0},
         {{"--zlib", "--", "-a.gz", "--gzip"}, "", successLine("-a.gz", "-a.gz.zlib") + errorLine("--gzip", "File doesn't exist."), 2},
+        {{"-fxo", "-a.gz", "a.gz"}, "", "WARNING: Unknown option -x was ignored.\n" + successLine("a.gz", "-a.gz"), 0},
+        {{"--zlib", "-oout", "a.gz", "--entry", "x"}, "", successLine("a.gz", "out"), 0},
+        {{"a.gz", "--entry"}, "", "ERROR: Option --entry needs a name.\n", 1},
         {{longName}, "", errorLine(longName, "Couldn't open output file " + longName + ".zip for writting."), 2},
     };
     for (const auto& [arguments, out, err, exitCode] : cases) {

@@ -70,6 +70,8 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         {"$Q -t --zlib a.gz bad.gz o.zip", "a.gz - SUCCESS: Checked.\n" + badFormat + "o.zip - SUCCESS: Checked.\n", 2, {}},
         {"$Q --test --png h.png a.gz", errorLine("a.gz", "Header PNG h.png doesn't fit the image data."), 2, {}},
         {"$Q -q -c -t a.gz", "", 0, {}},
+        {"$Q -qc a.gz >c", "", 0, {"c"}},
+        {"$Q -t --entry none o.zip", errorLine("o.zip", "The ZIP archive holds no file entry none."), 2, {}},
         {"$Q -c a.gz >c", "a.gz - SUCCESS: Written to standard output.\n", 0, {"c"}},
         {"$Q -c crc.gz | wc -c >&2", errorLine("crc.gz", "Checksum mismatch: the stream doesn't match its stored checksum.") + "0\n", 0, {}},
         {"$Q -c a.gz >/dev/full", cantWrite, 2, {}},
@@ -91,7 +93,7 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
     for (const auto& [command, err, exitCode, added] : cases) {
         const Workspace space;
         const RunResult run = space.run(command);
-        EXPECT_EQ(run.err, (command.find(" -q ") == std::string::npos ? banner : "") + err) << command;
+        EXPECT_EQ(run.err, (command.find("$Q -q") == std::string::npos ? banner : "") + err) << command;
         EXPECT_EQ(run.exitCode, exitCode) << command;
         EXPECT_EQ(run.out, "") << command;
         EXPECT_EQ(space.added(), added) << command;

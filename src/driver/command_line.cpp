@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -73,86 +74,145 @@ struct CommandLine {
     DriverSettings settings;
     std::vector<const char*> inputs;
     std::vector<std::string> unknown;
-    std::string misuse;  // the first option given without its path
+    std::string misuse;  // the first option given without its value
     OptionPass pass = OptionPass::Convert;
 };
 
-// Applies an option that takes no path; false when the argument is none of them.
-bool applyFlag(const char* argument, DriverSettings& settings) {
-    const struct {
-        const char* name;
-        FormatCode format;
-    } formats[] = {{"--gzip", FormatCode::Gzip},
-                   {"--gzipname", FormatCode::GzipWithName},
-                   {"--zip", FormatCode::Zip},
-                   {"--zlib", FormatCode::Zlib}};
-    for (const auto& [name, format] : formats) {
-        if (std::strcmp(argument, name) == 0) {
-            settings.outputFormat = format;
-            return true;
-        }
-    }
-    const struct {
-        const char* shortName;
-        const char* longName;
-        bool DriverSettings::*setting;
-        bool value;
-    } switches[] = {{"-c", "--stdout", &DriverSettings::toStandardOutput, true},
-                    {"-f", "--force", &DriverSettings::replaceExisting, true},
-                    {"-q", "--quiet", &DriverSettings::quiet, true},
-                    {"-t", "--test", &DriverSettings::checkOnly, true},
-                    {"--verify", "--verify", &DriverSettings::verify, true},  // the default; kept for old scripts
-                    {"--no-verify", "--no-verify", &DriverSettings::verify, false},
-                    {"--no-sync", "--no-sync", &DriverSettings::flushToDisk, false}};
-    if (std::strncmp(argument, "--entry=", 8) == 0) {
-        settings.entryName = argument + 8;
-        return true;
-    }
-    for (const auto& [shortName, longName, setting, value] : switches) {
-        if (std::strcmp(argument, shortName) == 0 || std::strcmp(argument, longName) == 0) {
-            settings.*setting = value;
-            return true;
-        }
-    }
-    return false;
+using OptionAction = void (*)(CommandLine& line, const char* value);
+
+template <FormatCode format>
+void setFormat(CommandLine& line, const char*) {
+    line.settings.outputFormat = format;
 }
 
-// Reads an option that takes a path, given as "--name=PATH" or as "NAME PATH" (--png also as
-// "--pngPATH"); returns the index of the last argument used, or -1 when the argument is none of them.
-int applyPathOption(int argc, char** argv, int i, CommandLine& line) {
+template <bool DriverSettings::*setting, bool value>
+void setSwitch(CommandLine& line, const char*) {
+    line.settings.*setting = value;
+}
+
+template <const char* DriverSettings::*setting>
+void setPath(CommandLine& line, const char* value) {
+    line.settings.*setting = value;
+}
+
+void setEntry(CommandLine& line, const char* value) {
+    line.settings.entryName = value;
+}
+
+void setPngHeader(CommandLine& line, const char* value) {
+    line.settings.pngHeaderPath = value;
+    line.settings.outputFormat = FormatCode::Png;
+}
+
+// Help and the version are asked for anywhere; the first one asked for is answered.
+template <OptionPass pass>
+void askFor(CommandLine& line, const char*) {
+    if (line.pass == OptionPass::Convert) line.pass = pass;
+}
+
+// One option, in the forms a user types: "-x" (bundled as getopt allows: -cq, -oPATH) and "--name"
+// (exact; a value after "=" or as the next argument).
+struct OptionSpec {
+    char letter;            // '\0': no short form
+    const char* longName;   // nullptr: no long form
+    const char* valueName;  // what its value is, for the usage error; nullptr: it takes none
+    OptionAction apply;
+    // --pngPATH: the value may follow the name directly, and the next argument is taken only when
+    // it doesn't look like an option. Without a value the option is unknown, as it always was.
+    bool joinsBare = false;
+};
+
+constexpr OptionSpec options[] = {
+    {'\0', "--gzip", nullptr, setFormat<FormatCode::Gzip>},
+    {'\0', "--gzipname", nullptr, setFormat<FormatCode::GzipWithName>},
+    {'\0', "--zip", nullptr, setFormat<FormatCode::Zip>},
+    {'\0', "--zlib", nullptr, setFormat<FormatCode::Zlib>},
+    {'\0', "--png", "path", setPngHeader, true},
+    {'c', "--stdout", nullptr, setSwitch<&DriverSettings::toStandardOutput, true>},
+    {'f', "--force", nullptr, setSwitch<&DriverSettings::replaceExisting, true>},
+    {'q', "--quiet", nullptr, setSwitch<&DriverSettings::quiet, true>},
+    {'t', "--test", nullptr, setSwitch<&DriverSettings::checkOnly, true>},
+    {'\0', "--verify", nullptr, setSwitch<&DriverSettings::verify, true>},  // the default; kept for old scripts
+    {'\0', "--no-verify", nullptr, setSwitch<&DriverSettings::verify, false>},
+    {'\0', "--no-sync", nullptr, setSwitch<&DriverSettings::flushToDisk, false>},
+    {'h', "--help", nullptr, askFor<OptionPass::Usage>},
+    {'\0', "--version", nullptr, askFor<OptionPass::Version>},
+    {'o', "--output", "path", setPath<&DriverSettings::outputPath>},
+    {'\0', "--outdir", "path", setPath<&DriverSettings::outputFolder>},
+    {'\0', "--entry", "name", setEntry},
+};
+
+void noteUnknown(CommandLine& line, const std::string& argument) {
+    if (std::find(line.unknown.begin(), line.unknown.end(), argument) == line.unknown.end()) line.unknown.push_back(argument);
+}
+
+// The option a long argument names; joined is set to the value that came with it, if any.
+const OptionSpec* findLongOption(const char* argument, const char*& joined) {
+    for (const OptionSpec& option : options) {
+        const size_t length = option.longName ? std::strlen(option.longName) : 0;
+        if (length == 0 || std::strncmp(argument, option.longName, length) != 0) continue;
+        const char* rest = argument + length;
+        joined = nullptr;
+        if (*rest == '\0') return &option;
+        if (!option.valueName) continue;  // --gzipx, --zip=3: nothing known
+        if (*rest == '=' || option.joinsBare) {
+            joined = *rest == '=' ? rest + 1 : rest;
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// An empty value is none: "-o ''" can't name an output.
+void applyValue(const OptionSpec& option, const std::string& name, const char* argument, const char* value, CommandLine& line) {
+    if (value != nullptr && *value != '\0') {
+        option.apply(line, value);
+    } else if (option.joinsBare) {
+        noteUnknown(line, argument);
+    } else if (line.misuse.empty()) {
+        line.misuse = "Option " + name + " needs a " + option.valueName + ".\n";
+    }
+}
+
+// Reads argv[i], "--name", "--name=VALUE" or "--name VALUE"; returns the index of the last argument used.
+int readLongOption(int argc, char** argv, int i, CommandLine& line) {
     const char* argument = argv[i];
-    const struct {
-        const char* shortName;
-        const char* longName;
-        const char* DriverSettings::*setting;
-    } options[] = {{"-o", "--output", &DriverSettings::outputPath},
-                   {"--outdir", "--outdir", &DriverSettings::outputFolder},
-                   {"--png", "--png", &DriverSettings::pngHeaderPath}};
-    for (const auto& [shortName, longName, setting] : options) {
-        const size_t length = std::strlen(longName);
-        const bool isPng = setting == &DriverSettings::pngHeaderPath;
-        const bool alone = std::strcmp(argument, shortName) == 0 || std::strcmp(argument, longName) == 0;
-        const char* path = nullptr;
-        if (std::strncmp(argument, longName, length) == 0 && argument[length] == '=') {
-            path = argument + length + 1;
-        } else if (isPng && std::strncmp(argument, longName, length) == 0 && argument[length] != '\0') {
-            path = argument + length;
-        } else if (alone && i + 1 < argc && !(isPng && argv[i + 1][0] == '-')) {
-            path = argv[++i];
-        } else if (!alone) {
-            continue;
-        }
-        if (path == nullptr || *path == '\0') {
-            // A --png without its path is an unknown option, as it always was.
-            if (isPng) return -1;
-            if (line.misuse.empty()) line.misuse = std::string("Option ") + shortName + " needs a path.\n";
-            return i;
-        }
-        line.settings.*setting = path;
-        if (isPng) line.settings.outputFormat = FormatCode::Png;
+    if (std::strncmp(argument, "--h", 3) == 0) {
+        askFor<OptionPass::Usage>(line, nullptr);
         return i;
     }
-    return -1;
+    const char* value = nullptr;
+    const OptionSpec* option = findLongOption(argument, value);
+    if (option == nullptr) {
+        noteUnknown(line, argument);
+    } else if (option->valueName == nullptr) {
+        option->apply(line, nullptr);
+    } else {
+        const bool nextIsValue = !value && i + 1 < argc && !(option->joinsBare && argv[i + 1][0] == '-');
+        if (nextIsValue) value = argv[++i];
+        applyValue(*option, option->longName, argument, value, line);
+    }
+    return i;
+}
+
+// Reads the letters of argv[i] ("-cq", "-oPATH", "-qo PATH"); a letter that takes a value takes the
+// rest of the argument, or else the next one. Returns the index of the last argument used.
+int readShortOptions(int argc, char** argv, int i, CommandLine& line) {
+    for (const char* letter = argv[i] + 1; *letter != '\0'; ++letter) {
+        const std::string name = std::string("-") + *letter;
+        const auto option = std::find_if(std::begin(options), std::end(options),
+                                         [&](const OptionSpec& known) { return known.letter == *letter; });
+        if (option == std::end(options)) {
+            noteUnknown(line, name);
+        } else if (option->valueName == nullptr) {
+            option->apply(line, nullptr);
+        } else {
+            const char* value = letter[1] != '\0' ? letter + 1 : i + 1 < argc ? argv[++i] : nullptr;
+            applyValue(*option, name, name.c_str(), value, line);
+            break;
+        }
+    }
+    return i;
 }
 
 CommandLine readCommandLine(int argc, char** argv) {
@@ -164,17 +224,10 @@ CommandLine readCommandLine(int argc, char** argv) {
             line.inputs.push_back(argument);
         } else if (isEndOfOptions(argument)) {
             optionsEnded = true;
-        } else if (std::strcmp(argument, "-h") == 0 || std::strncmp(argument, "--h", 3) == 0) {
-            if (line.pass == OptionPass::Convert) line.pass = OptionPass::Usage;
-        } else if (std::strcmp(argument, "--version") == 0) {
-            if (line.pass == OptionPass::Convert) line.pass = OptionPass::Version;
-        } else if (!applyFlag(argument, line.settings)) {
-            const int last = applyPathOption(argc, argv, i, line);
-            if (last >= 0) {
-                i = last;
-            } else if (std::find(line.unknown.begin(), line.unknown.end(), argument) == line.unknown.end()) {
-                line.unknown.emplace_back(argument);
-            }
+        } else if (argument[1] == '-') {
+            i = readLongOption(argc, argv, i, line);
+        } else {
+            i = readShortOptions(argc, argv, i, line);
         }
     }
     return line;

@@ -127,15 +127,16 @@ TEST(PosixPermissions, OutputsKeepTheInputsPermissionBitsAndTime) {
 }
 
 // A long conversion shows one progress line on a terminal, redrawn in place and erased before the
-// result line; 8 GiB of zeros take the strict engine long enough. (Captured output never shows it:
-// every other test compares standard error exactly.)
+// result line, and none at all with -q; 8 GiB of zeros take the strict engine long enough.
+// (Captured output never shows it: every other test compares standard error exactly.)
 TEST(PosixTerminal, ProgressLineIsDrawnInPlaceAndErased) {
     TempDir dir;
     // A full-flushed, non-final block of 64 MiB of zeros, which may be repeated, 128 times, then a final empty one.
     ASSERT_EQ(runShell("cd " + dir.path + " && " + python3() + " -c \"import zlib; c = zlib.compressobj(1, 8, -15); b = c.compress(bytes(64 << 20))"
                        " + c.flush(zlib.Z_FULL_FLUSH); open('big.zlib', 'wb').write(b'\\x78\\xda' + b * 128 + bytes([1, 0, 0, 255, 255]) + bytes(4))\"")
                   .exitCode, 0);
-    const RunResult run = runShell("cd " + dir.path + " && script -qfec '" QUORVEXA_BINARY " big.zlib' /dev/null");
+    const RunResult run = runShell("cd " + dir.path + " && script -qfec '" QUORVEXA_BINARY " -q -t ./big.zlib; " QUORVEXA_BINARY " big.zlib' /dev/null");
+    EXPECT_EQ(run.out.find("./big.zlib"), std::string::npos) << run.out;  // -q draws none
     const size_t drawn = run.out.rfind("\rbig.zlib - inflating ");
     ASSERT_NE(drawn, std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\r      ", drawn + 1), std::string::npos);

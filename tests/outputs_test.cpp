@@ -71,6 +71,7 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         {"$Q --test --png h.png a.gz", errorLine("a.gz", "Header PNG h.png doesn't fit the image data."), 2, {}},
         {"$Q -q -c -t a.gz", "", 0, {}},
         {"$Q -qc a.gz >c", "", 0, {"c"}},
+        {"touch a.gz.zip && $Q -t a.gz", "a.gz - SUCCESS: Checked.\n", 0, {"a.gz.zip"}},  // a check writes nothing
         {"$Q -t --entry none o.zip", errorLine("o.zip", "The ZIP archive holds no file entry none."), 2, {}},
         {"$Q -c a.gz >c", "a.gz - SUCCESS: Written to standard output.\n", 0, {"c"}},
         {"$Q -c crc.gz | wc -c >&2", errorLine("crc.gz", "Checksum mismatch: the stream doesn't match its stored checksum.") + "0\n", 0, {}},

@@ -46,7 +46,7 @@ void printUsage(const char* programName) {
                  "  -c, --stdout   write the output to standard output (one input file only)\n"
                  "  -              as INPUT_FILE: read standard input (needs -o or -c)\n"
                  "  -f, --force    replace an existing output file or link\n"
-                 "  -q, --quiet    print no banner and no SUCCESS lines\n"
+                 "  -q, --quiet    print no banner, progress line or SUCCESS lines\n"
                  "  -t, --test     check each input file as a conversion would; write nothing\n"
                  "  -h, --help     print this help\n\n",
                  printable(programName).c_str());

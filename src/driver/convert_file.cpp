@@ -135,7 +135,8 @@ ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNe
                       const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report,
                       JoinWatch* watch = nullptr) {
     try {
-        const ReadProgress progress{showProgress, &report.progress};
+        // -q keeps the console to warnings and errors: no progress line either.
+        const ReadProgress progress = settings.quiet ? ReadProgress{} : ReadProgress{showProgress, &report.progress};
         return checkStream(input, findings, *container.region, needs, settings.verify, sums, progress, watch);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
@@ -504,8 +505,9 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
         if (!failed(result)) result = readInput(input, settings, container, findings);
         if (!failed(result)) result = readHeader(settings, output, header, needs);
-        // An existing output is found before the stream is touched: a batch run again is quick.
-        if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
+        // An existing output is found before the stream is touched: a batch run again is quick. A
+        // check writes nothing, so whatever stands at the output path doesn't matter to it.
+        if (!failed(result) && !settings.checkOnly) result = checkOutputPathFor(report.outputPath, target);
         if (!failed(result)) {
             result = checkAndCopy(namedAfter, input, settings, output, needs, target, *container, findings, sums, report, early);
         }

@@ -22,7 +22,7 @@ struct DriverSettings {
     const char* outputFolder = nullptr;  // --outdir: where each output goes
     bool toStandardOutput = false;       // -c
     bool replaceExisting = false;        // -f
-    bool quiet = false;                  // -q: no banner, no SUCCESS lines
+    bool quiet = false;                  // -q: no banner, no progress line, no SUCCESS lines
     bool checkOnly = false;              // -t: every check, no output
 };
 

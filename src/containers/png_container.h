@@ -16,6 +16,8 @@
 bool claimsPngContainer(const uint8_t* head, size_t headLength);
 
 // Joins the data of every IDAT chunk less the two zlib header bytes; warns of animation chunks.
+// The file ends at its IEND chunk (a file cut before it is InputTruncated); bytes after IEND other
+// than zero padding are warned of.
 // With checkCrcs, a wrong IDAT chunk CRC is noted in the findings (framingCrcWrong), for the check
 // of the stream to report after the file's wholeness and the inflate.
 ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& findings);

@@ -23,6 +23,7 @@ using ChunkType = std::array<uint8_t, 4>;
 constexpr ChunkType idatType = {'I', 'D', 'A', 'T'};
 constexpr ChunkType iendType = {'I', 'E', 'N', 'D'};
 constexpr ChunkType ihdrType = {'I', 'H', 'D', 'R'};
+constexpr ChunkType plteType = {'P', 'L', 'T', 'E'};
 constexpr ChunkType actlType = {'a', 'c', 'T', 'L'};
 constexpr ChunkType fctlType = {'f', 'c', 'T', 'L'};
 constexpr ChunkType fdatType = {'f', 'd', 'A', 'T'};
@@ -96,8 +97,10 @@ bool imageDataOf(const uint8_t* ihdr, RowLayout& rows, uint64_t& size) {
     const uint64_t width = loadBe32(ihdr), height = loadBe32(ihdr + 4);
     const uint8_t bitDepth = ihdr[8], colourType = ihdr[9], interlace = ihdr[12];
     const std::array<int, 7> channels = {1, 0, 3, 1, 2, 0, 4};
+    const uint8_t compressionMethod = ihdr[10], filterMethod = ihdr[11];
     if (width == 0 || height == 0 || width > maxChunkLength || height > maxChunkLength) return false;
     if (colourType >= channels.size() || channels[colourType] == 0 || interlace > 1) return false;
+    if (compressionMethod != 0 || filterMethod != 0) return false;
     const bool depthValid = colourType == 0 ? (bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16)
                             : colourType == 3 ? (bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8)
                                               : (bitDepth == 8 || bitDepth == 16);
@@ -119,17 +122,56 @@ bool imageDataOf(const uint8_t* ihdr, RowLayout& rows, uint64_t& size) {
     return true;
 }
 
-ResultCode readIhdr(InputFile& file, PngHeader& header) {
-    Chunk chunk;
+// What the header PNG's chunks between IHDR and the image data must agree with.
+struct HeaderWalk {
+    uint8_t bitDepth = 0;
+    uint8_t colourType = 0;
+    bool paletteSeen = false;
+};
+
+// The first chunk, an IHDR whose CRC holds and whose image a decoder can read.
+bool readIhdr(InputFile& file, PngHeader& header, Chunk& chunk, HeaderWalk& walk) {
     bool more = false;
-    if (failed(readChunk(file, pngSignature.size(), chunk, more)) || !more || chunk.type != ihdrType ||
-        chunk.length != ihdrLength) {
-        return ResultCode::HeaderPngInvalid;
-    }
     std::array<uint8_t, ihdrLength> ihdr{};
-    const ResultCode result = readAt(file, chunk.offset + chunkPrefixLength, ihdr.data(), ihdr.size());
-    if (failed(result)) return result;
-    return imageDataOf(ihdr.data(), header.rows, header.imageDataSize) ? ResultCode::Success : ResultCode::HeaderPngInvalid;
+    if (failed(readChunk(file, pngSignature.size(), chunk, more)) || chunk.type != ihdrType ||
+        chunk.length != ihdrLength || failed(checkChunkCrc(file, chunk)) ||
+        failed(readAt(file, chunk.offset + chunkPrefixLength, ihdr.data(), ihdr.size()))) {
+        return false;
+    }
+    walk.bitDepth = ihdr[8];
+    walk.colourType = ihdr[9];
+    return imageDataOf(ihdr.data(), header.rows, header.imageDataSize);
+}
+
+// A decoder skips a chunk it doesn't know only where its type's first letter is lower case
+// (ancillary); the critical chunks it knows are these four.
+bool decoderReads(const ChunkType& type) {
+    constexpr uint8_t lowerCaseBit = 0x20;
+    const bool letters = std::all_of(type.begin(), type.end(), [](uint8_t c) {
+        return (c | lowerCaseBit) >= 'a' && (c | lowerCaseBit) <= 'z';
+    });
+    const bool critical = (type[0] & lowerCaseBit) == 0;
+    return letters && (!critical || type == ihdrType || type == plteType || type == idatType || type == iendType);
+}
+
+// One palette of 1 to 256 entries (no more than a palette image's bit depth indexes), never in a
+// grey image.
+bool paletteValid(const Chunk& chunk, const HeaderWalk& walk) {
+    constexpr uint64_t entryLength = 3, mostEntries = 256;
+    const uint64_t entries = chunk.length / entryLength;
+    const bool grey = walk.colourType == 0 || walk.colourType == 4;
+    const uint64_t most = walk.colourType == 3 ? uint64_t{1} << walk.bitDepth : mostEntries;
+    return !walk.paletteSeen && !grey && chunk.length % entryLength == 0 && entries >= 1 && entries <= most;
+}
+
+// A chunk after IHDR and before the image data, as a decoder judges it: CRC, type, order.
+bool headerChunkValid(InputFile& file, const Chunk& chunk, HeaderWalk& walk) {
+    if (!decoderReads(chunk.type) || chunk.type == ihdrType) return false;
+    if (chunk.type == plteType) {
+        if (!paletteValid(chunk, walk)) return false;
+        walk.paletteSeen = true;
+    }
+    return !failed(checkChunkCrc(file, chunk));
 }
 
 void keep(std::vector<Extent>& kept, uint64_t from, uint64_t to) {
@@ -270,25 +312,29 @@ ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& fin
     return judgeBytesAfterIend(input, nextChunkOffset(chunk), findings.warnings);
 }
 
+// The chunks before the image data are copied into the output, so each is checked as a decoder
+// checks it: a header a decoder refuses makes a PNG nothing opens. A file that ends between two
+// chunks before any image data is complete once the output's own IDAT and IEND follow.
 ResultCode readPngHeader(const std::string& path, PngHeader& header) {
     const ResultCode opened = openInputFile(path, header.file);
     if (opened == ResultCode::InputMissing) return ResultCode::HeaderPngMissing;
-    if (failed(opened) || !hasSignature(header.file)) return ResultCode::HeaderPngInvalid;
-    ResultCode result = readIhdr(header.file, header);
-    if (failed(result)) return result;
-    uint64_t kept = 0;  // where the run of chunks being kept began
+    HeaderWalk walk;
     Chunk chunk;
-    bool more = false;
-    for (uint64_t offset = pngSignature.size();; offset = nextChunkOffset(chunk)) {
-        result = readChunk(header.file, offset, chunk, more);
-        if (failed(result)) return result;
+    if (failed(opened) || !hasSignature(header.file) || !readIhdr(header.file, header, chunk, walk)) {
+        return ResultCode::HeaderPngInvalid;
+    }
+    uint64_t kept = 0;  // where the run of chunks being kept began
+    for (bool more = true;;) {
+        if (failed(readChunk(header.file, nextChunkOffset(chunk), chunk, more))) return ResultCode::HeaderPngInvalid;
         if (!more || chunk.type == idatType) break;
+        if (!headerChunkValid(header.file, chunk, walk)) return ResultCode::HeaderPngInvalid;
         // One image is written: animation control would promise frames the output lacks.
         if (chunk.type == actlType || chunk.type == fctlType) {
             keep(header.kept, kept, chunk.offset);
             kept = nextChunkOffset(chunk);
         }
     }
+    if (walk.colourType == 3 && !walk.paletteSeen) return ResultCode::HeaderPngInvalid;
     keep(header.kept, kept, chunk.offset);
     return ResultCode::Success;
 }

@@ -33,7 +33,9 @@ struct PngHeader {
     uint64_t imageDataSize = 0;
 };
 
-// HeaderPngMissing or HeaderPngInvalid (no signature, no valid IHDR first) for what it names.
+// HeaderPngMissing or HeaderPngInvalid for what it names: no signature, or before the image data
+// a chunk a decoder refuses (a wrong CRC, an IHDR not first or not alone or not valid, a missing or
+// misplaced PLTE, an unknown critical chunk).
 ResultCode readPngHeader(const std::string& path, PngHeader& header);
 
 // Writes the header's chunks, the stream as a zlib stream (78 DA, stream, Adler-32) in one IDAT

@@ -111,7 +111,11 @@ def grey_rows(width: int, height: int) -> bytes:
     return b"".join(b"\0" + bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height))
 
 
-PNG_START = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 40, 30, 8, 0, 0, 0, 0))
+def png_start(depth=8, colour=0, compression=0, filter_method=0) -> bytes:
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 40, 30, depth, colour, compression, filter_method, 0))
+
+
+PNG_START = png_start()
 IMAGE = zlib_file(deflate(grey_rows(40, 30)), zlib.adler32(grey_rows(40, 30)))
 
 
@@ -134,10 +138,10 @@ def line(file: str, text: str) -> str:
 
 # A MALFORMED case: result is what follows "in - " ("SUCCESS" when the file converts, and
 # written is then every byte of the output).
-def malformed(name, options, result, warning, data, output="in.zip", written="-"):
+def malformed(name, options, result, warning, data, output="in.zip", written="-", header=None):
     printed = (line("in", warning) if warning != "-" else "") + (
         line("in", f"SUCCESS: Saved as {output}.") if result == "SUCCESS" else line("in", result))
-    header = png() if "--png" in options else "-"
+    header = header or (png() if "--png" in options else "-")
     return (name, "in", options, header, printed, written, data)
 
 
@@ -207,6 +211,19 @@ MALFORMED = [malformed(*row) for row in [
     ("PngIdatCrcWrong", "-", MISMATCH, "-", flip(png(), 141)),
     ("PngIdatCrcWrongLaterChunkCut", "-", TRUNCATED, "-", flip(png(), 141)[:-20]),
     ("PngIdatCrcWrongStreamDamaged", "-", INFLATE, "-", flip(png(), 43)),
+    # Header PNGs a decoder refuses, each for one fault: the output would be a PNG nothing opens.
+    *[(f"HeaderPng{fault}", "--pngh.png", "ERROR: Not a valid PNG file: h.png.", "-", IMAGE, "in.png", "-", png(start=start))
+      for fault, start in [("IhdrCrcZeroed", PNG_START[:-4] + bytes(4)), ("IhdrTwice", PNG_START + PNG_START[8:]),
+                           ("TextCrcWrong", PNG_START + flip(chunk(b"tEXt", b"k\0v"), 14)), ("CutShort", PNG_START + b"\0\1\0\0tEXt"),
+                           ("UnknownCritical", PNG_START + chunk(b"QUUX", b"")), ("PlteInGrey", PNG_START + chunk(b"PLTE", bytes(3))),
+                           ("CompressionMethod1", png_start(compression=1)), ("FilterMethod7", png_start(filter_method=7)),
+                           ("PaletteMissing", png_start(colour=3)), ("PaletteTooLong", png_start(1, 3) + chunk(b"PLTE", bytes(9)))]],
+    ("PngIendCrcCutShort", "--no-verify", TRUNCATED, "-", png()[:-1]),
+    ("PngWithoutIend", "-", TRUNCATED, "-", png()[:-12]),
+    ("PngIendCrcWrong", "-", MISMATCH, "-", png()[:-1] + b"\0"),
+    ("PngBytesAfterIend", "--zlib", "SUCCESS", "WARNING: 4 bytes after the end of the stream were ignored.", png() + b"junk",
+     "in.zlib", IMAGE),
+    ("PngZeroPaddingAfterIend", "--zlib", "SUCCESS", "-", png() + bytes(512), "in.zlib", IMAGE),
     ("NoVerifyJudgesBytesAfterTheStream", "--zlib --no-verify", "SUCCESS",
      "WARNING: 4 bytes after the end of the stream were ignored.", gzip() + b"junk", "in.zlib", zlib_file()),
     ("PngAnimated", "--zlib", "SUCCESS", "WARNING: APNG format detected (1 frames). Only first frame supported.",

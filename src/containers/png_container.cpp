@@ -17,11 +17,13 @@ constexpr uint64_t maxChunkLength = 0x7FFFFFFF;  // PNG's limit for a chunk's da
 constexpr uint64_t chunkPrefixLength = 8;        // length and type
 constexpr uint64_t chunkCrcLength = 4;
 constexpr uint64_t ihdrLength = 13;
+constexpr uint64_t readPieceLength = 64 * 1024;  // what a chunk's CRC or the bytes after IEND are read in
 
 using ChunkType = std::array<uint8_t, 4>;
 constexpr ChunkType idatType = {'I', 'D', 'A', 'T'};
 constexpr ChunkType iendType = {'I', 'E', 'N', 'D'};
 constexpr ChunkType ihdrType = {'I', 'H', 'D', 'R'};
+constexpr ChunkType plteType = {'P', 'L', 'T', 'E'};
 constexpr ChunkType actlType = {'a', 'c', 'T', 'L'};
 constexpr ChunkType fctlType = {'f', 'c', 'T', 'L'};
 constexpr ChunkType fdatType = {'f', 'd', 'A', 'T'};
@@ -38,20 +40,21 @@ bool hasSignature(InputFile& file) {
     return !failed(readUpTo(file, 0, head.data(), head.size(), got)) && got == head.size() && head == pngSignature;
 }
 
-// Reads the chunk at offset, which must lie whole inside the file. The walk ends (more is false)
-// at IEND or where the file ends exactly on a chunk boundary: a file that stops there is complete.
+// Reads the chunk at offset, which must lie whole inside the file, its CRC included. The walk ends
+// (more is false) at IEND, or where the file ends exactly on a chunk boundary: then the chunk is
+// none, its type all zero, and whether the file is complete is the caller's to judge.
 ResultCode readChunk(InputFile& file, uint64_t offset, Chunk& chunk, bool& more) {
+    chunk = Chunk{offset};
     more = offset != file.size;
     if (!more) return ResultCode::Success;
     std::array<uint8_t, chunkPrefixLength> prefix{};
     const ResultCode result = readAt(file, offset, prefix.data(), prefix.size());
     if (failed(result)) return result;
-    chunk.offset = offset;
     chunk.length = loadBe32(prefix.data());
     std::copy(prefix.begin() + 4, prefix.end(), chunk.type.begin());
     if (chunk.length > maxChunkLength) return ResultCode::InputTruncated;
+    if (!fileHolds(file, offset + chunkPrefixLength, chunk.length + chunkCrcLength)) return ResultCode::InputTruncated;
     more = chunk.type != iendType;
-    if (more && !fileHolds(file, offset + chunkPrefixLength, chunk.length + chunkCrcLength)) return ResultCode::InputTruncated;
     return ResultCode::Success;
 }
 
@@ -60,7 +63,7 @@ uint64_t nextChunkOffset(const Chunk& chunk) {
 }
 
 ResultCode checkChunkCrc(InputFile& file, const Chunk& chunk) {
-    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(chunk.length + 4, 64 * 1024)));
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min(chunk.length + 4, readPieceLength)));
     uint32_t crc = 0;
     for (uint64_t at = chunk.offset + 4, left = chunk.length + 4; left > 0;) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
@@ -94,8 +97,10 @@ bool imageDataOf(const uint8_t* ihdr, RowLayout& rows, uint64_t& size) {
     const uint64_t width = loadBe32(ihdr), height = loadBe32(ihdr + 4);
     const uint8_t bitDepth = ihdr[8], colourType = ihdr[9], interlace = ihdr[12];
     const std::array<int, 7> channels = {1, 0, 3, 1, 2, 0, 4};
+    const uint8_t compressionMethod = ihdr[10], filterMethod = ihdr[11];
     if (width == 0 || height == 0 || width > maxChunkLength || height > maxChunkLength) return false;
     if (colourType >= channels.size() || channels[colourType] == 0 || interlace > 1) return false;
+    if (compressionMethod != 0 || filterMethod != 0) return false;
     const bool depthValid = colourType == 0 ? (bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16)
                             : colourType == 3 ? (bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8)
                                               : (bitDepth == 8 || bitDepth == 16);
@@ -117,17 +122,56 @@ bool imageDataOf(const uint8_t* ihdr, RowLayout& rows, uint64_t& size) {
     return true;
 }
 
-ResultCode readIhdr(InputFile& file, PngHeader& header) {
-    Chunk chunk;
+// What the header PNG's chunks between IHDR and the image data must agree with.
+struct HeaderWalk {
+    uint8_t bitDepth = 0;
+    uint8_t colourType = 0;
+    bool paletteSeen = false;
+};
+
+// The first chunk, an IHDR whose CRC holds and whose image a decoder can read.
+bool readIhdr(InputFile& file, PngHeader& header, Chunk& chunk, HeaderWalk& walk) {
     bool more = false;
-    if (failed(readChunk(file, pngSignature.size(), chunk, more)) || !more || chunk.type != ihdrType ||
-        chunk.length != ihdrLength) {
-        return ResultCode::HeaderPngInvalid;
-    }
     std::array<uint8_t, ihdrLength> ihdr{};
-    const ResultCode result = readAt(file, chunk.offset + chunkPrefixLength, ihdr.data(), ihdr.size());
-    if (failed(result)) return result;
-    return imageDataOf(ihdr.data(), header.rows, header.imageDataSize) ? ResultCode::Success : ResultCode::HeaderPngInvalid;
+    if (failed(readChunk(file, pngSignature.size(), chunk, more)) || chunk.type != ihdrType ||
+        chunk.length != ihdrLength || failed(checkChunkCrc(file, chunk)) ||
+        failed(readAt(file, chunk.offset + chunkPrefixLength, ihdr.data(), ihdr.size()))) {
+        return false;
+    }
+    walk.bitDepth = ihdr[8];
+    walk.colourType = ihdr[9];
+    return imageDataOf(ihdr.data(), header.rows, header.imageDataSize);
+}
+
+// A decoder skips a chunk it doesn't know only where its type's first letter is lower case
+// (ancillary); the critical chunks it knows are these four.
+bool decoderReads(const ChunkType& type) {
+    constexpr uint8_t lowerCaseBit = 0x20;
+    const bool letters = std::all_of(type.begin(), type.end(), [](uint8_t c) {
+        return (c | lowerCaseBit) >= 'a' && (c | lowerCaseBit) <= 'z';
+    });
+    const bool critical = (type[0] & lowerCaseBit) == 0;
+    return letters && (!critical || type == ihdrType || type == plteType || type == idatType || type == iendType);
+}
+
+// One palette of 1 to 256 entries (no more than a palette image's bit depth indexes), never in a
+// grey image.
+bool paletteValid(const Chunk& chunk, const HeaderWalk& walk) {
+    constexpr uint64_t entryLength = 3, mostEntries = 256;
+    const uint64_t entries = chunk.length / entryLength;
+    const bool grey = walk.colourType == 0 || walk.colourType == 4;
+    const uint64_t most = walk.colourType == 3 ? uint64_t{1} << walk.bitDepth : mostEntries;
+    return !walk.paletteSeen && !grey && chunk.length % entryLength == 0 && entries >= 1 && entries <= most;
+}
+
+// A chunk after IHDR and before the image data, as a decoder judges it: CRC, type, order.
+bool headerChunkValid(InputFile& file, const Chunk& chunk, HeaderWalk& walk) {
+    if (!decoderReads(chunk.type) || chunk.type == ihdrType) return false;
+    if (chunk.type == plteType) {
+        if (!paletteValid(chunk, walk)) return false;
+        walk.paletteSeen = true;
+    }
+    return !failed(checkChunkCrc(file, chunk));
 }
 
 void keep(std::vector<Extent>& kept, uint64_t from, uint64_t to) {
@@ -193,6 +237,40 @@ ResultCode nextIdat(InputFile& file, const Extent& previous, Extent& next, bool&
     return findIdat(file, previous.offset + previous.length + chunkCrcLength, next, found);
 }
 
+// A wrong chunk CRC is noted, to be said only once the file is known to be whole and its stream
+// to inflate; any other failure (a read) ends the file at once.
+ResultCode noteChunkCrc(InputFile& file, const Chunk& chunk, InputFindings& findings) {
+    const ResultCode result = checkChunkCrc(file, chunk);
+    if (result == ResultCode::ChecksumMismatch) findings.carried.framingCrcWrong = true;
+    return result == ResultCode::ChecksumMismatch ? ResultCode::Success : result;
+}
+
+// Only the region's first piece is kept, less the zlib header's two bytes, wherever those fall:
+// the others are found again by walking.
+void addIdat(const Chunk& chunk, uint64_t& headerLeft, DataRegion& region) {
+    region.length += chunk.length;
+    if (headerLeft > 0 || region.extents.empty()) {
+        const uint64_t dropped = std::min(headerLeft, chunk.length);
+        headerLeft -= dropped;
+        region.extents = {Extent{chunk.offset + chunkPrefixLength + dropped, chunk.length - dropped}};
+    }
+}
+
+// Bytes after IEND: zero padding (a block device's, a tape's) is silent, anything else is warned of.
+ResultCode judgeBytesAfterIend(InputFile& file, uint64_t from, std::vector<std::string>& warnings) {
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min(file.size - from, readPieceLength)));
+    for (uint64_t at = from; at < file.size; at += piece.size()) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(file.size - at, piece.size()));
+        const ResultCode result = readAt(file, at, piece.data(), count);
+        if (failed(result)) return result;
+        if (std::any_of(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(count), [](uint8_t b) { return b != 0; })) {
+            warnings.push_back(bytesIgnoredWarning(file.size - from));
+            break;
+        }
+    }
+    return ResultCode::Success;
+}
+
 }  // namespace
 
 const RegionRules pngRegionRules = {.parseTrailer = parseZlibTrailer,
@@ -203,37 +281,27 @@ bool claimsPngContainer(const uint8_t* head, size_t headLength) {
     return headLength >= 2 && head[0] == pngSignature[0] && head[1] == pngSignature[1];
 }
 
-// Walks every chunk once: IDAT chunks are counted (and their CRCs checked) but not listed, as
-// the region's pieces are found again by walking; only the first piece is kept, less the zlib
-// header's two bytes, wherever those fall.
+// Walks every chunk once, up to IEND: IDAT chunks are counted (and their CRCs, and IEND's,
+// checked) but not listed, as the region's pieces are found again by walking.
 ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& findings) {
     if (!hasSignature(input)) return ResultCode::InputPngInvalid;
     bool animated = false;
     uint64_t frames = 0;
     uint64_t headerLeft = zlibHeaderLength;
-    Extent first;
     Chunk chunk;
-    bool more = false;
-    for (uint64_t offset = pngSignature.size();; offset = nextChunkOffset(chunk)) {
+    bool more = true;
+    for (uint64_t offset = pngSignature.size(); more; offset = nextChunkOffset(chunk)) {
         ResultCode result = readChunk(input, offset, chunk, more);
-        if (failed(result)) return result;
-        if (!more) break;
-        if (chunk.type == idatType) {
-            if (checkCrcs) result = checkChunkCrc(input, chunk);
-            // Said only once the file is known to be whole and its stream to inflate.
-            if (result == ResultCode::ChecksumMismatch) findings.carried.framingCrcWrong = true;
-            if (failed(result) && result != ResultCode::ChecksumMismatch) return result;
-            findings.region.length += chunk.length;
-            if (headerLeft > 0 || findings.region.extents.empty()) {
-                const uint64_t dropped = std::min(headerLeft, chunk.length);
-                headerLeft -= dropped;
-                first = Extent{chunk.offset + chunkPrefixLength + dropped, chunk.length - dropped};
-                findings.region.extents = {first};
-            }
+        if (!failed(result) && checkCrcs && (chunk.type == idatType || chunk.type == iendType)) {
+            result = noteChunkCrc(input, chunk, findings);
         }
+        if (failed(result)) return result;
+        if (chunk.type == idatType) addIdat(chunk, headerLeft, findings.region);
         animated = animated || chunk.type == actlType || chunk.type == fctlType || chunk.type == fdatType;
         frames += chunk.type == fctlType;
     }
+    // A file that ends before IEND was cut short, even where it ends between two chunks.
+    if (chunk.type != iendType) return ResultCode::InputTruncated;
     if (animated) {
         findings.warnings.push_back("WARNING: APNG format detected (" + std::to_string(frames) +
                                     " frames). Only first frame supported.\n");
@@ -241,29 +309,33 @@ ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& fin
     if (findings.region.length < zlibHeaderLength + zlibTrailerLength) return ResultCode::InputTruncated;
     findings.region.length -= zlibHeaderLength;
     findings.region.trailerLength = zlibTrailerLength;
-    return ResultCode::Success;
+    return judgeBytesAfterIend(input, nextChunkOffset(chunk), findings.warnings);
 }
 
+// The chunks before the image data are copied into the output, so each is checked as a decoder
+// checks it: a header a decoder refuses makes a PNG nothing opens. A file that ends between two
+// chunks before any image data is complete once the output's own IDAT and IEND follow.
 ResultCode readPngHeader(const std::string& path, PngHeader& header) {
     const ResultCode opened = openInputFile(path, header.file);
     if (opened == ResultCode::InputMissing) return ResultCode::HeaderPngMissing;
-    if (failed(opened) || !hasSignature(header.file)) return ResultCode::HeaderPngInvalid;
-    ResultCode result = readIhdr(header.file, header);
-    if (failed(result)) return result;
-    uint64_t kept = 0;  // where the run of chunks being kept began
+    HeaderWalk walk;
     Chunk chunk;
-    bool more = false;
-    for (uint64_t offset = pngSignature.size();; offset = nextChunkOffset(chunk)) {
-        result = readChunk(header.file, offset, chunk, more);
-        if (failed(result)) return result;
+    if (failed(opened) || !hasSignature(header.file) || !readIhdr(header.file, header, chunk, walk)) {
+        return ResultCode::HeaderPngInvalid;
+    }
+    uint64_t kept = 0;  // where the run of chunks being kept began
+    for (bool more = true;;) {
+        if (failed(readChunk(header.file, nextChunkOffset(chunk), chunk, more))) return ResultCode::HeaderPngInvalid;
         if (!more || chunk.type == idatType) break;
+        if (!headerChunkValid(header.file, chunk, walk)) return ResultCode::HeaderPngInvalid;
         // One image is written: animation control would promise frames the output lacks.
         if (chunk.type == actlType || chunk.type == fctlType) {
             keep(header.kept, kept, chunk.offset);
             kept = nextChunkOffset(chunk);
         }
     }
-    keep(header.kept, kept, more || chunk.type == iendType ? chunk.offset : header.file.size);
+    if (walk.colourType == 3 && !walk.paletteSeen) return ResultCode::HeaderPngInvalid;
+    keep(header.kept, kept, chunk.offset);
     return ResultCode::Success;
 }
 

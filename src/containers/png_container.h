@@ -16,6 +16,8 @@
 bool claimsPngContainer(const uint8_t* head, size_t headLength);
 
 // Joins the data of every IDAT chunk less the two zlib header bytes; warns of animation chunks.
+// The file ends at its IEND chunk (a file cut before it is InputTruncated); bytes after IEND other
+// than zero padding are warned of.
 // With checkCrcs, a wrong IDAT chunk CRC is noted in the findings (framingCrcWrong), for the check
 // of the stream to report after the file's wholeness and the inflate.
 ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& findings);
@@ -31,7 +33,9 @@ struct PngHeader {
     uint64_t imageDataSize = 0;
 };
 
-// HeaderPngMissing or HeaderPngInvalid (no signature, no valid IHDR first) for what it names.
+// HeaderPngMissing or HeaderPngInvalid for what it names: no signature, or before the image data
+// a chunk a decoder refuses (a wrong CRC, an IHDR not first or not alone or not valid, a missing or
+// misplaced PLTE, an unknown critical chunk).
 ResultCode readPngHeader(const std::string& path, PngHeader& header);
 
 // Writes the header's chunks, the stream as a zlib stream (78 DA, stream, Adler-32) in one IDAT

@@ -87,7 +87,7 @@ ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataReg
         result = readRegion(reader, piece.data(), piece.size(), got);
         if (failed(result)) return result;
     }
-    if (!allZero) warnings.push_back("WARNING: " + std::to_string(count) + " bytes after the end of the stream were ignored.\n");
+    if (!allZero) warnings.push_back(bytesIgnoredWarning(count));
     return ResultCode::Success;
 }
 
@@ -566,6 +566,10 @@ bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const R
 }
 
 }  // namespace
+
+std::string bytesIgnoredWarning(uint64_t count) {
+    return "WARNING: " + std::to_string(count) + " bytes after the end of the stream were ignored.\n";
+}
 
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                        bool verify, StreamSums& sums, ReadProgress progress, JoinWatch* watch) {

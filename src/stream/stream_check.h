@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "core/conversion.h"
 #include "core/result_code.h"
@@ -55,6 +56,9 @@ ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRul
 // True where checkStream reads the stream through (inflates or walks it), not only its trailer: then
 // copying the stream beside the check costs no extra time.
 bool checkReadsStream(const InputFindings& findings, const RegionRules& rules, OutputNeeds needs, bool verify);
+
+// The warning for count bytes that follow a container's end and are left out of the output.
+std::string bytesIgnoredWarning(uint64_t count);
 
 // The checksums and size the output gets: the data's own where they were measured, else those
 // the input carried.

@@ -125,6 +125,8 @@ std::vector<uint8_t> fnameOf(const std::vector<uint8_t>& name) {
 
 // A later member, read for the check that joins it: only where its stream starts, and its FHCRC.
 ResultCode readLaterMember(InputFile& input, uint64_t offset, uint64_t& streamOffset, bool& headerCrcWrong) {
+    // The file cut short inside the header (before its CM or FLG even): a truncated file, not a method.
+    if (offset > input.size || input.size - offset < headerLength) return ResultCode::InputTruncated;
     CarriedFacts member;
     const ResultCode result = readMemberHeader(input, offset, streamOffset, member, nullptr);
     headerCrcWrong = member.framingCrcWrong;

@@ -36,6 +36,15 @@ InflateWants wantsFor(const CarriedFacts& carried, OutputNeeds needs, bool verif
     return wants;
 }
 
+// What a stream inflated for its checks computes: every checksum the input carries, its trailer's
+// too (not read yet).
+InflateWants checkedWants(const CarriedFacts& carried, OutputNeeds needs, const RegionRules& rules) {
+    InflateWants wants = wantsFor(carried, needs, true);
+    wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
+    wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
+    return wants;
+}
+
 void takeTotals(const InflateTotals& totals, InflateWants wants, StreamSums& sums) {
     sums.size = totals.produced;
     sums.streamCrc32 = totals.streamCrc32;
@@ -126,61 +135,11 @@ bool mustInflateWithoutVerifying(const CarriedFacts& carried, OutputNeeds needs,
     return needs.exactSize && carried.sizeIsModulo2To32 && streamLength > longestStreamWithExactModuloSize;
 }
 
-// Inflates from the region's position from, reading at most limit bytes; totals.consumed is where
-// the stream ended, counted from there.
-ResultCode inflateFrom(RegionReader& reader, uint64_t from, uint64_t limit, InflateWants wants, InflateEngine engine,
-                       InflateTotals& totals) {
-    const RowWalk rows = totals.rows;
-    ResultCode result = seekRegion(reader, from);
-    if (failed(result)) return result;
-    result = inflateStream(reader, limit, wants, totals, engine);
-    // Unverified, trusted input: what the fast engine refuses, zlib is asked again.
-    if (failed(result) && engine == InflateEngine::Isal) {
-        totals.rows = rows;
-        return inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, totals);
-    }
-    return result;
-}
-
-ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants wants, InflateEngine engine,
-                            StreamSums& sums, uint64_t& consumed) {
-    InflateTotals totals;
-    const ResultCode result = inflateFrom(reader, 0, limit, wants, engine, totals);
-    takeTotals(totals, wants, sums);
-    consumed = totals.consumed;
-    return result;
-}
-
-bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const RegionRules& rules);
-bool memberFollows(RegionReader& reader, uint64_t at, const DataRegion& region, const RegionRules& rules);
-
-// several is set, and nothing more done, where the stream is the first of a container's members.
-ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
-                                 OutputNeeds needs, StreamSums& sums, bool& several) {
-    const DataRegion& region = findings.region;
-    if (region.length < region.trailerLength) return ResultCode::InputTruncated;
-    const CarriedFacts beforeTrailer = findings.carried;
-    sums.streamLength = region.length - region.trailerLength;
-    ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
-    if (failed(result)) return result;
-    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
-    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) {
-        several = rules.readMember && firstOfMembers(reader, findings, rules);
-        return ResultCode::Success;
-    }
-    // Trusted input: the fast engine serves wherever a checksum is carried, though nothing compares.
-    const InflateEngine engine = findings.carried.crc32 || findings.carried.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
-    // Inflated, the stream ends where its final block ends: the trailer is there, and what follows
-    // it is judged as when verifying.
-    result = inflateFromStart(reader, region.length, wantsFor(findings.carried, needs, false), engine, sums, sums.streamLength);
-    if (failed(result)) return result;
-    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
-    findings.carried = beforeTrailer;
-    several = memberFollows(reader, sums.streamLength + region.trailerLength, region, rules);
-    if (several) return ResultCode::Success;
-    result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
-    if (failed(result)) return result;
-    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
+// zlib inflates from the region's position from, reading at most limit bytes; totals.consumed is
+// where the stream ended, counted from there.
+ResultCode inflateFrom(RegionReader& reader, uint64_t from, uint64_t limit, InflateWants wants, InflateTotals& totals) {
+    const ResultCode result = seekRegion(reader, from);
+    return failed(result) ? result : inflateStream(reader, limit, wants, totals, InflateEngine::Zlib);
 }
 
 // The walk of the same region by the strict walker, with its own reader (reads at an offset
@@ -222,7 +181,7 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
     strict.from = from;
     const RowWalk rows = checked.totals.rows;
     if (!isalBuiltIn()) {
-        const ResultCode result = inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, checked.totals);
+        const ResultCode result = inflateFrom(reader, from, limit, wants, checked.totals);
         if (failed(result) || !walkAlways) return result;
         walkStrictly(strict);
         checked.walk = strict.walk;
@@ -248,7 +207,7 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
     // A stream zlib accepts and ISA-L refuses (none is known): zlib takes the sums.
     if (result == ResultCode::InflateFailed) {
         totals.rows = rows;
-        return inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, totals);
+        return inflateFrom(reader, from, limit, wants, totals);
     }
     if (failed(result)) return result;
     if (totals.consumed != (strict.walk.endBit + 7) / 8 || totals.produced != strict.walk.produced) {
@@ -422,8 +381,7 @@ ResultCode joinWalkedMember(RegionReader& reader, const InputFindings& findings,
     if (result == ResultCode::InflateFailed) {
         checked.totals = InflateTotals{};
         checked.totals.rows = join.rows;
-        result = inflateFrom(reader, member.from, findings.region.length - member.from, join.wants, InflateEngine::Zlib,
-                             checked.totals);
+        result = inflateFrom(reader, member.from, findings.region.length - member.from, join.wants, checked.totals);
     }
     if (failed(result)) return result;
     if (checked.totals.consumed != consumed || checked.totals.produced != member.walk.produced) return ResultCode::InflateFailed;
@@ -530,10 +488,7 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                           StreamSums& sums, JoinWatch* watch) {
     const DataRegion& region = findings.region;
-    // The trailer isn't read yet, so every checksum it may hold is asked for.
-    InflateWants wants = wantsFor(findings.carried, needs, true);
-    wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
-    wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
+    const InflateWants wants = checkedWants(findings.carried, needs, rules);
     CheckedStream checked;
     ResultCode result = inflateStrictly(reader, findings, rules, wants, 0, false, checked);
     if (failed(result)) return result;
@@ -556,13 +511,74 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
     return judgeTrailingBytes(reader, after, region, rules, findings.warnings);
 }
 
-// Unverified and not inflated, a container of members is walked to where its first member ends:
-// where another follows, the members are checked and joined as when verifying.
-bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const RegionRules& rules) {
-    DeflateWalk walk;
-    const ResultCode walked = seekRegion(reader, 0);
-    if (failed(walked) || failed(walkDeflate(reader, findings.region.length, walk))) return false;
-    return memberFollows(reader, (walk.endBit + 7) / 8 + findings.region.trailerLength, findings.region, rules);
+// Where an unverified stream is inflated anyway, it is judged as when verifying: zlib's verdict, its
+// end where its final block ends (the trailer there, what follows judged), and every value measured
+// held against the one carried.
+ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
+                                 OutputNeeds needs, StreamSums& sums) {
+    const DataRegion& region = findings.region;
+    if (region.length < region.trailerLength) return ResultCode::InputTruncated;
+    const CarriedFacts beforeTrailer = findings.carried;
+    sums.streamLength = region.length - region.trailerLength;
+    ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (failed(result)) return result;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) return ResultCode::Success;
+    const InflateWants wants = checkedWants(findings.carried, needs, rules);
+    CheckedStream checked;
+    result = inflateStrictly(reader, findings, rules, wants, 0, false, checked);
+    if (failed(result)) return result;
+    takeTotals(checked.totals, wants, sums);
+    sums.streamLength = checked.totals.consumed;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    findings.carried = beforeTrailer;
+    result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (!failed(result)) result = compareCarried(findings.carried, sums);
+    if (failed(result)) return result;
+    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
+}
+
+// The first member walked (inflated too where inflate is set) from the region's start.
+ResultCode walkFirstMember(RegionReader& reader, const InputFindings& findings, const RegionRules& rules,
+                           InflateWants wants, bool inflate, CheckedStream& checked) {
+    checked = CheckedStream{};
+    if (inflate) return inflateStrictly(reader, findings, rules, wants, 0, true, checked);
+    checked.walked = true;
+    const ResultCode result = seekRegion(reader, 0);
+    return failed(result) ? result : walkDeflate(reader, findings.region.length, checked.walk);
+}
+
+// Unverified, a container of members still has its first member walked, to know whether another
+// follows (several is then set, and nothing more done): its end holds. The trailer is read there,
+// the size the walk measured (and, where the member was inflated for a checksum the output needs,
+// every sum) is held against it, and what follows is judged, as when verifying.
+ResultCode checkFirstMemberWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
+                                            OutputNeeds needs, StreamSums& sums, bool& several) {
+    const DataRegion& region = findings.region;
+    const InflateWants wants = checkedWants(findings.carried, needs, rules);
+    bool inflate = needs.adler32;  // which no member carries
+    CheckedStream checked;
+    ResultCode result = walkFirstMember(reader, findings, rules, wants, inflate, checked);
+    if (failed(result)) return result;
+    sums.streamLength = (checked.walk.endBit + 7) / 8;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    several = memberFollows(reader, sums.streamLength + region.trailerLength, region, rules);
+    if (several) return ResultCode::Success;
+    result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (failed(result)) return result;
+    // The walk measured the exact size: only a CRC-32 the member lacks is inflated for.
+    if (!inflate && needs.crc32AndSize && !findings.carried.crc32) {
+        inflate = true;
+        result = walkFirstMember(reader, findings, rules, wants, inflate, checked);
+        if (failed(result)) return result;
+    }
+    if (inflate) takeTotals(checked.totals, wants, sums);
+    sums.size = checked.walk.produced;
+    CarriedFacts carried = findings.carried;
+    carried.framingCrcWrong = false;  // the header's own CRC-16 is checked only when verifying
+    result = compareCarried(carried, sums);
+    if (failed(result)) return result;
+    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
 }
 
 }  // namespace
@@ -576,7 +592,8 @@ ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRul
     if (!verify) {
         const CarriedFacts carried = findings.carried;
         bool several = false;
-        const ResultCode result = checkWithoutVerifying(reader, findings, rules, needs, sums, several);
+        const ResultCode result = rules.readMember ? checkFirstMemberWithoutVerifying(reader, findings, rules, needs, sums, several)
+                                                   : checkWithoutVerifying(reader, findings, rules, needs, sums);
         if (!several) return result;
         if (watch) watch->joining = true;
         findings.carried = carried;

@@ -4,14 +4,15 @@
 #include <array>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <system_error>
+#include <new>
 #include <thread>
 #include <vector>
 
+#include "io/bytes.h"
 #include "io/region_reader.h"
 #include "stream/checksum.h"
 #include "stream/deflate_walk.h"
@@ -75,15 +76,25 @@ ResultCode readTrailer(RegionReader& reader, uint64_t at, const DataRegion& regi
     return ResultCode::Success;
 }
 
+ResultCode warnOfTrailingBytes(std::vector<std::string>& warnings, uint64_t count) {
+    try {
+        warnings.push_back("WARNING: " + std::to_string(count) + " bytes after the end of the stream were ignored.\n");
+        return ResultCode::Success;
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
+}
+
 // Bytes between the trailer and the region's end: nothing, zero padding, another member of the
 // container's own kind (refused), or anything else (ignored, with a warning).
 ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataRegion& region,
                               const RegionRules& rules, std::vector<std::string>& warnings) {
     const uint64_t count = region.length - from;
     if (count == 0) return ResultCode::Success;
-    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(count, scanPieceSize)));
+    std::vector<uint8_t> piece;
     size_t got = 0;
-    ResultCode result = seekRegion(reader, from);
+    ResultCode result = allocateBuffer(piece, static_cast<size_t>(std::min<uint64_t>(count, scanPieceSize)));
+    if (!failed(result)) result = seekRegion(reader, from);
     if (!failed(result)) result = readRegion(reader, piece.data(), piece.size(), got);
     if (failed(result)) return result;
     if (rules.judgeTrailingBytes) {
@@ -96,14 +107,15 @@ ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataReg
         result = readRegion(reader, piece.data(), piece.size(), got);
         if (failed(result)) return result;
     }
-    if (!allZero) warnings.push_back("WARNING: " + std::to_string(count) + " bytes after the end of the stream were ignored.\n");
-    return ResultCode::Success;
+    return allZero ? ResultCode::Success : warnOfTrailingBytes(warnings, count);
 }
 
 // A stored entry's bytes are the data: its sums are taken over them as they stand.
 ResultCode measureStoredBytes(RegionReader& reader, uint64_t length, InflateWants wants, StreamSums& sums) {
     InflateTotals totals;
-    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(length, scanPieceSize)));
+    std::vector<uint8_t> piece;
+    const ResultCode allocated = allocateBuffer(piece, static_cast<size_t>(std::min<uint64_t>(length, scanPieceSize)));
+    if (failed(allocated)) return allocated;
     for (uint64_t left = length; left > 0;) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
         const ResultCode result = readRegionExactly(reader, piece.data(), count);
@@ -188,16 +200,16 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
         checked.walked = true;
         return strict.result;
     }
-    std::optional<std::thread> walker;
+    std::jthread walker;  // joined on every way out
     try {
-        if (limit >= shortestStreamWalkedBeside) walker.emplace(walkStrictly, std::ref(strict));
-    } catch (const std::system_error&) {
+        if (limit >= shortestStreamWalkedBeside) walker = std::jthread(walkStrictly, std::ref(strict));
+    } catch (const std::exception&) {  // refused by a system limit, or no memory for it
     }
     InflateTotals& totals = checked.totals;
     ResultCode result = seekRegion(reader, from);
     if (!failed(result)) result = inflateStream(reader, limit, wants, totals, InflateEngine::Isal);
-    if (walker) {
-        walker->join();
+    if (walker.joinable()) {
+        walker.join();
     } else {
         walkStrictly(strict);
     }
@@ -239,20 +251,25 @@ struct Join {
     JoinWatch* watch = nullptr;
 };
 
-void addMember(Join& join, uint64_t start, const CheckedStream& checked) {
+ResultCode addMember(Join& join, uint64_t start, const CheckedStream& checked) {
     const JoinedPiece piece{start, checked.walk.finalHeaderBit, checked.walk.endBit};
     if (start == 0) {
         join.first = piece;
         join.firstStreamCrc32 = checked.totals.streamCrc32;
     }
     join.rows = checked.totals.rows;
-    if (checked.totals.produced == 0) return;
-    join.sums.joined.push_back(piece);
+    if (checked.totals.produced == 0) return ResultCode::Success;
+    try {
+        join.sums.joined.push_back(piece);
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
     if (join.watch && join.watch->pieceJoined) join.watch->pieceJoined(join.watch->context, piece);
     join.size += checked.totals.produced;
     join.crc32 = combineCrc32(join.crc32, checked.totals.crc32, checked.totals.produced);
     join.adler32 = combineAdler32(join.adler32, checked.totals.adler32, checked.totals.produced);
     join.streamCrc32 = combineCrc32(join.streamCrc32, checked.totals.streamCrc32, checked.totals.consumed);
+    return ResultCode::Success;
 }
 
 // A stream that isn't the last ends with an empty stored block: its last byte, a byte more where
@@ -287,9 +304,8 @@ ResultCode checkMember(RegionReader& reader, InputFindings& findings, const Regi
     StreamSums own;
     takeTotals(checked.totals, join.wants, own);
     if (!failed(join.mismatch)) join.mismatch = compareCarried(carried, own);
-    addMember(join, from, checked);
     next = from + checked.totals.consumed + region.trailerLength;
-    return ResultCode::Success;
+    return addMember(join, from, checked);
 }
 
 // What the walker found of one member: where its stream lies, its block map, its trailer.
@@ -310,7 +326,31 @@ struct MemberQueue {
     std::condition_variable changed;
     std::deque<WalkedMember> members;
     bool done = false;
+    ResultCode failure = ResultCode::Success;  // why the walking side ended early, if it did
     bool stopped = false;  // the inflating side needs no more
+};
+
+// Queues a member, under the queue's lock. False where no memory was left for it: the members end
+// there, with that failure.
+bool queueMember(MemberQueue& queue, const WalkedMember& member) {
+    try {
+        queue.members.push_back(member);
+        return true;
+    } catch (const std::bad_alloc&) {
+        queue.failure = ResultCode::OutOfMemory;
+        queue.done = true;
+        return false;
+    }
+}
+
+// On every way out of the inflating side, the walking side is told to stop (before it is joined).
+struct MembersStopped {
+    MemberQueue& queue;
+    ~MembersStopped() {
+        const std::lock_guard held(queue.lock);
+        queue.stopped = true;
+        queue.changed.notify_all();
+    }
 };
 
 // A member at least this long is inflated while it is walked, as a single stream is; a shorter one
@@ -348,9 +388,9 @@ void walkMembers(InputFile* file, const InputFindings* findings, const RegionRul
         {
             std::unique_lock held(queue->lock);
             queue->changed.wait(held, [&] { return queue->members.size() < membersQueued || queue->stopped; });
-            if (queue->stopped) return;
-            queue->members.push_back(member);
+            const bool queued = !queue->stopped && queueMember(*queue, member);
             queue->changed.notify_all();
+            if (!queued) return;
         }
         if (!failed(member.result)) walkMemberStream(reader, *findings, *rules, member, at);
         more = !failed(member.result) && memberFollows(reader, at, findings->region, *rules);
@@ -389,8 +429,7 @@ ResultCode joinWalkedMember(RegionReader& reader, const InputFindings& findings,
     takeTotals(checked.totals, join.wants, own);
     if (!failed(join.mismatch)) join.mismatch = compareCarried(member.carried, own);
     checked.walk = member.walk;
-    addMember(join, member.from, checked);
-    return ResultCode::Success;
+    return addMember(join, member.from, checked);
 }
 
 // Takes the next member once it is walked; where members run long, inflates it meanwhile. False
@@ -424,12 +463,13 @@ bool takeWalkedMember(RegionReader& reader, const InputFindings& findings, Membe
 bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, const RegionRules& rules, uint64_t& at,
                         uint64_t firstLength, Join& join, ResultCode& result) {
     MemberQueue queue;
-    std::optional<std::thread> walker;
+    std::jthread walker;
     try {
-        walker.emplace(walkMembers, reader.file, &findings, &rules, at, &queue);
-    } catch (const std::system_error&) {
+        walker = std::jthread(walkMembers, reader.file, &findings, &rules, at, &queue);
+    } catch (const std::exception&) {  // refused by a system limit, or no memory for it
         return false;
     }
+    const MembersStopped stopsWalker{queue};  // destroyed before the walker is joined
     result = ResultCode::Success;
     WalkedMember member;
     CheckedStream checked;
@@ -441,12 +481,8 @@ bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, con
         at = member.from + length + findings.region.trailerLength;
         if (failed(result)) break;
     }
-    {
-        const std::lock_guard held(queue.lock);
-        queue.stopped = true;
-        queue.changed.notify_all();
-    }
-    walker->join();
+    const std::lock_guard held(queue.lock);
+    if (!failed(result)) result = queue.failure;
     return true;
 }
 
@@ -459,8 +495,8 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     StreamSums own;
     takeTotals(first.totals, wants, own);
     join.mismatch = compareCarried(findings.carried, own);
-    addMember(join, 0, first);
-    ResultCode result = ResultCode::Success;
+    ResultCode result = addMember(join, 0, first);
+    if (failed(result)) return result;
     if (!isalBuiltIn() || !checkMembersBeside(reader, findings, rules, at, first.totals.consumed, join, result)) {
         do {
             result = checkMember(reader, findings, rules, at, join, at);
@@ -469,17 +505,14 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     }
     if (failed(result)) return result;
     if (failed(join.mismatch)) return join.mismatch;
-    if (join.sums.joined.empty()) {
-        join.sums.joined.push_back(join.first);
-        join.streamCrc32 = join.firstStreamCrc32;
-    }
+    if (join.sums.joined.empty()) join.streamCrc32 = join.firstStreamCrc32;  // the first stands for them all
     sums.size = join.size;
     if (wants.crc32) sums.crc32 = join.crc32;
     if (wants.adler32) sums.adler32 = join.adler32;
     sums.rowLeadsValid = join.rows.leadsValid;
     sums.streamCrc32 = join.streamCrc32;
     sums.joined = std::move(join.sums.joined);
-    sums.streamLength = joinedLength(sums.joined);
+    sums.streamLength = sums.joined.empty() ? (join.first.endBit + 7) / 8 : joinedLength(sums.joined);
     // One piece at the region's start is a stream of its own, the empty members behind it dropped.
     if (sums.joined.size() == 1 && sums.joined.front().start == 0) sums.joined.clear();
     return judgeTrailingBytes(reader, at, findings.region, rules, findings.warnings);

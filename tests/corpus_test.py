@@ -25,6 +25,7 @@ INFLATE = "ERROR: Inflate failed."
 TRUNCATED = "ERROR: Input file is truncated or unreadable."
 MISMATCH = "ERROR: Checksum mismatch: the stream doesn't match its stored checksum."
 UNKNOWN = "ERROR: Unknown file format."
+JUNK = "WARNING: 4 bytes after the end of the stream were ignored."
 
 
 def deflate(data: bytes) -> bytes:
@@ -169,14 +170,16 @@ MALFORMED = [malformed(*row) for row in [
     ("GzipMagicAfterTheLastMember", "-", TRUNCATED, "-", gzip() + b"\x1f\x8b\x08\x00"),
     ("GzipMembersThenZeroPadding", "-", "SUCCESS", "-", EMPTY_MEMBER + gzip(mtime=MTIME) + bytes(512), "in.zip",
      zip_written(b"in", STREAM)),
-    ("GzipMembersThenGarbage", "-", "SUCCESS", "WARNING: 4 bytes after the end of the stream were ignored.",
-     EMPTY_MEMBER + gzip() + b"junk", "in.zip", zip_written(b"in", STREAM)),
-    ("GzipGarbageAfterTrailer", "-", "SUCCESS", "WARNING: 4 bytes after the end of the stream were ignored.",
-     gzip(mtime=MTIME) + b"junk", "in.zip", zip_written(b"in", STREAM)),
+    ("GzipMembersThenGarbage", "-", "SUCCESS", JUNK, EMPTY_MEMBER + gzip() + b"junk", "in.zip", zip_written(b"in", STREAM)),
+    ("GzipGarbageAfterTrailer", "-", "SUCCESS", JUNK, gzip(mtime=MTIME) + b"junk", "in.zip", zip_written(b"in", STREAM)),
     ("GzipZeroPadding", "-", "SUCCESS", "-", gzip(mtime=MTIME) + bytes(512), "in.zip", zip_written(b"in", STREAM)),
-    ("GzipDamagedUnverified", "--no-verify", "SUCCESS", "-", gzip(stream=flip(STREAM, 40), mtime=MTIME), "in.zip",
-     zip_written(b"in", flip(STREAM, 40))),
+    ("GzipDamagedUnverified", "--no-verify", "SUCCESS", "-", gzip(stream=stored_blocks(flip(TEXT, 40)), mtime=MTIME), "in.zip",
+     zip_written(b"in", stored_blocks(flip(TEXT, 40)))),
     ("GzipDamaged", "-", INFLATE, "-", gzip(stream=flip(STREAM, 40, 0xFF))),
+    ("GzipJunkUnverifiedZip", "--no-verify", "SUCCESS", JUNK, gzip(mtime=MTIME) + b"junk", "in.zip", zip_written(b"in", STREAM)),
+    ("GzipJunkUnverifiedGzip", "--gzip --no-verify", "SUCCESS", JUNK, gzip(mtime=MTIME) + b"junk", "in.gz", gzip(mtime=MTIME, xfl=2)),
+    ("GzipDamagedUnverifiedFoundByTheWalk", "--no-verify", INFLATE, "-", gzip(stream=flip(STREAM, 40))),
+    ("GzipLaterMemberCutAfterMagic", "-", TRUNCATED, "-", gzip() + b"\x1f\x8b"),
     ("ZlibEmptyStream", "-", INFLATE, "-", bytes([0x78, 1, 0, 0, 0, 1])),
     ("ZlibEmptyStreamUnverified", "--no-verify", INFLATE, "-", bytes([0x78, 1, 0, 0, 0, 1])),
     ("ZlibUnder6Bytes", "-", TRUNCATED, "-", bytes([0x78, 0xDA, 3, 0, 0])),
@@ -221,11 +224,10 @@ MALFORMED = [malformed(*row) for row in [
     ("PngIendCrcCutShort", "--no-verify", TRUNCATED, "-", png()[:-1]),
     ("PngWithoutIend", "-", TRUNCATED, "-", png()[:-12]),
     ("PngIendCrcWrong", "-", MISMATCH, "-", png()[:-1] + b"\0"),
-    ("PngBytesAfterIend", "--zlib", "SUCCESS", "WARNING: 4 bytes after the end of the stream were ignored.", png() + b"junk",
+    ("PngBytesAfterIend", "--zlib", "SUCCESS", JUNK, png() + b"junk",
      "in.zlib", IMAGE),
     ("PngZeroPaddingAfterIend", "--zlib", "SUCCESS", "-", png() + bytes(512), "in.zlib", IMAGE),
-    ("NoVerifyJudgesBytesAfterTheStream", "--zlib --no-verify", "SUCCESS",
-     "WARNING: 4 bytes after the end of the stream were ignored.", gzip() + b"junk", "in.zlib", zlib_file()),
+    ("NoVerifyJudgesBytesAfterTheStream", "--zlib --no-verify", "SUCCESS", JUNK, gzip() + b"junk", "in.zlib", zlib_file()),
     ("PngAnimated", "--zlib", "SUCCESS", "WARNING: APNG format detected (1 frames). Only first frame supported.",
      png(chunk(b"acTL", bytes(8)) + chunk(b"fcTL", bytes(26))), "in.zlib", IMAGE),
     ("HeaderPngMissing", "--pngnone.png", "ERROR: PNG file none.png doesn't exist.", "-", other_image(30), "in.png"),

@@ -116,14 +116,15 @@ TEST(PosixFaults, AnInputChangedWhileConvertedGivesNoOutput) {
 }
 
 // Signals while a named temporary file is written remove it; one ignored from the start (nohup)
-// stays ignored.
-TEST(PosixFaults, SignalsCleanUpUnlessIgnoredFromTheStart) {
+// stays ignored. A failed allocation while the walker's thread runs is code 2, never an abort.
+TEST(PosixFaults, SignalsAndFailedAllocationsCleanUpUnlessIgnoredFromTheStart) {
     TempDir dir;
-    writeFile(dir.file("a.gz"), gzipOf(sampleData(100000)));
+    writeFile(dir.file("a.gz"), gzipOf(noiseData(100000)));  // long enough to be walked on a thread of its own
     for (const int signal : {SIGQUIT, SIGHUP, SIGPIPE}) {
         EXPECT_EQ(runWithFaults(dir.path, "ulimit -c 0; SHIM_NO_LINK=1 SHIM_AT=5000 SHIM_SIGNAL=" + std::to_string(signal), "a.gz").exitCode, 128 + signal);
         EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"}) << signal;
     }
+    for (const std::string n : {"1", "2", "3"}) EXPECT_EQ(runWithFaults(dir.path, "SHIM_NO_MEMORY=" + n, "a.gz").out, banner + errorLine("a.gz", "Out of memory.")) << n;
     EXPECT_EQ(runWithFaults(dir.path, "trap '' HUP; SHIM_AT=5000 SHIM_SIGNAL=1", "a.gz").out, banner + successLine("a.gz", "a.gz.zip"));
 }
 

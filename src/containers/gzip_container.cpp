@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 
 #include "io/bytes.h"
 #include "stream/checksum.h"
@@ -40,7 +41,11 @@ ResultCode readZeroTerminated(InputFile& input, uint64_t offset, uint64_t limit,
         const ResultCode result = readAt(input, offset, block.data(), count);
         if (failed(result)) return result;
         const auto zero = std::find(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(count), uint8_t{0});
-        if (name) name->insert(name->end(), block.begin(), zero);
+        try {
+            if (name) name->insert(name->end(), block.begin(), zero);
+        } catch (const std::bad_alloc&) {
+            return ResultCode::OutOfMemory;
+        }
         if (zero != block.begin() + static_cast<std::ptrdiff_t>(count)) {
             end = offset + static_cast<uint64_t>(zero - block.begin()) + 1;
             return ResultCode::Success;
@@ -125,6 +130,8 @@ std::vector<uint8_t> fnameOf(const std::vector<uint8_t>& name) {
 
 // A later member, read for the check that joins it: only where its stream starts, and its FHCRC.
 ResultCode readLaterMember(InputFile& input, uint64_t offset, uint64_t& streamOffset, bool& headerCrcWrong) {
+    // The file cut short inside the header (before its CM or FLG even): a truncated file, not a method.
+    if (offset > input.size || input.size - offset < headerLength) return ResultCode::InputTruncated;
     CarriedFacts member;
     const ResultCode result = readMemberHeader(input, offset, streamOffset, member, nullptr);
     headerCrcWrong = member.framingCrcWrong;
@@ -168,12 +175,15 @@ ResultCode writeGzipHead(const OutputFacts& facts, OutputFile& output) {
     putByte(header, extraFlagsBest);
     putByte(header, osUnix);
     ResultCode result = writeFields(output, header);
-    if (!failed(result) && withName) {
-        std::vector<uint8_t> name = fnameOf(facts.name);
+    if (failed(result) || !withName) return result;
+    std::vector<uint8_t> name;
+    try {
+        name = fnameOf(facts.name);
         name.push_back(0);
-        result = writeBytes(output, name.data(), name.size());
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
     }
-    return result;
+    return writeBytes(output, name.data(), name.size());
 }
 
 ResultCode writeGzipTail(const OutputFacts& facts, OutputFile& output) {

@@ -264,8 +264,7 @@ ResultCode judgeBytesAfterIend(InputFile& file, uint64_t from, std::vector<std::
         const ResultCode result = readAt(file, at, piece.data(), count);
         if (failed(result)) return result;
         if (std::any_of(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(count), [](uint8_t b) { return b != 0; })) {
-            warnings.push_back(bytesIgnoredWarning(file.size - from));
-            break;
+            return warnOfTrailingBytes(warnings, file.size - from);
         }
     }
     return ResultCode::Success;

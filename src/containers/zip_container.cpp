@@ -180,8 +180,8 @@ bool isFolderName(const std::vector<uint8_t>& name) {
 
 ResultCode readNameAt(InputFile& input, uint64_t offset, uint64_t length, std::vector<uint8_t>& name) {
     if (!fileHolds(input, offset, length)) return ResultCode::InputTruncated;
-    name.resize(static_cast<size_t>(length));
-    return readAt(input, offset, name.data(), name.size());
+    const ResultCode result = allocateBuffer(name, static_cast<size_t>(length));
+    return failed(result) ? result : readAt(input, offset, name.data(), name.size());
 }
 
 // Which central record is the entry's: the one named, else the one whose local header starts the

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -202,7 +202,11 @@ void handOverPiece(void* context, const JoinedPiece& piece) {
     std::unique_lock held(copy.lock);
     copy.changed.wait(held, [&] { return copy.pieces.size() < joinedPiecesQueued || copy.stopped; });
     if (copy.stopped) return;
-    copy.pieces.push_back(piece);
+    try {
+        copy.pieces.push_back(piece);
+    } catch (const std::bad_alloc&) {  // the copy then joins fewer pieces than the check: it is written anew
+        return;
+    }
     copy.queuedBytes += (piece.endBit + 7) / 8;
     if (copy.queuedBytes >= joinedBytesBatched || copy.pieces.size() >= joinedPiecesQueued / 2) copy.changed.notify_all();
 }
@@ -378,21 +382,21 @@ ResultCode checkAndCopy(const std::string& namedAfter, InputFile& input, const D
     const RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
     EarlyCopy& copy = early.emplace();
     ResultCode result = ResultCode::Success;
-    std::optional<std::thread> checker;
+    std::jthread checker;  // joined on every way out
     try {
         const CleanupSignalsHeld held;  // the checker never runs the cleanup: it owns no file
         copy.watch.pieceJoined = handOverPiece;
         copy.watch.context = &copy;
-        checker.emplace([&] {
+        checker = std::jthread([&] {
             result = checkInput(input, settings, needs, container, findings, sums, report, &copy.watch);
             endCheck(copy, result);
         });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // refused by a system limit, or no memory for it
         early.reset();
         return checkInput(input, settings, needs, container, findings, sums, report);
     }
     copyEarly(output, guess, stream, report.outputPath, target, settings.flushToDisk, copy);
-    checker->join();
+    checker.join();
     return result;
 }
 

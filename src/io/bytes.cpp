@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 uint16_t loadLe16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -76,4 +77,13 @@ size_t decodeUtf8(const uint8_t* text, size_t length, uint32_t& codePoint) {
     if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
     codePoint = value;
     return size;
+}
+
+ResultCode allocateBuffer(std::vector<uint8_t>& buffer, size_t size) {
+    try {
+        buffer.resize(size);
+        return ResultCode::Success;
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "core/result_code.h"
 #include "io/output_file.h"
@@ -34,6 +35,9 @@ void putBytes(FieldBuffer& fields, const std::array<uint8_t, N>& data) {
 }
 
 ResultCode writeFields(OutputFile& output, const FieldBuffer& fields);
+
+// Sizes buffer to size bytes: OutOfMemory, not an exception, where they can't be had.
+ResultCode allocateBuffer(std::vector<uint8_t>& buffer, size_t size);
 
 // The length of the well-formed UTF-8 character at text (no overlong forms, surrogates or values
 // past U+10FFFF), its value in codePoint; 0 where the bytes are no such character.

@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -72,15 +71,15 @@ bool createUnnamed(const std::string& directory, OutputFile& output) {
 #endif
 }
 
+// The name is made whole before the file, so that nothing can fail between creating the file and
+// noting its name (a failed allocation there would leave it behind).
 void createNamed(const std::string& directory, OutputFile& output) {
-    const std::string pattern = directory + "/.quorvexa-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
+    std::string name = directory + "/.quorvexa-XXXXXX";
     // Held, so that an interrupt can't fall between creating the file and noting its name.
     const CleanupSignalsHeld held;
     output.handle = mkostemp(name.data(), O_CLOEXEC);
     if (output.handle < 0) return;
-    output.tempPath = name.data();
+    output.tempPath = std::move(name);
     setPendingTempPath(output.tempPath);
 }
 

@@ -4,6 +4,8 @@
 #include <array>
 #include <vector>
 
+#include "io/bytes.h"
+
 namespace {
 
 void restart(RegionReader& reader) {
@@ -96,15 +98,15 @@ ResultCode readRegionExactly(RegionReader& reader, uint8_t* destination, size_t 
 namespace {
 
 ResultCode copyWatched(RegionReader& reader, uint64_t count, OutputFile& output) {
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
-    while (count > 0) {
+    std::vector<uint8_t> buffer;
+    ResultCode result = allocateBuffer(buffer, static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
+    while (count > 0 && !failed(result)) {
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
-        ResultCode result = readRegionExactly(reader, buffer.data(), piece);
+        result = readRegionExactly(reader, buffer.data(), piece);
         if (!failed(result)) result = writeBytes(output, buffer.data(), piece);
-        if (failed(result)) return result;
         count -= piece;
     }
-    return ResultCode::Success;
+    return result;
 }
 
 }  // namespace

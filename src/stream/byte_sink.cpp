@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "io/bytes.h"
 #include "stream/stored_blocks.h"
 
 namespace {
@@ -12,15 +13,15 @@ ResultCode putIntoFile(void* context, const uint8_t* data, size_t count) {
 }
 
 ResultCode passThrough(RegionReader& stream, uint64_t length, ByteSink& sink) {
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(length, 256 * 1024)));
-    while (length > 0) {
+    std::vector<uint8_t> buffer;
+    ResultCode result = allocateBuffer(buffer, static_cast<size_t>(std::min<uint64_t>(length, 256 * 1024)));
+    while (length > 0 && !failed(result)) {
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
-        ResultCode result = readRegionExactly(stream, buffer.data(), piece);
+        result = readRegionExactly(stream, buffer.data(), piece);
         if (!failed(result)) result = putBytes(sink, buffer.data(), piece);
-        if (failed(result)) return result;
         length -= piece;
     }
-    return ResultCode::Success;
+    return result;
 }
 
 ResultCode copyStream(RegionReader& stream, uint64_t length, ByteSink& sink) {

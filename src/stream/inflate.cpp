@@ -1,13 +1,18 @@
 #include "stream/inflate.h"
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 InflateBuffers inflateBuffers() {
     constexpr size_t size = 256 * 1024;
-    static std::vector<uint8_t> input(size);
-    static std::vector<uint8_t> window(size);
-    return InflateBuffers{input.data(), window.data(), size};
+    try {
+        static std::vector<uint8_t> input(size);
+        static std::vector<uint8_t> window(size);
+        return InflateBuffers{input.data(), window.data(), size};
+    } catch (const std::bad_alloc&) {  // made again at the next call
+        return InflateBuffers{nullptr, nullptr, 0};
+    }
 }
 
 namespace {

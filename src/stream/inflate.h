@@ -83,7 +83,7 @@ ResultCode inflateWithIsal(RegionReader& reader, uint64_t limit, InflateWants wa
 bool isalBuiltIn();
 
 // The buffers every engine reads into and inflates into; they live for the whole run, so a batch
-// of small files doesn't pay for them each time.
+// of small files doesn't pay for them each time. Null where they couldn't be allocated.
 struct InflateBuffers {
     uint8_t* input;
     uint8_t* window;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include <isa-l/igzip_lib.h>
 
@@ -7,13 +8,14 @@
 
 ResultCode inflateWithIsal(RegionReader& reader, uint64_t limit, InflateWants wants, InflateTotals& totals) {
     // About 50 KiB of tables: on the heap, not the stack.
-    const auto state = std::make_unique<inflate_state>();
+    const std::unique_ptr<inflate_state> state(new (std::nothrow) inflate_state());
+    const InflateBuffers buffers = inflateBuffers();
+    if (!state || !buffers.input) return ResultCode::OutOfMemory;
     isal_inflate_init(state.get());
     // ISA-L sums the CRC-32 as it inflates, faster than a second pass over the window.
     state->crc_flag = wants.crc32 ? ISAL_GZIP_NO_HDR : ISAL_DEFLATE;
     InflateWants ours = wants;
     ours.crc32 = false;
-    const InflateBuffers buffers = inflateBuffers();
     uint64_t fed = 0;
     FedDigest digest;
     size_t got = 0;

@@ -15,9 +15,11 @@ struct InflateEnder {
 
 ResultCode inflateWithZlib(RegionReader& reader, uint64_t limit, InflateWants wants, InflateTotals& totals) {
     z_stream stream{};
-    if (inflateInit2(&stream, -15) != Z_OK) return ResultCode::DecompressorInitFailed;
+    const int started = inflateInit2(&stream, -15);
+    if (started != Z_OK) return started == Z_MEM_ERROR ? ResultCode::OutOfMemory : ResultCode::DecompressorInitFailed;
     const std::unique_ptr<z_stream, InflateEnder> guard(&stream);
     const InflateBuffers buffers = inflateBuffers();
+    if (!buffers.input) return ResultCode::OutOfMemory;
     uint64_t fed = 0;
     FedDigest digest;
     size_t got = 0;
@@ -37,6 +39,7 @@ ResultCode inflateWithZlib(RegionReader& reader, uint64_t limit, InflateWants wa
         const int status = inflate(&stream, Z_NO_FLUSH);
         account(totals, buffers.window, buffers.size - stream.avail_out, wants);
         if (status == Z_STREAM_END) break;
+        if (status == Z_MEM_ERROR) return ResultCode::OutOfMemory;  // its window, made at the first output
         if (status != Z_OK && status != Z_BUF_ERROR) return ResultCode::InflateFailed;
         // Out of input, and the window not filled: the stream ends before its final block.
         if (stream.avail_in == 0 && fed == limit && stream.avail_out != 0) return ResultCode::InflateFailed;

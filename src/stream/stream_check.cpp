@@ -4,14 +4,15 @@
 #include <array>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <system_error>
+#include <new>
 #include <thread>
 #include <vector>
 
+#include "io/bytes.h"
 #include "io/region_reader.h"
 #include "stream/checksum.h"
 #include "stream/deflate_walk.h"
@@ -33,6 +34,15 @@ InflateWants wantsFor(const CarriedFacts& carried, OutputNeeds needs, bool verif
     wants.crc32 = needs.crc32AndSize || (verify && carried.crc32);
     wants.adler32 = needs.adler32 || (verify && carried.adler32);
     wants.rows = needs.rows;
+    return wants;
+}
+
+// What a stream inflated for its checks computes: every checksum the input carries, its trailer's
+// too (not read yet).
+InflateWants checkedWants(const CarriedFacts& carried, OutputNeeds needs, const RegionRules& rules) {
+    InflateWants wants = wantsFor(carried, needs, true);
+    wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
+    wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
     return wants;
 }
 
@@ -72,9 +82,10 @@ ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataReg
                               const RegionRules& rules, std::vector<std::string>& warnings) {
     const uint64_t count = region.length - from;
     if (count == 0) return ResultCode::Success;
-    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(count, scanPieceSize)));
+    std::vector<uint8_t> piece;
     size_t got = 0;
-    ResultCode result = seekRegion(reader, from);
+    ResultCode result = allocateBuffer(piece, static_cast<size_t>(std::min<uint64_t>(count, scanPieceSize)));
+    if (!failed(result)) result = seekRegion(reader, from);
     if (!failed(result)) result = readRegion(reader, piece.data(), piece.size(), got);
     if (failed(result)) return result;
     if (rules.judgeTrailingBytes) {
@@ -87,14 +98,15 @@ ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataReg
         result = readRegion(reader, piece.data(), piece.size(), got);
         if (failed(result)) return result;
     }
-    if (!allZero) warnings.push_back(bytesIgnoredWarning(count));
-    return ResultCode::Success;
+    return allZero ? ResultCode::Success : warnOfTrailingBytes(warnings, count);
 }
 
 // A stored entry's bytes are the data: its sums are taken over them as they stand.
 ResultCode measureStoredBytes(RegionReader& reader, uint64_t length, InflateWants wants, StreamSums& sums) {
     InflateTotals totals;
-    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(length, scanPieceSize)));
+    std::vector<uint8_t> piece;
+    const ResultCode allocated = allocateBuffer(piece, static_cast<size_t>(std::min<uint64_t>(length, scanPieceSize)));
+    if (failed(allocated)) return allocated;
     for (uint64_t left = length; left > 0;) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
         const ResultCode result = readRegionExactly(reader, piece.data(), count);
@@ -126,61 +138,11 @@ bool mustInflateWithoutVerifying(const CarriedFacts& carried, OutputNeeds needs,
     return needs.exactSize && carried.sizeIsModulo2To32 && streamLength > longestStreamWithExactModuloSize;
 }
 
-// Inflates from the region's position from, reading at most limit bytes; totals.consumed is where
-// the stream ended, counted from there.
-ResultCode inflateFrom(RegionReader& reader, uint64_t from, uint64_t limit, InflateWants wants, InflateEngine engine,
-                       InflateTotals& totals) {
-    const RowWalk rows = totals.rows;
-    ResultCode result = seekRegion(reader, from);
-    if (failed(result)) return result;
-    result = inflateStream(reader, limit, wants, totals, engine);
-    // Unverified, trusted input: what the fast engine refuses, zlib is asked again.
-    if (failed(result) && engine == InflateEngine::Isal) {
-        totals.rows = rows;
-        return inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, totals);
-    }
-    return result;
-}
-
-ResultCode inflateFromStart(RegionReader& reader, uint64_t limit, InflateWants wants, InflateEngine engine,
-                            StreamSums& sums, uint64_t& consumed) {
-    InflateTotals totals;
-    const ResultCode result = inflateFrom(reader, 0, limit, wants, engine, totals);
-    takeTotals(totals, wants, sums);
-    consumed = totals.consumed;
-    return result;
-}
-
-bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const RegionRules& rules);
-bool memberFollows(RegionReader& reader, uint64_t at, const DataRegion& region, const RegionRules& rules);
-
-// several is set, and nothing more done, where the stream is the first of a container's members.
-ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
-                                 OutputNeeds needs, StreamSums& sums, bool& several) {
-    const DataRegion& region = findings.region;
-    if (region.length < region.trailerLength) return ResultCode::InputTruncated;
-    const CarriedFacts beforeTrailer = findings.carried;
-    sums.streamLength = region.length - region.trailerLength;
-    ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
-    if (failed(result)) return result;
-    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
-    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) {
-        several = rules.readMember && firstOfMembers(reader, findings, rules);
-        return ResultCode::Success;
-    }
-    // Trusted input: the fast engine serves wherever a checksum is carried, though nothing compares.
-    const InflateEngine engine = findings.carried.crc32 || findings.carried.adler32 ? InflateEngine::Isal : InflateEngine::Zlib;
-    // Inflated, the stream ends where its final block ends: the trailer is there, and what follows
-    // it is judged as when verifying.
-    result = inflateFromStart(reader, region.length, wantsFor(findings.carried, needs, false), engine, sums, sums.streamLength);
-    if (failed(result)) return result;
-    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
-    findings.carried = beforeTrailer;
-    several = memberFollows(reader, sums.streamLength + region.trailerLength, region, rules);
-    if (several) return ResultCode::Success;
-    result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
-    if (failed(result)) return result;
-    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
+// zlib inflates from the region's position from, reading at most limit bytes; totals.consumed is
+// where the stream ended, counted from there.
+ResultCode inflateFrom(RegionReader& reader, uint64_t from, uint64_t limit, InflateWants wants, InflateTotals& totals) {
+    const ResultCode result = seekRegion(reader, from);
+    return failed(result) ? result : inflateStream(reader, limit, wants, totals, InflateEngine::Zlib);
 }
 
 // The walk of the same region by the strict walker, with its own reader (reads at an offset
@@ -222,23 +184,23 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
     strict.from = from;
     const RowWalk rows = checked.totals.rows;
     if (!isalBuiltIn()) {
-        const ResultCode result = inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, checked.totals);
+        const ResultCode result = inflateFrom(reader, from, limit, wants, checked.totals);
         if (failed(result) || !walkAlways) return result;
         walkStrictly(strict);
         checked.walk = strict.walk;
         checked.walked = true;
         return strict.result;
     }
-    std::optional<std::thread> walker;
+    std::jthread walker;  // joined on every way out
     try {
-        if (limit >= shortestStreamWalkedBeside) walker.emplace(walkStrictly, std::ref(strict));
-    } catch (const std::system_error&) {
+        if (limit >= shortestStreamWalkedBeside) walker = std::jthread(walkStrictly, std::ref(strict));
+    } catch (const std::exception&) {  // refused by a system limit, or no memory for it
     }
     InflateTotals& totals = checked.totals;
     ResultCode result = seekRegion(reader, from);
     if (!failed(result)) result = inflateStream(reader, limit, wants, totals, InflateEngine::Isal);
-    if (walker) {
-        walker->join();
+    if (walker.joinable()) {
+        walker.join();
     } else {
         walkStrictly(strict);
     }
@@ -248,7 +210,7 @@ ResultCode inflateStrictly(RegionReader& reader, const InputFindings& findings, 
     // A stream zlib accepts and ISA-L refuses (none is known): zlib takes the sums.
     if (result == ResultCode::InflateFailed) {
         totals.rows = rows;
-        return inflateFrom(reader, from, limit, wants, InflateEngine::Zlib, totals);
+        return inflateFrom(reader, from, limit, wants, totals);
     }
     if (failed(result)) return result;
     if (totals.consumed != (strict.walk.endBit + 7) / 8 || totals.produced != strict.walk.produced) {
@@ -280,20 +242,25 @@ struct Join {
     JoinWatch* watch = nullptr;
 };
 
-void addMember(Join& join, uint64_t start, const CheckedStream& checked) {
+ResultCode addMember(Join& join, uint64_t start, const CheckedStream& checked) {
     const JoinedPiece piece{start, checked.walk.finalHeaderBit, checked.walk.endBit};
     if (start == 0) {
         join.first = piece;
         join.firstStreamCrc32 = checked.totals.streamCrc32;
     }
     join.rows = checked.totals.rows;
-    if (checked.totals.produced == 0) return;
-    join.sums.joined.push_back(piece);
+    if (checked.totals.produced == 0) return ResultCode::Success;
+    try {
+        join.sums.joined.push_back(piece);
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
     if (join.watch && join.watch->pieceJoined) join.watch->pieceJoined(join.watch->context, piece);
     join.size += checked.totals.produced;
     join.crc32 = combineCrc32(join.crc32, checked.totals.crc32, checked.totals.produced);
     join.adler32 = combineAdler32(join.adler32, checked.totals.adler32, checked.totals.produced);
     join.streamCrc32 = combineCrc32(join.streamCrc32, checked.totals.streamCrc32, checked.totals.consumed);
+    return ResultCode::Success;
 }
 
 // A stream that isn't the last ends with an empty stored block: its last byte, a byte more where
@@ -328,9 +295,8 @@ ResultCode checkMember(RegionReader& reader, InputFindings& findings, const Regi
     StreamSums own;
     takeTotals(checked.totals, join.wants, own);
     if (!failed(join.mismatch)) join.mismatch = compareCarried(carried, own);
-    addMember(join, from, checked);
     next = from + checked.totals.consumed + region.trailerLength;
-    return ResultCode::Success;
+    return addMember(join, from, checked);
 }
 
 // What the walker found of one member: where its stream lies, its block map, its trailer.
@@ -351,7 +317,31 @@ struct MemberQueue {
     std::condition_variable changed;
     std::deque<WalkedMember> members;
     bool done = false;
+    ResultCode failure = ResultCode::Success;  // why the walking side ended early, if it did
     bool stopped = false;  // the inflating side needs no more
+};
+
+// Queues a member, under the queue's lock. False where no memory was left for it: the members end
+// there, with that failure.
+bool queueMember(MemberQueue& queue, const WalkedMember& member) {
+    try {
+        queue.members.push_back(member);
+        return true;
+    } catch (const std::bad_alloc&) {
+        queue.failure = ResultCode::OutOfMemory;
+        queue.done = true;
+        return false;
+    }
+}
+
+// On every way out of the inflating side, the walking side is told to stop (before it is joined).
+struct MembersStopped {
+    MemberQueue& queue;
+    ~MembersStopped() {
+        const std::lock_guard held(queue.lock);
+        queue.stopped = true;
+        queue.changed.notify_all();
+    }
 };
 
 // A member at least this long is inflated while it is walked, as a single stream is; a shorter one
@@ -389,9 +379,9 @@ void walkMembers(InputFile* file, const InputFindings* findings, const RegionRul
         {
             std::unique_lock held(queue->lock);
             queue->changed.wait(held, [&] { return queue->members.size() < membersQueued || queue->stopped; });
-            if (queue->stopped) return;
-            queue->members.push_back(member);
+            const bool queued = !queue->stopped && queueMember(*queue, member);
             queue->changed.notify_all();
+            if (!queued) return;
         }
         if (!failed(member.result)) walkMemberStream(reader, *findings, *rules, member, at);
         more = !failed(member.result) && memberFollows(reader, at, findings->region, *rules);
@@ -422,8 +412,7 @@ ResultCode joinWalkedMember(RegionReader& reader, const InputFindings& findings,
     if (result == ResultCode::InflateFailed) {
         checked.totals = InflateTotals{};
         checked.totals.rows = join.rows;
-        result = inflateFrom(reader, member.from, findings.region.length - member.from, join.wants, InflateEngine::Zlib,
-                             checked.totals);
+        result = inflateFrom(reader, member.from, findings.region.length - member.from, join.wants, checked.totals);
     }
     if (failed(result)) return result;
     if (checked.totals.consumed != consumed || checked.totals.produced != member.walk.produced) return ResultCode::InflateFailed;
@@ -431,8 +420,7 @@ ResultCode joinWalkedMember(RegionReader& reader, const InputFindings& findings,
     takeTotals(checked.totals, join.wants, own);
     if (!failed(join.mismatch)) join.mismatch = compareCarried(member.carried, own);
     checked.walk = member.walk;
-    addMember(join, member.from, checked);
-    return ResultCode::Success;
+    return addMember(join, member.from, checked);
 }
 
 // Takes the next member once it is walked; where members run long, inflates it meanwhile. False
@@ -466,12 +454,13 @@ bool takeWalkedMember(RegionReader& reader, const InputFindings& findings, Membe
 bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, const RegionRules& rules, uint64_t& at,
                         uint64_t firstLength, Join& join, ResultCode& result) {
     MemberQueue queue;
-    std::optional<std::thread> walker;
+    std::jthread walker;
     try {
-        walker.emplace(walkMembers, reader.file, &findings, &rules, at, &queue);
-    } catch (const std::system_error&) {
+        walker = std::jthread(walkMembers, reader.file, &findings, &rules, at, &queue);
+    } catch (const std::exception&) {  // refused by a system limit, or no memory for it
         return false;
     }
+    const MembersStopped stopsWalker{queue};  // destroyed before the walker is joined
     result = ResultCode::Success;
     WalkedMember member;
     CheckedStream checked;
@@ -483,12 +472,8 @@ bool checkMembersBeside(RegionReader& reader, const InputFindings& findings, con
         at = member.from + length + findings.region.trailerLength;
         if (failed(result)) break;
     }
-    {
-        const std::lock_guard held(queue.lock);
-        queue.stopped = true;
-        queue.changed.notify_all();
-    }
-    walker->join();
+    const std::lock_guard held(queue.lock);
+    if (!failed(result)) result = queue.failure;
     return true;
 }
 
@@ -501,8 +486,8 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     StreamSums own;
     takeTotals(first.totals, wants, own);
     join.mismatch = compareCarried(findings.carried, own);
-    addMember(join, 0, first);
-    ResultCode result = ResultCode::Success;
+    ResultCode result = addMember(join, 0, first);
+    if (failed(result)) return result;
     if (!isalBuiltIn() || !checkMembersBeside(reader, findings, rules, at, first.totals.consumed, join, result)) {
         do {
             result = checkMember(reader, findings, rules, at, join, at);
@@ -511,17 +496,14 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     }
     if (failed(result)) return result;
     if (failed(join.mismatch)) return join.mismatch;
-    if (join.sums.joined.empty()) {
-        join.sums.joined.push_back(join.first);
-        join.streamCrc32 = join.firstStreamCrc32;
-    }
+    if (join.sums.joined.empty()) join.streamCrc32 = join.firstStreamCrc32;  // the first stands for them all
     sums.size = join.size;
     if (wants.crc32) sums.crc32 = join.crc32;
     if (wants.adler32) sums.adler32 = join.adler32;
     sums.rowLeadsValid = join.rows.leadsValid;
     sums.streamCrc32 = join.streamCrc32;
     sums.joined = std::move(join.sums.joined);
-    sums.streamLength = joinedLength(sums.joined);
+    sums.streamLength = sums.joined.empty() ? (join.first.endBit + 7) / 8 : joinedLength(sums.joined);
     // One piece at the region's start is a stream of its own, the empty members behind it dropped.
     if (sums.joined.size() == 1 && sums.joined.front().start == 0) sums.joined.clear();
     return judgeTrailingBytes(reader, at, findings.region, rules, findings.warnings);
@@ -530,10 +512,7 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                           StreamSums& sums, JoinWatch* watch) {
     const DataRegion& region = findings.region;
-    // The trailer isn't read yet, so every checksum it may hold is asked for.
-    InflateWants wants = wantsFor(findings.carried, needs, true);
-    wants.crc32 = wants.crc32 || rules.trailerHoldsCrc32;
-    wants.adler32 = wants.adler32 || rules.trailerHoldsAdler32;
+    const InflateWants wants = checkedWants(findings.carried, needs, rules);
     CheckedStream checked;
     ResultCode result = inflateStrictly(reader, findings, rules, wants, 0, false, checked);
     if (failed(result)) return result;
@@ -556,19 +535,85 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
     return judgeTrailingBytes(reader, after, region, rules, findings.warnings);
 }
 
-// Unverified and not inflated, a container of members is walked to where its first member ends:
-// where another follows, the members are checked and joined as when verifying.
-bool firstOfMembers(RegionReader& reader, const InputFindings& findings, const RegionRules& rules) {
-    DeflateWalk walk;
-    const ResultCode walked = seekRegion(reader, 0);
-    if (failed(walked) || failed(walkDeflate(reader, findings.region.length, walk))) return false;
-    return memberFollows(reader, (walk.endBit + 7) / 8 + findings.region.trailerLength, findings.region, rules);
+// Where an unverified stream is inflated anyway, it is judged as when verifying: zlib's verdict, its
+// end where its final block ends (the trailer there, what follows judged), and every value measured
+// held against the one carried.
+ResultCode checkWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
+                                 OutputNeeds needs, StreamSums& sums) {
+    const DataRegion& region = findings.region;
+    if (region.length < region.trailerLength) return ResultCode::InputTruncated;
+    const CarriedFacts beforeTrailer = findings.carried;
+    sums.streamLength = region.length - region.trailerLength;
+    ResultCode result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (failed(result)) return result;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    if (!mustInflateWithoutVerifying(findings.carried, needs, sums.streamLength)) return ResultCode::Success;
+    const InflateWants wants = checkedWants(findings.carried, needs, rules);
+    CheckedStream checked;
+    result = inflateStrictly(reader, findings, rules, wants, 0, false, checked);
+    if (failed(result)) return result;
+    takeTotals(checked.totals, wants, sums);
+    sums.streamLength = checked.totals.consumed;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    findings.carried = beforeTrailer;
+    result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (!failed(result)) result = compareCarried(findings.carried, sums);
+    if (failed(result)) return result;
+    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
+}
+
+// The first member walked (inflated too where inflate is set) from the region's start.
+ResultCode walkFirstMember(RegionReader& reader, const InputFindings& findings, const RegionRules& rules,
+                           InflateWants wants, bool inflate, CheckedStream& checked) {
+    checked = CheckedStream{};
+    if (inflate) return inflateStrictly(reader, findings, rules, wants, 0, true, checked);
+    checked.walked = true;
+    const ResultCode result = seekRegion(reader, 0);
+    return failed(result) ? result : walkDeflate(reader, findings.region.length, checked.walk);
+}
+
+// Unverified, a container of members still has its first member walked, to know whether another
+// follows (several is then set, and nothing more done): its end holds. The trailer is read there,
+// the size the walk measured (and, where the member was inflated for a checksum the output needs,
+// every sum) is held against it, and what follows is judged, as when verifying.
+ResultCode checkFirstMemberWithoutVerifying(RegionReader& reader, InputFindings& findings, const RegionRules& rules,
+                                            OutputNeeds needs, StreamSums& sums, bool& several) {
+    const DataRegion& region = findings.region;
+    const InflateWants wants = checkedWants(findings.carried, needs, rules);
+    bool inflate = needs.adler32;  // which no member carries
+    CheckedStream checked;
+    ResultCode result = walkFirstMember(reader, findings, rules, wants, inflate, checked);
+    if (failed(result)) return result;
+    sums.streamLength = (checked.walk.endBit + 7) / 8;
+    if (sums.streamLength < shortestStream) return ResultCode::InflateFailed;
+    several = memberFollows(reader, sums.streamLength + region.trailerLength, region, rules);
+    if (several) return ResultCode::Success;
+    result = readTrailer(reader, sums.streamLength, region, rules, findings.carried);
+    if (failed(result)) return result;
+    // The walk measured the exact size: only a CRC-32 the member lacks is inflated for.
+    if (!inflate && needs.crc32AndSize && !findings.carried.crc32) {
+        inflate = true;
+        result = walkFirstMember(reader, findings, rules, wants, inflate, checked);
+        if (failed(result)) return result;
+    }
+    if (inflate) takeTotals(checked.totals, wants, sums);
+    sums.size = checked.walk.produced;
+    CarriedFacts carried = findings.carried;
+    carried.framingCrcWrong = false;  // the header's own CRC-16 is checked only when verifying
+    result = compareCarried(carried, sums);
+    if (failed(result)) return result;
+    return judgeTrailingBytes(reader, sums.streamLength + region.trailerLength, region, rules, findings.warnings);
 }
 
 }  // namespace
 
-std::string bytesIgnoredWarning(uint64_t count) {
-    return "WARNING: " + std::to_string(count) + " bytes after the end of the stream were ignored.\n";
+ResultCode warnOfTrailingBytes(std::vector<std::string>& warnings, uint64_t count) {
+    try {
+        warnings.push_back("WARNING: " + std::to_string(count) + " bytes after the end of the stream were ignored.\n");
+        return ResultCode::Success;
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
 }
 
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
@@ -580,7 +625,8 @@ ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRul
     if (!verify) {
         const CarriedFacts carried = findings.carried;
         bool several = false;
-        const ResultCode result = checkWithoutVerifying(reader, findings, rules, needs, sums, several);
+        const ResultCode result = rules.readMember ? checkFirstMemberWithoutVerifying(reader, findings, rules, needs, sums, several)
+                                                   : checkWithoutVerifying(reader, findings, rules, needs, sums);
         if (!several) return result;
         if (watch) watch->joining = true;
         findings.carried = carried;

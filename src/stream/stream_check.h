@@ -40,9 +40,11 @@ struct OutputNeeds {
 };
 
 // verify off is the carry-without-inflating mode: the stream is the whole data region less its
-// trailer, and it is inflated only when the output needs a value the input lacks; then it ends at
-// its final block, as when verifying. A container of members is walked even then, to find where
-// the first member ends; if another follows, every member is checked and joined as when verifying.
+// trailer, and it is inflated only when the output needs a value the input lacks. A container of
+// members has its first member walked even then, to find where it ends: if another follows, every
+// member is checked and joined as when verifying. Whatever is inflated or walked is judged as when
+// verifying: zlib's verdict, the stream ending at its final block (the trailer there, what follows
+// judged), and the size and sums measured held against those carried.
 // A watch, where given, learns of a join as it is made: joining is set as soon as a second member is
 // found, and each piece that holds data is told, in order, once it is checked (on the checking thread).
 struct JoinWatch {
@@ -57,8 +59,8 @@ ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRul
 // copying the stream beside the check costs no extra time.
 bool checkReadsStream(const InputFindings& findings, const RegionRules& rules, OutputNeeds needs, bool verify);
 
-// The warning for count bytes that follow a container's end and are left out of the output.
-std::string bytesIgnoredWarning(uint64_t count);
+// Adds the warning for count bytes that follow a container's end and are left out of the output.
+ResultCode warnOfTrailingBytes(std::vector<std::string>& warnings, uint64_t count);
 
 // The checksums and size the output gets: the data's own where they were measured, else those
 // the input carried.

@@ -1,6 +1,7 @@
 // LD_PRELOAD faults this kernel and file system can't produce on demand, each chosen by a variable:
 //   SHIM_NO_LINK     O_TMPFILE and hard links refused, as on FAT and exFAT
 //   SHIM_NO_THREAD   no thread can be started, as under a process or cgroup limit
+//   SHIM_NO_MEMORY=N the main thread's Nth operator new once a thread was started throws bad_alloc
 //   SHIM_AT=N        at the main thread's first read of byte N of a file once an output file is being
 //                    made (with SHIM_WAIT=K, once K other threads have read that byte too): SHIM_FLIP
 //                    changes the byte, SHIM_SIGNAL=S sends signal S
@@ -19,7 +20,13 @@
 
 #define REAL(function) ((__typeof__(&function))dlsym(RTLD_NEXT, #function))
 
-static atomic_int outputStarted, otherThreadReads, done;
+static atomic_int outputStarted, otherThreadReads, done, threadStarted, allocations;
+void _ZSt17__throw_bad_allocv(void) __attribute__((noreturn));  // libstdc++'s std::__throw_bad_alloc()
+
+void* _Znwm(size_t size) {  // operator new(size_t), which every other form calls
+    if (threadStarted && gettid() == getpid() && getenv("SHIM_NO_MEMORY") && ++allocations == atoi(getenv("SHIM_NO_MEMORY"))) _ZSt17__throw_bad_allocv();
+    return REAL(_Znwm)(size);
+}
 
 ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
     const off_t at = getenv("SHIM_AT") ? atoll(getenv("SHIM_AT")) : -1;
@@ -51,5 +58,5 @@ int open64(const char* path, int flags, ...) {
 int link(const char* from, const char* to) { return getenv("SHIM_NO_LINK") ? (errno = EPERM, -1) : REAL(link)(from, to); }
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument) {
-    return getenv("SHIM_NO_THREAD") ? EAGAIN : REAL(pthread_create)(thread, attributes, start, argument);
+    return getenv("SHIM_NO_THREAD") ? EAGAIN : (atomic_store(&threadStarted, 1), REAL(pthread_create)(thread, attributes, start, argument));
 }

@@ -277,6 +277,7 @@ LAYOUT = [
     layout("GzipDropsName", "in.gz", "--gzip", gzip(flags=8, name=b"name.txt", mtime=1234567890),
            gzip(mtime=1234567890, xfl=2)),
     layout("ZlibAnyLevelBecomes78DA", "in.zlib", "--zlib", zlib_file(level=0x5E), zlib_file()),
+    *[layout(f"ZlibWindow{c}", "in.zlib", "--zlib", bytes([c * 16 + 8, 31 - (c * 16 + 8) * 256 % 31]) + zlib_file()[2:], zlib_file()) for c in range(7)],
     layout("PngJoinsIdatAcrossOtherChunks", "in.png", "--zlib",
            png(data=IMAGE[:30]) [:-12] + chunk(b"tIME", bytes(7)) + png(data=IMAGE[30:], start=b"")[:-12]
            + chunk(b"IEND", b""), IMAGE),

@@ -39,6 +39,7 @@ cp "$root/examples/optimised.zip" "$inputs/image.zip"
 (cd "$inputs" && python3 -c "import zipfile, zlib; z = zipfile.ZipFile('image.zip'); d = z.read(z.infolist()[0])
 open('image.raw', 'wb').write(d); open('image.zlib', 'wb').write(zlib.compress(d, 9))")
 touch -d @1700000000 "$inputs/image.raw" && gzip -9 -k "$inputs/image.raw"
+chmod 644 "$inputs"/*  # the mode a ZIP entry of a Windows file says
 
 # both NAME ARGUMENTS...: runs the two programs in fresh folders $work/NAME/{linux,wine} holding the
 # inputs, keeping each one's standard error and exit status beside its folder.
@@ -46,7 +47,7 @@ both() {
   local name="$1" which
   shift
   for which in linux wine; do
-    mkdir -p "$work/$name/$which" && cp "$inputs"/* "$work/$name/$which/"
+    mkdir -p "$work/$name/$which" && cp -p "$inputs"/* "$work/$name/$which/"
     local program=("$linux")
     [ "$which" = wine ] && program=("$wine" "$exe")
     (cd "$work/$name/$which" && "${program[@]}" "$@" </dev/null >/dev/null 2>"../$which.stderr"; echo $? >"../$which.status") || true
@@ -54,12 +55,14 @@ both() {
   cmp -s "$work/$name/linux.stderr" "$work/$name/wine.stderr" || fail "$name: standard error differs"
   cmp -s "$work/$name/linux.status" "$work/$name/wine.status" || fail "$name: exit status differs"
 }
-# same_output NAME FILE: byte-identical, but for GZIP's MTIME and the ZIP headers' DOS time and date.
+# same_output NAME FILE: byte-identical, but for GZIP's MTIME and the ZIP headers' DOS time and date
+# and the extended timestamp that ends their extra fields.
 same_output() {
   python3 -c 'import sys
 def masked(path):
     data = bytearray(open(path, "rb").read())
-    zip_spots = [10, int.from_bytes(data[-6:-2], "little") + 12] if data[:4] == b"PK\3\4" else []
+    central, after_name = int.from_bytes(data[-6:-2], "little"), sum(data[26:30:2]) + 256 * sum(data[27:30:2])
+    zip_spots = [10, 26 + after_name, central + 12, central + 42 + after_name] if data[:4] == b"PK\3\4" else []
     for at in zip_spots or ([4] if data[:2] == b"\x1f\x8b" else []):
         data[at:at + 4] = bytes(4)
     return data

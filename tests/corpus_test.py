@@ -26,6 +26,7 @@ TRUNCATED = "ERROR: Input file is truncated or unreadable."
 MISMATCH = "ERROR: Checksum mismatch: the stream doesn't match its stored checksum."
 UNKNOWN = "ERROR: Unknown file format."
 JUNK = "WARNING: 4 bytes after the end of the stream were ignored."
+DISAGREE = "ERROR: The ZIP entry's local and central headers disagree."
 
 
 def deflate(data: bytes) -> bytes:
@@ -82,7 +83,7 @@ def zip_file(entries, order=None) -> bytes:
     for name, method, flags, crc, data, size in entries:
         fields = struct.pack("<HHHHHIIIHH", 20, flags, method, 0x6000, 0x4AC1, crc, len(data), size, len(name), 0)
         records.append(b"PK\x01\x02\x14\x00" + fields + struct.pack("<HHHII", 0, 0, 0, 0x20, len(local)) + name)
-        local += b"PK\x03\x04" + fields + name + data
+        local += b"PK\x03\x04" + fields + name + data + (struct.pack("<III", crc, len(data), size) if flags & 8 else b"")
     central = b"".join(records[i] for i in order or range(len(records)))
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(local), 0)
     return local + central + end
@@ -96,11 +97,12 @@ X = (b"b.txt", 8, 0, zlib.crc32(b"x"), deflate(b"x"), 1)  # a second file entry
 LEFT_OUT = "WARNING: 1 more file entry was left out."
 
 
-# A one-entry archive as the program writes it: versions 20, flags 2, attributes 0x20.
-def zip_written(name: bytes, stream: bytes, crc=CRC, size=SIZE, method=8, dos=DOS) -> bytes:
-    fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *dos, crc, len(stream), size, len(name), 0)
-    local = b"PK\x03\x04" + fields + name + stream
-    central = b"PK\x01\x02\x14\x00" + fields + struct.pack("<HHHII", 0, 0, 0, 0x20, 0) + name
+# A one-entry archive as the program writes it: version 20 made by Unix, flags 2, a regular file of the
+# input's mode (0640, as failures() leaves it), the time as an extended timestamp too.
+def zip_written(name: bytes, stream: bytes, crc=CRC, size=SIZE, method=8, dos=DOS, time=MTIME) -> bytes:
+    fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *dos, crc, len(stream), size, len(name), 9)
+    local = b"PK\x03\x04" + fields + name + struct.pack("<HHBI", 0x5455, 5, 1, time) + stream
+    central = b"PK\x01\x02\x14\x03" + fields + struct.pack("<HHHII", 0, 0, 0, 0o100640 << 16, 0) + local[30:39 + len(name)]
     return local + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
 
 
@@ -207,6 +209,14 @@ MALFORMED = [malformed(*row) for row in [
     ("ZipCutBeforeEndRecord", "-", TRUNCATED, "-", zip_file([entry()])[:-22]),
     ("ZipEndCommentPastTheEnd", "-", TRUNCATED, "-", zip_file([entry()])[:-2] + b"\x05\x00"),
     ("ZipMoreRecordsCountedThanHeld", "-", TRUNCATED, "-", zip_file([entry()])[:-12] + b"\x02\0\x02\0" + zip_file([entry()])[-8:]),
+    ("ZipLocalNameDisagrees", "-", DISAGREE, "-", flip(zip_file([entry()]), 30)),
+    ("ZipLocalMethodDisagrees", "-", DISAGREE, "-", flip(zip_file([entry()]), 8, 8)),
+    ("ZipCentralCrcDisagrees", "-", DISAGREE, "-", flip(zip_file([entry()]), 54 + len(STREAM))),
+    ("ZipCentralSizeDisagrees", "-", DISAGREE, "-", flip(zip_file([entry()]), 62 + len(STREAM), 1)),
+    ("ZipEncryptedOnlyCentrally", "-", DISAGREE, "-", flip(zip_file([entry()]), 46 + len(STREAM), 1)),
+    ("ZipDescriptorDisagrees", "-", DISAGREE, "-", flip(zip_file([entry(flags=8)]), 38 + len(STREAM))),
+    ("ZipAfterAStub", "-", "SUCCESS", "-", b"#!/bin/sh\nexit\n" + zip_file([entry()]), "in.zip", zip_written(b"data.txt", STREAM)),
+    ("ZipExtendedTimeOverDosWords", "--gzip", "SUCCESS", "-", zip_written(b"d", STREAM, time=MTIME + 1), "in.gz", gzip(mtime=MTIME + 1, xfl=2)),
     ("PngBadSignature", "-", "ERROR: Not a valid PNG file.", "-", flip(png(), 3)),
     ("PngChunkLongerThanPngAllows", "-", TRUNCATED, "-", PNG_START + b"\x80\0\0\0IDAT"),
     ("PngChunkCutShort", "-", TRUNCATED, "-", png()[:-20]),
@@ -285,7 +295,7 @@ LAYOUT = [
            zip_written(b"dir/evil.txt", STREAM)),
     layout("GzipNameOfAWindowsPath", "in.gz", "--gzipname", gzip(flags=8, name=WINDOWS_EVIL, mtime=MTIME),
            gzip(flags=8, name=b"evil.txt", mtime=MTIME, xfl=2)),
-    layout("TimeBefore1980WrittenAs1980", "t.gz", "-", gzip(mtime=315532799), zip_written(b"t", STREAM, dos=(0, 0x21))),
+    layout("TimeBefore1980WrittenAs1980", "t.gz", "-", gzip(mtime=315532799), zip_written(b"t", STREAM, dos=(0, 0x21), time=315532799)),
     layout("NoVerifyEndsAtTheFinalBlock", "in.gz", "--zlib --no-verify", gzip() + bytes(32), zlib_file()),
     layout("PngRowsCheckedInEveryPass", "in.zlib", "--pngh.png", zlib_file(deflate(ROWS22), zlib.adler32(ROWS22)),
            INTERLACED[:-12] + chunk(b"IDAT", zlib_file(deflate(ROWS22), zlib.adler32(ROWS22))) + INTERLACED[-12:], INTERLACED),
@@ -296,6 +306,7 @@ LAYOUT = [
     layout("GzipDropsName", "in.gz", "--gzip", gzip(flags=8, name=b"name.txt", mtime=1234567890),
            gzip(mtime=1234567890, xfl=2)),
     layout("ZlibAnyLevelBecomes78DA", "in.zlib", "--zlib", zlib_file(level=0x5E), zlib_file()),
+    *[layout(f"ZlibWindow{c}", "in.zlib", "--zlib", bytes([c * 16 + 8, 31 - (c * 16 + 8) * 256 % 31]) + zlib_file()[2:], zlib_file()) for c in range(7)],
     layout("PngJoinsIdatAcrossOtherChunks", "in.png", "--zlib",
            png(data=IMAGE[:30]) [:-12] + chunk(b"tIME", bytes(7)) + png(data=IMAGE[30:], start=b"")[:-12]
            + chunk(b"IEND", b""), IMAGE),
@@ -347,6 +358,7 @@ def failures(case) -> list:
         folder = os.path.dirname(os.path.join(top, file))
         os.makedirs(folder, exist_ok=True)
         open(os.path.join(top, file), "wb").write(data)
+        os.chmod(os.path.join(top, file), 0o640)
         if header != "-":
             open(os.path.join(top, "h.png"), "wb").write(header)
         run = subprocess.run(PROGRAM + (options.split() if options != "-" else []) + [file], cwd=top, capture_output=True,

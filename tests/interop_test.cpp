@@ -63,6 +63,12 @@ TEST(Interop, EveryPairReadsBackInPythonGzipAndUnzip) {
         EXPECT_EQ(runShell("gzip -t " + dir.file(input + ".gz")).exitCode, 0) << input;
         EXPECT_EQ(runShell("unzip -tq " + dir.file(input + ".zip")).exitCode, 0) << input;
     }
+    // unzip makes a non-ASCII name and an executable's mode of the entry: the file's, then an entry's own.
+    ASSERT_EQ(runShell("cd " + dir.path + " && mkdir café && gzip <t >café/日本.txt.gz && chmod 755 café/日本.txt.gz").exitCode, 0);
+    ASSERT_EQ(runQuorvexa({"café/日本.txt.gz"}, dir.path).exitCode + runShell("chmod 600 " + dir.file("café/*.zip")).exitCode, 0);
+    ASSERT_EQ(runQuorvexa({"-o", "u.zip", "café/日本.txt.gz.zip"}, dir.path).exitCode, 0);
+    EXPECT_EQ(runShell("cd " + dir.path + " && export LC_ALL=C.UTF-8 && unzip -q café/日本.txt.gz.zip -d x && unzip -q u.zip -d y"
+                       " && stat -c %a x/café/日本.txt y/café/日本.txt").out, "755\n755\n");
     // Unverified, a first member is walked while it is copied: the copy stands alone or gives way to the join.
     for (const std::string input : {"t.gz", "b.gz", "c.gz"}) {
         ASSERT_EQ(runQuorvexa({"--no-verify", "--gzip", "-f", "-o", "n.gz", input}, dir.path).exitCode, 0);
@@ -71,8 +77,8 @@ TEST(Interop, EveryPairReadsBackInPythonGzipAndUnzip) {
 }
 
 // Archives as zip writes them: plain, stored, from a pipe (data descriptor), forced ZIP64, a folder
-// entry first, and one whose date words are 0, as writers without a clock leave them: no time, so
-// the output gets the present one.
+// entry first, and one whose date words are 0 and whose extended timestamps (first in both extra
+// fields) are renamed, as writers without a clock leave them: no time, so the output gets the present one.
 TEST(Interop, ArchivesMadeByZip) {
     REQUIRE_TOOL("zip");
     TempDir dir;
@@ -81,7 +87,7 @@ TEST(Interop, ArchivesMadeByZip) {
     ASSERT_EQ(runShell(cd + "zip -q plain.zip data.txt && zip -q -0 stored.zip data.txt && mkdir d && cp data.txt d/"
                             " && zip -q -r folder.zip d && zip -q -fz zip64.zip data.txt && zip -q - data.txt <data.txt"
                             " >pipe.zip && cat data.txt | zip -q stdin.zip - && cp plain.zip nodate.zip && " + python3() +
-                            " -c \"d = bytearray(open('nodate.zip', 'rb').read()); c = d.find(b'PK\\1\\2'); d[10:14] = d[c + 12:c + 16] = bytes(4);"
+                            " -c \"d = bytearray(open('nodate.zip', 'rb').read()); c = d.find(b'PK\\1\\2'); d[10:14] = d[c + 12:c + 16] = bytes(4); d[38] = d[c + 54] = 0;"
                             " open('nodate.zip', 'wb').write(d)\"")
                   .exitCode,
               0);

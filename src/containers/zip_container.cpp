@@ -24,8 +24,12 @@ constexpr std::array<uint8_t, 4> centralSignature = {0x50, 0x4B, 0x01, 0x02};
 constexpr std::array<uint8_t, 4> endSignature = {0x50, 0x4B, 0x05, 0x06};
 constexpr std::array<uint8_t, 4> zip64EndSignature = {0x50, 0x4B, 0x06, 0x06};
 constexpr std::array<uint8_t, 4> zip64LocatorSignature = {0x50, 0x4B, 0x06, 0x07};
+constexpr std::array<uint8_t, 4> descriptorSignature = {0x50, 0x4B, 0x07, 0x08};
 
 constexpr uint16_t zip64ExtraId = 0x0001;
+constexpr uint16_t timestampExtraId = 0x5455;  // Info-ZIP's extended timestamp
+constexpr uint8_t timestampHoldsModification = 0x01;
+constexpr uint64_t timestampExtraLength = 9;   // id, length, flags, modification time
 constexpr uint32_t zip64Marker = 0xFFFFFFFF;
 constexpr uint16_t flagEncrypted = 0x0001;
 constexpr uint16_t flagDataDescriptor = 0x0008;
@@ -33,7 +37,8 @@ constexpr uint16_t flagUtf8Name = 0x0800;
 constexpr uint16_t flagsWritten = 0x0002;
 constexpr uint16_t versionPlain = 20;
 constexpr uint16_t versionZip64 = 45;
-constexpr uint32_t archiveAttribute = 0x20;
+constexpr uint16_t hostUnix = 3;            // "version made by", high byte
+constexpr uint32_t unixRegularFile = 0100000;  // file type bits of a Unix mode
 constexpr uint16_t methodStored = 0;
 constexpr uint16_t methodDeflate = 8;
 
@@ -47,12 +52,28 @@ struct EntryFields {
     uint64_t uncompressed = 0;
     uint64_t nameLength = 0;
     uint64_t extraLength = 0;
-    uint64_t localOffset = 0;  // central headers only
+    uint64_t localOffset = 0;  // central headers only, from here on
+    uint16_t madeBy = 0;
+    uint32_t externalAttributes = 0;
 };
 
 template <size_t N>
 bool startsWith(const uint8_t* bytes, const std::array<uint8_t, N>& signature) {
     return std::equal(signature.begin(), signature.end(), bytes);
+}
+
+// The data of the extra field's block with this ID, and its length; null where there is none (or
+// where a block before it runs past the field).
+const uint8_t* findExtraBlock(const std::vector<uint8_t>& extra, uint16_t wantedId, size_t& length) {
+    for (size_t position = 0; extra.size() - position >= 4;) {
+        const uint16_t id = loadLe16(&extra[position]);
+        length = loadLe16(&extra[position + 2]);
+        const size_t start = position + 4;
+        if (length > extra.size() - start) return nullptr;
+        if (id == wantedId) return &extra[start];
+        position = start + length;
+    }
+    return nullptr;
 }
 
 // Replaces the fields marked FF FF FF FF with the 8-byte values of a ZIP64 extra field, which
@@ -61,35 +82,25 @@ bool takeZip64Fields(const std::vector<uint8_t>& extra, bool localHeader, EntryF
     std::array<uint64_t*, 3> wanted = {entry.uncompressed == zip64Marker ? &entry.uncompressed : nullptr,
                                        entry.compressed == zip64Marker ? &entry.compressed : nullptr,
                                        !localHeader && entry.localOffset == zip64Marker ? &entry.localOffset : nullptr};
-    for (size_t position = 0; extra.size() - position >= 4;) {
-        const uint16_t id = loadLe16(&extra[position]);
-        const size_t length = loadLe16(&extra[position + 2]);
-        const size_t start = position + 4;
-        if (length > extra.size() - start) return false;
-        position = start + length;
-        if (id != zip64ExtraId) continue;
-        size_t field = start;
-        for (size_t i = 0; i < wanted.size(); ++i) {
-            const bool present = wanted[i] || (localHeader && i < 2);
-            if (!present) continue;
-            if (position - field < 8) return false;
-            if (wanted[i]) *wanted[i] = loadLe64(&extra[field]);
-            field += 8;
-        }
-        return true;
+    if (std::none_of(wanted.begin(), wanted.end(), [](const uint64_t* field) { return field != nullptr; })) return true;
+    size_t length = 0;
+    const uint8_t* block = findExtraBlock(extra, zip64ExtraId, length);
+    if (!block) return false;
+    size_t field = 0;
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        const bool present = wanted[i] || (localHeader && i < 2);
+        if (!present) continue;
+        if (length - field < 8) return false;
+        if (wanted[i]) *wanted[i] = loadLe64(block + field);
+        field += 8;
     }
-    return false;
+    return true;
 }
 
-ResultCode readZip64Fields(InputFile& input, uint64_t extraOffset, bool localHeader, EntryFields& entry) {
-    const bool marked = entry.compressed == zip64Marker || entry.uncompressed == zip64Marker ||
-                        (!localHeader && entry.localOffset == zip64Marker);
-    if (!marked) return ResultCode::Success;
-    if (!fileHolds(input, extraOffset, entry.extraLength)) return ResultCode::InputTruncated;
-    std::vector<uint8_t> extra(static_cast<size_t>(entry.extraLength));
-    const ResultCode result = readAt(input, extraOffset, extra.data(), extra.size());
-    if (failed(result)) return result;
-    return takeZip64Fields(extra, localHeader, entry) ? ResultCode::Success : ResultCode::InputTruncated;
+ResultCode readExtraAt(InputFile& input, uint64_t offset, uint64_t length, std::vector<uint8_t>& extra) {
+    if (!fileHolds(input, offset, length)) return ResultCode::InputTruncated;
+    extra.resize(static_cast<size_t>(length));
+    return readAt(input, offset, extra.data(), extra.size());
 }
 
 ResultCode readLocalHeader(InputFile& input, uint64_t offset, EntryFields& entry) {
@@ -113,64 +124,111 @@ ResultCode readCentralHeader(InputFile& input, uint64_t offset, EntryFields& ent
     ResultCode result = readAt(input, offset, header.data(), header.size());
     if (failed(result)) return result;
     if (!startsWith(header.data(), centralSignature)) return ResultCode::InputTruncated;
+    entry.madeBy = loadLe16(&header[4]);
     entry.flags = loadLe16(&header[8]);
+    entry.method = loadLe16(&header[10]);
     entry.crc32 = loadLe32(&header[16]);
     entry.compressed = loadLe32(&header[20]);
     entry.uncompressed = loadLe32(&header[24]);
     entry.nameLength = loadLe16(&header[28]);
     entry.extraLength = loadLe16(&header[30]);
+    entry.externalAttributes = loadLe32(&header[38]);
     entry.localOffset = loadLe32(&header[42]);
     const uint64_t commentLength = loadLe16(&header[32]);
-    result = readZip64Fields(input, offset + centralHeaderLength + entry.nameLength, false, entry);
+    std::vector<uint8_t> extra;
+    result = readExtraAt(input, offset + centralHeaderLength + entry.nameLength, entry.extraLength, extra);
+    if (!failed(result) && !takeZip64Fields(extra, false, entry)) result = ResultCode::InputTruncated;
     entry.extraLength += commentLength;  // what follows the name, up to the next header
     return result;
 }
 
-// The end of central directory record lies in the last 65,535 + 22 bytes (its comment is at most
-// 65,535 bytes); the last signature there is taken, and its comment must end with the file.
-ResultCode findEndRecord(InputFile& input, uint64_t& endOffset, std::array<uint8_t, endRecordLength>& record) {
-    const uint64_t tailLength = std::min<uint64_t>(input.size, maxEndCommentLength + endRecordLength);
-    if (tailLength < endRecordLength) return ResultCode::InputTruncated;
-    const uint64_t tailStart = input.size - tailLength;
-    std::vector<uint8_t> tail(static_cast<size_t>(tailLength));
-    const ResultCode result = readAt(input, tailStart, tail.data(), tail.size());
-    if (failed(result)) return result;
+// Where the end record's signature lies in the tail read: the last one with room for a record.
+std::optional<size_t> endRecordIn(const std::vector<uint8_t>& tail) {
+    if (tail.size() < endRecordLength) return std::nullopt;
     for (size_t i = tail.size() - endRecordLength + 1; i-- > 0;) {
-        if (!startsWith(&tail[i], endSignature)) continue;
-        if (i + endRecordLength + loadLe16(&tail[i + 20]) > tail.size()) return ResultCode::InputTruncated;
-        endOffset = tailStart + i;
-        std::copy_n(tail.begin() + static_cast<std::ptrdiff_t>(i), endRecordLength, record.begin());
-        return ResultCode::Success;
+        if (startsWith(&tail[i], endSignature)) return i;
     }
-    return ResultCode::InputTruncated;
+    return std::nullopt;
 }
 
+// The end record lies in the file's last 65,535 + 22 bytes (its comment is at most 65,535 bytes),
+// so no more is read, however large the file.
+ResultCode readTail(InputFile& input, uint64_t& tailStart, std::vector<uint8_t>& tail) {
+    const uint64_t tailLength = std::min<uint64_t>(input.size, maxEndCommentLength + endRecordLength);
+    tailStart = input.size - tailLength;
+    tail.resize(static_cast<size_t>(tailLength));
+    return readAt(input, tailStart, tail.data(), tail.size());
+}
+
+// The last end record signature is taken, and its comment must end with the file.
+ResultCode findEndRecord(InputFile& input, uint64_t& endOffset, std::array<uint8_t, endRecordLength>& record) {
+    uint64_t tailStart = 0;
+    std::vector<uint8_t> tail;
+    const ResultCode result = readTail(input, tailStart, tail);
+    if (failed(result)) return result;
+    const std::optional<size_t> found = endRecordIn(tail);
+    if (!found) return ResultCode::InputTruncated;
+    if (*found + endRecordLength + loadLe16(&tail[*found + 20]) > tail.size()) return ResultCode::InputTruncated;
+    endOffset = tailStart + *found;
+    std::copy_n(tail.begin() + static_cast<std::ptrdiff_t>(*found), endRecordLength, record.begin());
+    return ResultCode::Success;
+}
+
+bool signatureAt(InputFile& input, uint64_t offset, const std::array<uint8_t, 4>& signature) {
+    std::array<uint8_t, 4> bytes{};
+    size_t got = 0;
+    return !failed(readUpTo(input, offset, bytes.data(), bytes.size(), got)) && got == bytes.size() && bytes == signature;
+}
+
+// Where the archive's offsets count from: the bytes in front of it (a self-extractor's stub, or
+// anything put before it with cat) are what lies between where its directory ends in fact and
+// where the end record says. As unzip does, offsets are taken as they stand where the directory
+// isn't found so shifted.
 struct CentralDirectory {
-    uint64_t offset = 0;
+    uint64_t offset = 0;  // as the end record states it
+    uint64_t size = 0;
     uint64_t entries = 0;
+    uint64_t prefix = 0;
 };
+
+void findPrefix(InputFile& input, uint64_t directoryEnd, CentralDirectory& directory) {
+    const uint64_t stated = directory.offset + directory.size;
+    directory.prefix = directoryEnd >= stated && stated >= directory.offset ? directoryEnd - stated : 0;
+    if (directory.prefix != 0 && !signatureAt(input, directory.offset + directory.prefix, centralSignature)) directory.prefix = 0;
+}
+
+// ZIP64: the locator just before the end record points at the ZIP64 end record, which lies right
+// before the locator where the archive has something in front of it.
+ResultCode readZip64End(InputFile& input, uint64_t endOffset, CentralDirectory& directory) {
+    std::array<uint8_t, zip64LocatorLength> locator{};
+    if (endOffset < zip64LocatorLength) return ResultCode::InputTruncated;
+    ResultCode result = readAt(input, endOffset - zip64LocatorLength, locator.data(), locator.size());
+    if (failed(result)) return result;
+    if (!startsWith(locator.data(), zip64LocatorSignature)) return ResultCode::InputTruncated;
+    uint64_t zip64EndOffset = loadLe64(&locator[8]);
+    const uint64_t adjacent = endOffset - zip64LocatorLength - std::min(endOffset - zip64LocatorLength, zip64EndRecordLength);
+    if (!signatureAt(input, zip64EndOffset, zip64EndSignature)) zip64EndOffset = adjacent;
+    std::array<uint8_t, zip64EndRecordLength> zip64End{};
+    result = readAt(input, zip64EndOffset, zip64End.data(), zip64End.size());
+    if (failed(result)) return result;
+    if (!startsWith(zip64End.data(), zip64EndSignature)) return ResultCode::InputTruncated;
+    directory.entries = loadLe64(&zip64End[32]);
+    directory.size = loadLe64(&zip64End[40]);
+    directory.offset = loadLe64(&zip64End[48]);
+    findPrefix(input, zip64EndOffset, directory);
+    return ResultCode::Success;
+}
 
 ResultCode findCentralDirectory(InputFile& input, CentralDirectory& directory) {
     uint64_t endOffset = 0;
     std::array<uint8_t, endRecordLength> end{};
-    ResultCode result = findEndRecord(input, endOffset, end);
+    const ResultCode result = findEndRecord(input, endOffset, end);
     if (failed(result)) return result;
     directory.entries = loadLe16(&end[10]);
+    directory.size = loadLe32(&end[12]);
     directory.offset = loadLe32(&end[16]);
-    if (directory.offset != zip64Marker && directory.entries != 0xFFFF) return ResultCode::Success;
-
-    // ZIP64: the locator just before the end record points at the ZIP64 end record.
-    std::array<uint8_t, zip64LocatorLength> locator{};
-    if (endOffset < zip64LocatorLength) return ResultCode::InputTruncated;
-    result = readAt(input, endOffset - zip64LocatorLength, locator.data(), locator.size());
-    if (failed(result)) return result;
-    if (!startsWith(locator.data(), zip64LocatorSignature)) return ResultCode::InputTruncated;
-    std::array<uint8_t, zip64EndRecordLength> zip64End{};
-    result = readAt(input, loadLe64(&locator[8]), zip64End.data(), zip64End.size());
-    if (failed(result)) return result;
-    if (!startsWith(zip64End.data(), zip64EndSignature)) return ResultCode::InputTruncated;
-    directory.entries = loadLe64(&zip64End[32]);
-    directory.offset = loadLe64(&zip64End[48]);
+    if (directory.offset == zip64Marker || directory.entries == 0xFFFF) return readZip64End(input, endOffset, directory);
+    findPrefix(input, endOffset, directory);
     return ResultCode::Success;
 }
 
@@ -184,29 +242,38 @@ ResultCode readNameAt(InputFile& input, uint64_t offset, uint64_t length, std::v
     return failed(result) ? result : readAt(input, offset, name.data(), name.size());
 }
 
-// Which central record is the entry's: the one named, else the one whose local header starts the
-// file (where the first entry holds a file), else the first file record.
-struct EntryChoice {
-    const std::string* name = nullptr;
-    bool firstEntryIsFile = false;
-
-    bool matches(const EntryFields& record, const std::vector<uint8_t>& recordName) const {
-        if (name) return recordName.size() == name->size() && std::equal(recordName.begin(), recordName.end(), name->begin());
-        return !firstEntryIsFile || record.localOffset == 0;
-    }
+struct CentralRecord {
+    EntryFields fields;
+    std::vector<uint8_t> name;
 };
 
 // What walking every record of the central directory found.
 struct DirectoryWalk {
-    std::optional<EntryFields> chosen;
-    uint64_t fileEntries = 0;  // records of files, not of folders
+    uint64_t prefix = 0;                     // bytes in front of the archive
+    std::optional<CentralRecord> lowest;     // the record of the lowest local header offset
+    std::optional<CentralRecord> named;      // the first file record of the name asked for
+    std::optional<CentralRecord> firstFile;  // the first file record in the directory's order
+    uint64_t fileEntries = 0;                // records of files, not of folders
 };
 
-ResultCode walkCentralDirectory(InputFile& input, const EntryChoice& choice, DirectoryWalk& walk) {
+bool isNamed(const std::vector<uint8_t>& name, const std::string* wanted) {
+    return wanted && name.size() == wanted->size() && std::equal(name.begin(), name.end(), wanted->begin());
+}
+
+void noteRecord(const EntryFields& record, const std::vector<uint8_t>& name, const std::string* entryName, DirectoryWalk& walk) {
+    if (!walk.lowest || record.localOffset < walk.lowest->fields.localOffset) walk.lowest = CentralRecord{record, name};
+    if (isFolderName(name)) return;
+    ++walk.fileEntries;
+    if (!walk.firstFile) walk.firstFile = CentralRecord{record, name};
+    if (!walk.named && isNamed(name, entryName)) walk.named = CentralRecord{record, name};
+}
+
+ResultCode walkCentralDirectory(InputFile& input, const std::string* entryName, DirectoryWalk& walk) {
     CentralDirectory directory;
     ResultCode result = findCentralDirectory(input, directory);
     if (failed(result)) return result;
-    uint64_t offset = directory.offset;
+    walk.prefix = directory.prefix;
+    uint64_t offset = directory.offset + directory.prefix;
     std::vector<uint8_t> name;
     // Each record read lies inside the file, so a forged count ends at the file's end.
     for (uint64_t i = 0; i < directory.entries; ++i) {
@@ -217,44 +284,123 @@ ResultCode walkCentralDirectory(InputFile& input, const EntryChoice& choice, Dir
         const uint64_t recordLength = centralHeaderLength + record.nameLength + record.extraLength;
         if (!fileHolds(input, offset, recordLength)) return ResultCode::InputTruncated;
         offset += recordLength;
-        if (isFolderName(name)) continue;
-        ++walk.fileEntries;
-        if (!walk.chosen && choice.matches(record, name)) walk.chosen = record;
+        noteRecord(record, name, entryName, walk);
     }
     return ResultCode::Success;
 }
 
-void noteLeftOutEntries(const DirectoryWalk& walk, std::vector<std::string>& warnings) {
-    const uint64_t leftOut = walk.fileEntries - (walk.chosen ? 1 : 0);
+void noteLeftOutEntries(const DirectoryWalk& walk, bool ownRecordFound, std::vector<std::string>& warnings) {
+    const uint64_t leftOut = walk.fileEntries - (ownRecordFound ? 1 : 0);
     if (leftOut == 1) warnings.emplace_back("WARNING: 1 more file entry was left out.\n");
     if (leftOut > 1) warnings.push_back("WARNING: " + std::to_string(leftOut) + " more file entries were left out.\n");
 }
 
-ResultCode readEntrySizes(InputFile& input, uint64_t entryOffset, const EntryFields* central, EntryFields& entry) {
-    if (entry.flags & flagDataDescriptor) {
-        // The local header holds zeros; the entry's own central record has the values.
-        if (!central) return ResultCode::InputTruncated;
-        entry.crc32 = central->crc32;
-        entry.compressed = central->compressed;
-        entry.uncompressed = central->uncompressed;
-        return ResultCode::Success;
-    }
-    return readZip64Fields(input, entryOffset + localHeaderLength + entry.nameLength, true, entry);
+// The entry converted, as its local header describes it.
+struct LocalEntry {
+    uint64_t offset = 0;  // of the local header in the file
+    EntryFields fields;
+    std::vector<uint8_t> name;
+    std::vector<uint8_t> extra;
+    const CentralRecord* record = nullptr;  // its own central record, where the directory has one
+
+    uint64_t dataOffset() const { return offset + localHeaderLength + name.size() + extra.size(); }
+};
+
+ResultCode readLocalEntry(InputFile& input, uint64_t offset, const CentralRecord* record, LocalEntry& entry) {
+    entry.offset = offset;
+    entry.record = record;
+    ResultCode result = readLocalHeader(input, offset, entry.fields);
+    if (!failed(result)) result = readNameAt(input, offset + localHeaderLength, entry.fields.nameLength, entry.name);
+    if (failed(result)) return result;
+    return readExtraAt(input, offset + localHeaderLength + entry.name.size(), entry.fields.extraLength, entry.extra);
 }
 
-void recordFindings(const EntryFields& entry, std::vector<uint8_t> name, uint64_t dataOffset, InputFindings& findings) {
-    CarriedFacts& carried = findings.carried;
-    if (!dosTimeIsMissing(entry.dos)) {
-        carried.dosTime = entry.dos;
-        carried.unixTime = dosToUnixTime(entry.dos);
+// The entry named; else the archive's first (the local header at its start, or, where the offsets
+// count the bytes in front of it as zip -A leaves them, at the lowest offset the directory names),
+// or, where that is a folder, the first file the directory lists.
+ResultCode findEntry(InputFile& input, const std::string* entryName, const DirectoryWalk& walk, LocalEntry& entry) {
+    if (entryName) {
+        if (!walk.named) return ResultCode::NoSuchEntry;
+        return readLocalEntry(input, walk.prefix + walk.named->fields.localOffset, &*walk.named, entry);
     }
-    if (entry.crc32 != 0) carried.crc32 = entry.crc32;
-    if (entry.uncompressed != 0) carried.size = entry.uncompressed;
-    carried.name = std::move(name);
-    carried.nameIsUtf8 = (entry.flags & flagUtf8Name) != 0;
-    carried.payloadIsStored = entry.method == methodStored;
-    findings.region.extents = {Extent{dataOffset, entry.compressed}};
-    findings.region.length = entry.compressed;
+    const bool headerAtStart = signatureAt(input, walk.prefix, localSignature);
+    const CentralRecord* first = walk.lowest && (!headerAtStart || walk.lowest->fields.localOffset == 0) ? &*walk.lowest : nullptr;
+    if (!headerAtStart && !first) return ResultCode::NoFileEntry;
+    ResultCode result = readLocalEntry(input, walk.prefix + (first ? first->fields.localOffset : 0), first, entry);
+    if (failed(result) || !isFolderName(entry.name)) return result;
+    if (!walk.firstFile) return ResultCode::NoFileEntry;
+    return readLocalEntry(input, walk.prefix + walk.firstFile->fields.localOffset, &*walk.firstFile, entry);
+}
+
+// A data descriptor behind the data holds the CRC-32 and both sizes, 4 bytes each or 8 in a ZIP64
+// entry, after a signature most writers put first; whichever form it takes, it must say what the
+// central record says.
+ResultCode checkDataDescriptor(InputFile& input, const LocalEntry& entry) {
+    const EntryFields& central = entry.record->fields;
+    std::array<uint8_t, 24> bytes{};
+    size_t got = 0;
+    const uint64_t offset = entry.dataOffset() + central.compressed;
+    const ResultCode result = fileHolds(input, offset, 0) ? readUpTo(input, offset, bytes.data(), bytes.size(), got) : ResultCode::Success;
+    if (failed(result)) return result;
+    for (const size_t skip : {size_t{0}, descriptorSignature.size()}) {
+        if (skip != 0 && !startsWith(bytes.data(), descriptorSignature)) continue;
+        for (const size_t width : {size_t{4}, size_t{8}}) {
+            const uint8_t* fields = &bytes[skip];
+            if (got < skip + 4 + 2 * width) continue;
+            const uint64_t compressed = width == 4 ? loadLe32(fields + 4) : loadLe64(fields + 4);
+            const uint64_t uncompressed = width == 4 ? loadLe32(fields + 8) : loadLe64(fields + 12);
+            if (loadLe32(fields) == central.crc32 && compressed == central.compressed && uncompressed == central.uncompressed) {
+                return ResultCode::Success;
+            }
+        }
+    }
+    return got < 12 ? ResultCode::InputTruncated : ResultCode::HeadersDisagree;
+}
+
+// The local header and the entry's own central record must describe one entry: readers that go by
+// either must find the same name, method, encryption, CRC-32 and sizes.
+ResultCode checkHeadersAgree(InputFile& input, LocalEntry& entry) {
+    EntryFields& local = entry.fields;
+    const bool descriptor = (local.flags & flagDataDescriptor) != 0;
+    // Behind a data descriptor the local sizes are placeholders.
+    if (!descriptor && !takeZip64Fields(entry.extra, true, local)) return ResultCode::InputTruncated;
+    if (!entry.record) return ResultCode::Success;
+    const EntryFields& central = entry.record->fields;
+    const bool sumsAgree = descriptor || (local.crc32 == central.crc32 && local.compressed == central.compressed &&
+                                          local.uncompressed == central.uncompressed);
+    if (entry.name != entry.record->name || local.method != central.method || ((local.flags ^ central.flags) & flagEncrypted) != 0 ||
+        !sumsAgree) {
+        return ResultCode::HeadersDisagree;
+    }
+    return descriptor ? checkDataDescriptor(input, entry) : ResultCode::Success;
+}
+
+// The modification time of an extended timestamp extra field (Unix seconds, read unsigned as GZIP's
+// MTIME is), which unlike the DOS words says the instant, not a wall-clock time of some zone.
+std::optional<int64_t> extendedTime(const std::vector<uint8_t>& extra) {
+    size_t length = 0;
+    const uint8_t* block = findExtraBlock(extra, timestampExtraId, length);
+    if (!block || length < 5 || (block[0] & timestampHoldsModification) == 0 || loadLe32(block + 1) == 0) return std::nullopt;
+    return loadLe32(block + 1);
+}
+
+void recordFindings(LocalEntry& entry, InputFindings& findings) {
+    const EntryFields& fields = entry.fields;
+    CarriedFacts& carried = findings.carried;
+    if (!dosTimeIsMissing(fields.dos)) {
+        carried.dosTime = fields.dos;
+        carried.unixTime = dosToUnixTime(fields.dos);
+    }
+    if (const std::optional<int64_t> time = extendedTime(entry.extra)) carried.unixTime = time;
+    const uint32_t mode = entry.record ? entry.record->fields.externalAttributes >> 16 : 0;
+    if (entry.record && (entry.record->fields.madeBy >> 8) == hostUnix && mode != 0) carried.permissions = mode & 0777;
+    if (fields.crc32 != 0) carried.crc32 = fields.crc32;
+    if (fields.uncompressed != 0) carried.size = fields.uncompressed;
+    carried.nameIsUtf8 = (fields.flags & flagUtf8Name) != 0;
+    carried.payloadIsStored = fields.method == methodStored;
+    findings.region.extents = {Extent{entry.dataOffset(), fields.compressed}};
+    findings.region.length = fields.compressed;
+    carried.name = std::move(entry.name);
 }
 
 // ---- writing ----
@@ -281,6 +427,10 @@ bool isNonAsciiUtf8(const std::vector<uint8_t>& text) {
     return nonAscii;
 }
 
+uint64_t extraLengthFor(const ArchiveLayout& layout) {
+    return (layout.zip64Sizes ? zip64SizesExtraLength : 0) + timestampExtraLength;
+}
+
 void putEntryFields(FieldBuffer& header, const OutputFacts& facts, uint64_t nameLength, const ArchiveLayout& layout) {
     putLe16(header, layout.version);
     putLe16(header, layout.flags);
@@ -291,10 +441,12 @@ void putEntryFields(FieldBuffer& header, const OutputFacts& facts, uint64_t name
     putLe32(header, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(facts.streamLength));
     putLe32(header, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(facts.size));
     putLe16(header, static_cast<uint16_t>(nameLength));
-    putLe16(header, static_cast<uint16_t>(layout.zip64Sizes ? zip64SizesExtraLength : 0));
+    putLe16(header, static_cast<uint16_t>(extraLengthFor(layout)));
 }
 
-// Writes a header's fixed fields, then the name and the extra field that follow it.
+// Writes a header's fixed fields, then the name and the extra field that follow it: the ZIP64
+// sizes where they are needed, then the time as Unix seconds, which readers take over the DOS
+// words' wall-clock time of an unknown zone (4 bytes: the low 32 bits, as Info-ZIP reads them).
 ResultCode writeHeaderWithName(OutputFile& output, const FieldBuffer& header, const std::vector<uint8_t>& name,
                                const OutputFacts& facts, const ArchiveLayout& layout) {
     FieldBuffer extra;
@@ -304,22 +456,27 @@ ResultCode writeHeaderWithName(OutputFile& output, const FieldBuffer& header, co
         putLe64(extra, facts.size);
         putLe64(extra, facts.streamLength);
     }
+    putLe16(extra, timestampExtraId);
+    putLe16(extra, timestampExtraLength - 4);
+    putByte(extra, timestampHoldsModification);
+    putLe32(extra, static_cast<uint32_t>(facts.unixTime));
     ResultCode result = writeFields(output, header);
     if (!failed(result)) result = writeBytes(output, name.data(), name.size());
     if (!failed(result)) result = writeFields(output, extra);
     return result;
 }
 
+// Made by Unix, so that unzip takes the name as the UTF-8 flag says and gives the file its mode.
 ResultCode writeCentralHeader(const OutputFacts& facts, const std::vector<uint8_t>& name, const ArchiveLayout& layout,
                               OutputFile& output) {
     FieldBuffer header;
     putBytes(header, centralSignature);
-    putLe16(header, layout.version);  // version made by, MS-DOS host
+    putLe16(header, static_cast<uint16_t>(hostUnix << 8 | layout.version));
     putEntryFields(header, facts, name.size(), layout);
     putLe16(header, 0);  // comment length
     putLe16(header, 0);  // disk number start
     putLe16(header, 0);  // internal attributes
-    putLe32(header, archiveAttribute);
+    putLe32(header, (unixRegularFile | (facts.permissions & 0777)) << 16);
     putLe32(header, 0);  // the local header is at the start of the file
     return writeHeaderWithName(output, header, name, facts, layout);
 }
@@ -358,7 +515,7 @@ ArchiveLayout layoutFor(const OutputFacts& facts, const std::vector<uint8_t>& na
     const bool utf8 = facts.nameIsUtf8 ? *facts.nameIsUtf8 : isNonAsciiUtf8(name);
     layout.flags = static_cast<uint16_t>(flagsWritten | (utf8 ? flagUtf8Name : 0));
     layout.zip64Sizes = facts.streamLength >= zip64Marker || facts.size >= zip64Marker;
-    const uint64_t extraLength = layout.zip64Sizes ? zip64SizesExtraLength : 0;
+    const uint64_t extraLength = extraLengthFor(layout);
     layout.centralOffset = localHeaderLength + name.size() + extraLength + facts.streamLength;
     layout.centralSize = centralHeaderLength + name.size() + extraLength;
     layout.zip64Offset = layout.centralOffset >= zip64Marker;
@@ -375,39 +532,40 @@ bool claimsZipContainer(const uint8_t* head, size_t headLength) {
 }
 
 ResultCode readZipContainer(InputFile& input, const std::string* entryName, InputFindings& findings) {
+    // "PK" but no local header (an empty archive's end record) is no archive this reads; anything
+    // else is read from its end record, whatever stands in front of the archive.
     std::array<uint8_t, 4> head{};
     size_t got = 0;
     ResultCode result = readUpTo(input, 0, head.data(), head.size(), got);
     if (failed(result)) return result;
-    if (got < head.size() || head != localSignature) return ResultCode::UnknownFormat;
+    if (claimsZipContainer(head.data(), got) && (got < head.size() || head != localSignature)) return ResultCode::UnknownFormat;
 
-    EntryFields entry;
-    std::vector<uint8_t> name;
-    result = readLocalHeader(input, 0, entry);
-    if (!failed(result)) result = readNameAt(input, localHeaderLength, entry.nameLength, name);
-    if (failed(result)) return result;
-    const EntryChoice choice{entryName, !isFolderName(name)};
     DirectoryWalk walk;
-    result = walkCentralDirectory(input, choice, walk);
+    LocalEntry entry;
+    result = walkCentralDirectory(input, entryName, walk);
+    if (!failed(result)) result = findEntry(input, entryName, walk, entry);
+    if (!failed(result)) result = checkHeadersAgree(input, entry);
     if (failed(result)) return result;
-    uint64_t entryOffset = 0;
-    if (entryName || !choice.firstEntryIsFile) {
-        if (!walk.chosen) return entryName ? ResultCode::NoSuchEntry : ResultCode::NoFileEntry;
-        entryOffset = walk.chosen->localOffset;
-        result = readLocalHeader(input, entryOffset, entry);
-        if (!failed(result)) result = readNameAt(input, entryOffset + localHeaderLength, entry.nameLength, name);
-        if (failed(result)) return result;
-    }
     // Encryption first: an encrypted entry's method (99 for AES) says nothing useful.
-    if (entry.flags & flagEncrypted) return ResultCode::EncryptedEntry;
-    if (entry.method != methodStored && entry.method != methodDeflate) return ResultCode::UnsupportedMethod;
-    result = readEntrySizes(input, entryOffset, walk.chosen ? &*walk.chosen : nullptr, entry);
-    if (failed(result)) return result;
-    const uint64_t dataOffset = entryOffset + localHeaderLength + entry.nameLength + entry.extraLength;
-    if (!fileHolds(input, dataOffset, entry.compressed)) return ResultCode::InputTruncated;
-    recordFindings(entry, std::move(name), dataOffset, findings);
-    noteLeftOutEntries(walk, findings.warnings);
+    if (entry.fields.flags & flagEncrypted) return ResultCode::EncryptedEntry;
+    if (entry.fields.method != methodStored && entry.fields.method != methodDeflate) return ResultCode::UnsupportedMethod;
+    if (entry.fields.flags & flagDataDescriptor) {
+        // The local header holds placeholders; the entry's own central record has the values.
+        if (!entry.record) return ResultCode::InputTruncated;
+        entry.fields.crc32 = entry.record->fields.crc32;
+        entry.fields.compressed = entry.record->fields.compressed;
+        entry.fields.uncompressed = entry.record->fields.uncompressed;
+    }
+    if (!fileHolds(input, entry.dataOffset(), entry.fields.compressed)) return ResultCode::InputTruncated;
+    noteLeftOutEntries(walk, entry.record != nullptr, findings.warnings);
+    recordFindings(entry, findings);
     return ResultCode::Success;
+}
+
+bool holdsZipEndRecord(InputFile& input) {
+    uint64_t tailStart = 0;
+    std::vector<uint8_t> tail;
+    return !failed(readTail(input, tailStart, tail)) && endRecordIn(tail).has_value();
 }
 
 std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {

@@ -14,21 +14,29 @@
 #include "io/region_reader.h"
 #include "stream/stream_check.h"
 
-// Detection: 50 4B. The reader itself insists on 50 4B 03 04 (a local header first).
+// Detection: 50 4B. The reader itself insists on 50 4B 03 04 (a local header first) there.
 bool claimsZipContainer(const uint8_t* head, size_t headLength);
 
+// For a file no container's first bytes claim: true where its last 65,557 bytes hold an end
+// record's signature, as an archive with something in front of it (a self-extractor) does.
+bool holdsZipEndRecord(InputFile& input);
+
 // Finds the first entry that isn't a folder (name ending in "/"), or the file entry named entryName
-// (NoSuchEntry without it): method 0 or 8, not encrypted. The whole central directory is read: CRC-32
-// and sizes come from the entry's own record (the one pointing at its local header) when the entry
-// has a data descriptor, and from ZIP64 extra fields where the 32-bit fields read FF FF FF FF; the
-// other file entries are counted in a warning. The data region is the entry's data.
+// (NoSuchEntry without it): method 0 or 8, not encrypted, its local header and its own central record
+// (the one pointing at it) agreeing (HeadersDisagree). The whole central directory is read, and the
+// archive's offsets are shifted by whatever stands in front of it. CRC-32 and sizes come from the
+// entry's own record when the entry has a data descriptor, and from ZIP64 extra fields where the
+// 32-bit fields read FF FF FF FF; the time from an extended timestamp where there is one, the
+// permissions from an entry made on Unix; the other file entries are counted in a warning. The data
+// region is the entry's data.
 ResultCode readZipContainer(InputFile& input, const std::string* entryName, InputFindings& findings);
 
 // An entry's data has no trailer; bytes after its stream are reported, even zeros.
 extern const RegionRules zipRegionRules;
 
 // Output, a one-entry archive: the head, before the stream, is the local header; the tail, after
-// it, the central directory and end records. A stored entry stays stored (method 0).
+// it, the central directory and end records. A stored entry stays stored (method 0). The entry is
+// made by Unix, with the facts' permissions, and carries its time as an extended timestamp.
 ResultCode writeZipHead(const OutputFacts& facts, OutputFile& output);
 ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output);
 

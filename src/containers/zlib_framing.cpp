@@ -8,7 +8,11 @@ void parseZlibTrailer(const uint8_t* bytes, CarriedFacts& carried) {
 }
 
 bool isZlibHeader(const uint8_t* head, size_t length) {
-    return length >= 2 && head[0] == 0x78 && (head[1] == 0x01 || head[1] == 0x5E || head[1] == 0x9C || head[1] == 0xDA);
+    if (length < 2) return false;
+    const bool deflate = (head[0] & 0x0F) == 8 && (head[0] >> 4) <= 7;
+    const bool checked = (head[0] * 256 + head[1]) % 31 == 0;
+    const bool presetDictionary = (head[1] & 0x20) != 0;
+    return deflate && checked && !presetDictionary;
 }
 
 const RegionRules zlibRegionRules = {.parseTrailer = parseZlibTrailer, .trailerHoldsAdler32 = true};

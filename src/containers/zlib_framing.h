@@ -14,7 +14,9 @@ inline constexpr uint64_t zlibTrailerLength = 4;
 // 78 DA: DEFLATE with a 32 KiB window, the best-compression level class, no preset dictionary.
 inline constexpr uint8_t zlibHeaderWritten[zlibHeaderLength] = {0x78, 0xDA};
 
-// The headers of every compression level: 78 01, 78 5E, 78 9C, 78 DA.
+// Every header RFC 1950 allows without a preset dictionary: DEFLATE (CM 8) with any window up to
+// 32 KiB (CINFO 0 to 7), any level, a valid FCHECK. The header written (32 KiB) allows every
+// distance a smaller window's stream holds.
 bool isZlibHeader(const uint8_t* head, size_t length);
 
 // Reads the Adler-32 behind the stream; zero counts as not carried.

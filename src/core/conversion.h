@@ -48,6 +48,9 @@ struct CarriedFacts {
     std::optional<DosDateTime> dosTime;  // absent where the date word is 0 or before 1980
     std::optional<std::vector<uint8_t>> name;
     std::optional<bool> nameIsUtf8;    // said by the input (ZIP flag bit 11); absent: judge the bytes
+    // The rwx bits a ZIP entry made from this input gives its file: a ZIP entry's own where it was made
+    // on Unix, else the input file's; absent for standard input.
+    std::optional<uint32_t> permissions;
     bool payloadIsStored = false;       // a stored ZIP entry: its bytes are the data, not DEFLATE
     bool framingCrcWrong = false;       // a CRC over the container's own pieces (PNG chunks) failed
 };
@@ -98,4 +101,5 @@ struct OutputFacts {
     DosDateTime dosTime;
     std::vector<uint8_t> name;
     std::optional<bool> nameIsUtf8;
+    uint32_t permissions = 0644;  // the rwx bits a ZIP entry gives its file
 };

@@ -59,11 +59,12 @@ ResultCode readPng(InputFile& input, const DriverSettings& settings, InputFindin
     return readPngContainer(input, settings.verify, findings);
 }
 
+// The magics first; a ZLIB header, two bytes of which one in 31 pairs passes, after them.
 const std::array inputContainers = {
     InputContainer{FormatCode::Zip, claimsZipContainer, readZip, &zipRegionRules},
     InputContainer{FormatCode::Gzip, claimsGzipContainer, readGzip, &gzipRegionRules},
-    InputContainer{FormatCode::Zlib, claimsZlibContainer, readZlib, &zlibRegionRules},
     InputContainer{FormatCode::Png, claimsPngContainer, readPng, &pngRegionRules},
+    InputContainer{FormatCode::Zlib, claimsZlibContainer, readZlib, &zlibRegionRules},
 };
 
 constexpr OutputNeeds zipNeeds{.crc32AndSize = true, .exactSize = true};
@@ -95,7 +96,9 @@ ResultCode detectInputContainer(InputFile& input, const InputContainer*& detecte
         detected = &container;
         if (container.claims(head, got)) return ResultCode::Success;
     }
-    return ResultCode::UnknownFormat;
+    // Unclaimed, it may still be a ZIP archive with something in front of it, as unzip reads it.
+    detected = &inputContainers.front();
+    return holdsZipEndRecord(input) ? ResultCode::Success : ResultCode::UnknownFormat;
 }
 
 // Every value the writer needs: what the data says, else what the input carried, else what the
@@ -118,17 +121,26 @@ OutputFacts resolveOutputFacts(const std::string& namedAfter, const OutputContai
     facts.name = storedNameFor(carried.name, namedAfter);
     const bool nameCarried = carried.name && !cleanZipName(*carried.name).empty();
     facts.nameIsUtf8 = nameCarried ? carried.nameIsUtf8 : std::nullopt;
+    facts.permissions = carried.permissions.value_or(facts.permissions);
     return facts;
+}
+
+bool isStandardInput(const std::string& inputPath) {
+    return inputPath == standardInputPath;
 }
 
 void showProgress(void* line, uint64_t done, uint64_t total) {
     updateProgressLine(*static_cast<ProgressLine*>(line), done, total);
 }
 
-ResultCode readInput(InputFile& input, const DriverSettings& settings, const InputContainer*& container,
-                     InputFindings& findings) {
-    const ResultCode result = detectInputContainer(input, container);
-    return failed(result) ? result : container->read(input, settings, findings);
+// A ZIP entry made from a file gets the file's permissions where the input didn't carry its own;
+// standard input has none, and keeps what a new file gets.
+ResultCode readInput(const std::string& inputPath, InputFile& input, const DriverSettings& settings,
+                     const InputContainer*& container, InputFindings& findings) {
+    ResultCode result = detectInputContainer(input, container);
+    if (!failed(result)) result = container->read(input, settings, findings);
+    if (!findings.carried.permissions && !isStandardInput(inputPath)) findings.carried.permissions = input.stamp.permissions & 0777;
+    return result;
 }
 
 ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNeeds needs,
@@ -448,10 +460,6 @@ OutputTarget outputTargetFor(const DriverSettings& settings) {
     return settings.replaceExisting ? OutputTarget::ReplacedFile : OutputTarget::NewFile;
 }
 
-bool isStandardInput(const std::string& inputPath) {
-    return inputPath == standardInputPath;
-}
-
 // The path a stored name is derived from: standard input has none, so the -o path stands in.
 std::string nameSourceFor(const std::string& inputPath, const DriverSettings& settings) {
     return isStandardInput(inputPath) && settings.outputPath ? settings.outputPath : inputPath;
@@ -507,7 +515,7 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         const std::string namedAfter = nameSourceFor(inputPath, settings);
         const OutputTarget target = outputTargetFor(settings);
         ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
-        if (!failed(result)) result = readInput(input, settings, container, findings);
+        if (!failed(result)) result = readInput(inputPath, input, settings, container, findings);
         if (!failed(result)) result = readHeader(settings, output, header, needs);
         // An existing output is found before the stream is touched: a batch run again is quick. A
         // check writes nothing, so whatever stands at the output path doesn't matter to it.

@@ -49,6 +49,7 @@ ResultCode openInputFile(const std::string& path, InputFile& file) {
     const uint64_t ticks = (uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) | information.ftLastWriteTime.dwLowDateTime;
     file.stamp.modifiedSeconds = static_cast<int64_t>(ticks / 10000000) - 11644473600;
     file.stamp.modifiedNanoseconds = static_cast<uint32_t>(ticks % 10000000) * 100;
+    file.stamp.permissions = 0644;  // what an archive says of a file with no Unix mode
     return ResultCode::Success;
 }
 

@@ -436,24 +436,26 @@ void copyMatch(uint64_t& at, uint64_t, uint64_t length) {
     at += length;
 }
 
-// Word copies, up to 7 bytes past the match's end, where a word's source lies wholly before its
-// destination; a run of one byte repeats a word of it; other short distances go byte by byte.
-void copyMatch(uint8_t*& at, uint64_t distance, uint64_t length) {
+void copyWord(uint8_t* to, const uint8_t* from) {
+    uint64_t word = 0;
+    std::memcpy(&word, from, sizeof word);
+    std::memcpy(to, &word, sizeof word);
+}
+
+// Word copies where a word's source lies wholly before its destination, the first four without a
+// test (most matches are short), up to 29 bytes past the match's end; a run of one byte repeats
+// a word of it; other short distances go byte by byte.
+[[gnu::always_inline]] inline void copyMatch(uint8_t*& at, uint64_t distance, uint64_t length) {
     uint8_t* to = at;
     const uint8_t* from = at - distance;
     at += length;
     if (distance >= 8) {
-        do {
-            std::memcpy(to, from, 8);
-            to += 8;
-            from += 8;
-        } while (to < at);
+        for (unsigned i = 0; i < 32; i += 8) copyWord(to + i, from + i);
+        for (to += 32, from += 32; to < at; to += 8, from += 8) copyWord(to, from);
     } else if (distance == 1) {
         const uint64_t run = *from * uint64_t{0x0101010101010101};
-        do {
-            std::memcpy(to, &run, 8);
-            to += 8;
-        } while (to < at);
+        for (unsigned i = 0; i < 32; i += 8) std::memcpy(to + i, &run, 8);
+        for (to += 32; to < at; to += 8) std::memcpy(to, &run, 8);
     } else {
         do *to++ = *from++;
         while (to < at);
@@ -466,7 +468,7 @@ enum class Step { Going, EndOfBlock, Refused };
 // (past a refill) and writes its bytes. overread: the zero bytes fed past the stream's end, to
 // refuse a symbol that took any of them.
 template <typename Cursor>
-Step decodeSymbol(uint64_t& bits, unsigned& count, uint32_t entry, const uint32_t* lit, const uint32_t* dist,
+[[gnu::always_inline]] inline Step decodeSymbol(uint64_t& bits, unsigned& count, uint32_t entry, const uint32_t* lit, const uint32_t* dist,
                   Cursor& at, Cursor start, unsigned overread) {
     const auto drop = [&](unsigned n) {
         bits >>= n;
@@ -505,22 +507,38 @@ Step decodeSymbol(uint64_t& bits, unsigned& count, uint32_t entry, const uint32_
 
 // Symbols while at least 8 input bytes and room for a longest match remain: no test but those
 // two per symbol, and one refill, which serves a whole match (a 15-bit length code, 5 extra bits,
-// a 15-bit distance code, 13 extra bits). The next entry is looked up before the refill, from the
-// 16 or more bits a symbol leaves, so the lookup doesn't wait for it.
+// a 15-bit distance code, 13 extra bits) or three literals of the primary table (11 bits each).
+// The next entry is looked up before the refill, from the 16 or more bits a symbol leaves (a
+// refill leaves the stream's own bits up to the 64th), so the lookup doesn't wait for it.
 template <typename Cursor>
 Step fastSymbols(BitSource& s, const uint32_t* lit, const uint32_t* dist, Cursor& at, Cursor start, Cursor full) {
+    constexpr uint32_t litMask = (1u << litBits) - 1;
     uint64_t bits = s.bits;
     unsigned count = s.count;
     const uint8_t* next = s.next;
-    const uint8_t* const end = s.end;
+    const uint8_t* const lastRefill = s.end - 8;  // the caller saw 8 bytes at next
     Cursor to = at;
+    const auto literal = [&](uint32_t& entry) {
+        bits >>= entry & 0xFF;
+        count -= entry & 0xFF;
+        putLiteral(to, entry);
+        entry = lit[bits & litMask];
+    };
     refillFast(bits, count, next);
-    uint32_t entry = lit[bits & ((1u << litBits) - 1)];
+    uint32_t entry = lit[bits & litMask];
     Step step = Step::Going;
-    while (end - next >= 8 && to <= full) {
-        step = decodeSymbol(bits, count, entry, lit, dist, to, start, 0);
-        if (step != Step::Going) break;
-        entry = lit[bits & ((1u << litBits) - 1)];
+    while (next <= lastRefill && to <= full) {
+        if (entry & literalKind) {
+            literal(entry);
+            if (entry & literalKind) {
+                literal(entry);
+                if (entry & literalKind) literal(entry);
+            }
+        } else {
+            step = decodeSymbol(bits, count, entry, lit, dist, to, start, 0);
+            if (step != Step::Going) break;
+            entry = lit[bits & litMask];
+        }
         refillFast(bits, count, next);
     }
     s.bits = bits;

@@ -468,8 +468,8 @@ enum class Step { Going, EndOfBlock, Refused };
 // (past a refill) and writes its bytes. overread: the zero bytes fed past the stream's end, to
 // refuse a symbol that took any of them.
 template <typename Cursor>
-[[gnu::always_inline]] inline Step decodeSymbol(uint64_t& bits, unsigned& count, uint32_t entry, const uint32_t* lit, const uint32_t* dist,
-                  Cursor& at, Cursor start, unsigned overread) {
+[[gnu::always_inline]] inline Step decodeSymbol(uint64_t& bits, unsigned& count, uint32_t entry, const uint32_t* lit,
+                                                const uint32_t* dist, Cursor& at, Cursor start, unsigned overread) {
     const auto drop = [&](unsigned n) {
         bits >>= n;
         count -= n;
@@ -500,7 +500,9 @@ template <typename Cursor>
     }
     const uint64_t distance = valueOf(d, bits);
     drop(d & 0xFF);
-    if ((d & refusedKind) || count < overread * 8 || distance > static_cast<uint64_t>(at - start)) return Step::Refused;
+    if ((d & refusedKind) || count < overread * 8 || distance > static_cast<uint64_t>(at - start)) {
+        return Step::Refused;
+    }
     copyMatch(at, distance, length);
     return Step::Going;
 }

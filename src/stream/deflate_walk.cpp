@@ -4,8 +4,10 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -15,7 +17,8 @@ namespace {
 //   bits 8-11  kind: literal, subtable pointer, end of block, or a symbol zlib refuses
 //   bits 12-15 the code's length, where its extra bits start (for a subtable pointer: the
 //              subtable's index bits)
-//   bits 16-31 length or distance base, code-length symbol, or the subtable's offset
+//   bits 16-31 the literal's byte, length or distance base, code-length symbol, or the subtable's
+//              offset
 // One shift drops a code with its extra bits, and the extra bits' value comes off the side.
 
 constexpr uint32_t literalKind = 0x100;
@@ -45,7 +48,7 @@ constexpr std::array<uint8_t, 19> codeLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6, 
 
 // What a symbol decodes to, before its code length is added.
 uint32_t litEntry(unsigned symbol) {
-    if (symbol < 256) return literalKind;
+    if (symbol < 256) return literalKind | symbol << 16;
     if (symbol == 256) return endKind;
     if (symbol > 285) return refusedKind;
     return uint32_t{lengthBase[symbol - 257]} << 16 | uint32_t{lengthExtra[symbol - 257]};
@@ -164,11 +167,12 @@ constexpr size_t bufferSize = 128 * 1024;
 // the stream's last byte it is fed zero bytes (counted in overread), so that decoding needs no test
 // per byte; consuming any of them means the stream ended too early.
 struct BitSource {
-    RegionReader* reader = nullptr;
+    RegionReader* reader = nullptr;  // none when the whole stream is in buffer
     uint64_t limit = 0;
-    uint64_t fed = 0;           // bytes taken from the reader
-    uint64_t bufferStart = 0;   // stream offset of buffer[0]
-    uint8_t* buffer = nullptr;  // bufferSize bytes
+    uint64_t fed = 0;                // bytes taken from the reader
+    uint64_t bufferStart = 0;        // stream offset of buffer[0]
+    uint8_t* room = nullptr;         // bufferSize bytes the reader reads into
+    const uint8_t* buffer = nullptr;
     const uint8_t* next = nullptr;
     const uint8_t* end = nullptr;
     uint64_t bits = 0;
@@ -200,19 +204,21 @@ uint64_t load64(const uint8_t* bytes) {
 // Keeps the unread bytes and reads the next piece behind them.
 void readMore(BitSource& s) {
     const size_t kept = static_cast<size_t>(s.end - s.next);
-    std::memmove(s.buffer, s.next, kept);
+    std::memmove(s.room, s.next, kept);
     s.bufferStart += static_cast<uint64_t>(s.next - s.buffer);
-    s.next = s.buffer;
+    s.next = s.buffer = s.room;
     s.end = s.buffer + kept;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize - kept, s.limit - s.fed));
     size_t got = 0;
-    const ResultCode result = want == 0 ? ResultCode::Success : readRegion(*s.reader, s.buffer + kept, want, got);
+    const ResultCode result = want == 0 ? ResultCode::Success : readRegion(*s.reader, s.room + kept, want, got);
     if (failed(result)) s.readFailure = result;
     s.fed += got;
     s.end += got;
     if (failed(result) || got < want || s.fed == s.limit) s.exhausted = true;
 }
 
+// Fills bits up to at least 56: every bit in it is then the stream's, up to its 64th. Needs 8
+// bytes at next.
 void refillFast(uint64_t& bits, unsigned& count, const uint8_t*& next) {
     bits |= load64(next) << count;
     next += (63 - count) >> 3;
@@ -303,30 +309,72 @@ bool readDynamicHeader(BitSource& s, Tables& t) {
     return buildTable(t.lengths.data() + litCount, distCount, distTable, t.dist.data());
 }
 
-// Skips a stored block's bytes, counting what the stream holds of them.
-bool skipStored(BitSource& s, uint64_t& produced) {
+// The inflated bytes: the last 32 KiB (as far back as a distance reaches) at the start of one flat
+// buffer, then the bytes not yet handed over, then a few bytes a word copy may run past a match's
+// end into. When a longest match may no longer fit, the new bytes are handed over and the last
+// 32 KiB slide down to the start.
+constexpr size_t historySize = 32 * 1024;
+constexpr size_t areaSize = 256 * 1024;
+constexpr size_t longestMatch = 258;
+constexpr size_t copySlack = 64;
+constexpr size_t windowSize = historySize + areaSize + copySlack;
+
+struct Window {
+    uint8_t* base = nullptr;  // windowSize bytes
+    uint8_t* out = nullptr;
+    uint8_t* handed = nullptr;  // the first byte not yet handed over
+    uint64_t slid = 0;          // bytes slid off below base
+    InflatedBytes bytes;
+};
+
+// Past this point a longest match, or a stored piece, may not fit.
+uint8_t* fullAt(const Window& w) {
+    return w.base + historySize + areaSize - longestMatch;
+}
+
+uint64_t producedIn(const Window& w) {
+    return w.slid + static_cast<uint64_t>(w.out - w.base);
+}
+
+void handOver(Window& w) {
+    if (w.out > w.handed) w.bytes.take(w.bytes.context, w.handed, static_cast<size_t>(w.out - w.handed));
+    w.handed = w.out;
+}
+
+// Only called past fullAt, far beyond the first 32 KiB.
+void slide(Window& w) {
+    handOver(w);
+    std::memmove(w.base, w.out - historySize, historySize);
+    w.slid += static_cast<uint64_t>(w.out - w.base) - historySize;
+    w.out = w.handed = w.base + historySize;
+}
+
+// A stored block's LEN and NLEN, after the bits up to the next byte: false when they disagree.
+bool readStoredLength(BitSource& s, unsigned& length) {
     take(s, s.count & 7);
-    const unsigned length = take(s, 16);
+    length = take(s, 16);
     const unsigned complement = take(s, 16);
-    if (pastEnd(s)) return false;
-    if (length != (~complement & 0xFFFF)) return false;
+    return !pastEnd(s) && length == (~complement & 0xFFFF);
+}
+
+// Takes up to length of the whole bytes the bit buffer holds (the stream's, not those past its end).
+unsigned takeBuffered(BitSource& s, unsigned length, Window* w) {
     const unsigned inBuffer = std::min(length, s.count / 8 - s.overread);
-    s.bits >>= 8 * inBuffer;
+    for (unsigned i = 0; w && i < inBuffer; ++i) *w->out++ = static_cast<uint8_t>(s.bits >> (8 * i));
+    s.bits >>= 8 * inBuffer;  // at most 7 bytes: the bit buffer was byte-aligned, then 32 bits taken
     s.count -= 8 * inBuffer;
-    produced += inBuffer;
-    uint64_t rest = length - inBuffer;
-    if (rest == 0) return true;
-    if (s.overread > 0) return false;
-    s.bits = 0;  // the bytes above count are the ones skipped next
-    s.count = 0;
+    return inBuffer;
+}
+
+// Steps over rest stored bytes behind the bit buffer without reading them: the reader seeks.
+bool skipStored(BitSource& s, uint64_t rest, uint64_t& produced) {
     const size_t fromBuffer = static_cast<size_t>(std::min<uint64_t>(rest, static_cast<uint64_t>(s.end - s.next)));
     s.next += fromBuffer;
     produced += fromBuffer;
     rest -= fromBuffer;
     if (rest == 0) return true;
-    // The rest is never read: the reader steps over it.
-    const uint64_t available = s.limit - s.fed;
-    const uint64_t skip = std::min(rest, available);
+    if (s.exhausted) return false;
+    const uint64_t skip = std::min(rest, s.limit - s.fed);
     const uint64_t target = s.reader->position + skip;
     const ResultCode result = seekRegion(*s.reader, target);
     const uint64_t skipped = failed(result) ? 0 : s.reader->position + skip - target;
@@ -335,86 +383,208 @@ bool skipStored(BitSource& s, uint64_t& produced) {
     s.bufferStart += static_cast<uint64_t>(s.end - s.buffer) + skipped;
     s.next = s.end = s.buffer;
     produced += skipped;
-    if (skipped < rest) {
-        s.exhausted = true;
-        return false;
+    s.exhausted = skipped < rest || s.fed == s.limit;
+    return skipped == rest;
+}
+
+// Copies rest stored bytes behind the bit buffer into the window, reading as it goes.
+bool copyStored(BitSource& s, uint64_t rest, Window& w) {
+    while (rest > 0) {
+        if (w.out > fullAt(w)) slide(w);
+        if (s.next == s.end) {
+            if (s.exhausted) return false;
+            readMore(s);
+            continue;
+        }
+        const size_t piece = std::min({static_cast<size_t>(rest), static_cast<size_t>(s.end - s.next),
+                                       static_cast<size_t>(fullAt(w) + longestMatch - w.out)});
+        std::memcpy(w.out, s.next, piece);
+        w.out += piece;
+        s.next += piece;
+        rest -= piece;
     }
-    s.exhausted = s.fed == s.limit;
     return true;
 }
 
-// Decodes a Huffman-coded block's symbols up to its end-of-block code. A refill (no branch but
-// near a piece's end) follows every symbol, and serves a whole match: a 15-bit length code, 5
-// extra bits, a 15-bit distance code, 13 extra bits. The next entry is looked up before the
-// refill, which leaves the bits below count as they are, so the lookup doesn't wait for it; so a
-// literal costs one unpredictable branch (literal or not).
-bool walkSymbols(BitSource& s, const uint32_t* lit, const uint32_t* dist, uint64_t& produced) {
-    constexpr uint32_t litMask = (1u << litBits) - 1;
-    uint64_t bits = s.bits, out = produced;
-    unsigned count = s.count;
-    const uint8_t* next = s.next;
-    const uint8_t* end = s.end;
-    unsigned overread = s.overread;
-    const auto save = [&] {
-        s.bits = bits;
-        s.count = count;
-        s.next = next;
-        produced = out;
-    };
-    const auto refill = [&] {
-        if (end - next >= 8) return refillFast(bits, count, next);
-        save();
-        refillSlow(s);
-        bits = s.bits, count = s.count, next = s.next, end = s.end, overread = s.overread;
-    };
+// A stored block's bytes: copied into the window, or only counted (and stepped over) without one.
+bool storedBlock(BitSource& s, uint64_t& produced, Window* w) {
+    unsigned length = 0;
+    if (!readStoredLength(s, length)) return false;
+    if (w && w->out > fullAt(*w)) slide(*w);
+    const unsigned inBuffer = takeBuffered(s, length, w);
+    produced += inBuffer;
+    if (inBuffer == length) return true;
+    if (s.overread > 0) return false;
+    s.bits = 0;  // what is left of the block starts at next
+    s.count = 0;
+    if (!w) return skipStored(s, length - inBuffer, produced);
+    const bool complete = copyStored(s, length - inBuffer, *w);
+    produced = producedIn(*w);
+    return complete;
+}
+
+// Where a symbol's bytes go: a place in the window (uint8_t*), or, without a window, only a count
+// of them (uint64_t). In both, at - start is how far back a distance may reach.
+void putLiteral(uint64_t& at, uint32_t) {
+    ++at;
+}
+void putLiteral(uint8_t*& at, uint32_t entry) {
+    *at++ = static_cast<uint8_t>(entry >> 16);
+}
+
+void copyMatch(uint64_t& at, uint64_t, uint64_t length) {
+    at += length;
+}
+
+void copyWord(uint8_t* to, const uint8_t* from) {
+    uint64_t word = 0;
+    std::memcpy(&word, from, sizeof word);
+    std::memcpy(to, &word, sizeof word);
+}
+
+// Word copies where a word's source lies wholly before its destination, the first four without a
+// test (most matches are short), up to 29 bytes past the match's end; a run of one byte repeats
+// a word of it; other short distances go byte by byte.
+[[gnu::always_inline]] inline void copyMatch(uint8_t*& at, uint64_t distance, uint64_t length) {
+    uint8_t* to = at;
+    const uint8_t* from = at - distance;
+    at += length;
+    if (distance >= 8) {
+        for (unsigned i = 0; i < 32; i += 8) copyWord(to + i, from + i);
+        for (to += 32, from += 32; to < at; to += 8, from += 8) copyWord(to, from);
+    } else if (distance == 1) {
+        const uint64_t run = *from * uint64_t{0x0101010101010101};
+        for (unsigned i = 0; i < 32; i += 8) std::memcpy(to + i, &run, 8);
+        for (to += 32; to < at; to += 8) std::memcpy(to, &run, 8);
+    } else {
+        do *to++ = *from++;
+        while (to < at);
+    }
+}
+
+enum class Step { Going, EndOfBlock, Refused };
+
+// Decodes one symbol, whose primary entry is looked up already, from bits that hold at least 56
+// (past a refill) and writes its bytes. overread: the zero bytes fed past the stream's end, to
+// refuse a symbol that took any of them.
+template <typename Cursor>
+[[gnu::always_inline]] inline Step decodeSymbol(uint64_t& bits, unsigned& count, uint32_t entry, const uint32_t* lit,
+                                                const uint32_t* dist, Cursor& at, Cursor start, unsigned overread) {
     const auto drop = [&](unsigned n) {
         bits >>= n;
         count -= n;
     };
-    refill();
-    uint32_t entry = lit[bits & litMask];
-    for (;;) {
-        if (entry & literalKind) {  // the one branch a literal takes
-            drop(entry & 0xFF);
-            if (overread && count < overread * 8) break;
-            ++out;
-            entry = lit[bits & litMask];
-            refill();
-            continue;
-        }
-        if (entry & subtableKind) {
-            drop(entry & 0xFF);
-            entry = lit[(entry >> 16) + (bits & ((1u << ((entry >> 12) & 15)) - 1))];
-        }
-        if (entry & (literalKind | endKind | refusedKind)) {
-            drop(entry & 0xFF);
-            if ((entry & refusedKind) || (overread && count < overread * 8)) break;
-            if (entry & endKind) {
-                save();
-                return true;
-            }
-            ++out;
-        } else {
-            const uint64_t length = valueOf(entry, bits);
-            drop(entry & 0xFF);
-            uint32_t d = dist[bits & ((1u << distBits) - 1)];
-            if (d & subtableKind) {
-                drop(d & 0xFF);
-                d = dist[(d >> 16) + (bits & ((1u << ((d >> 12) & 15)) - 1))];
-            }
-            const uint64_t distance = valueOf(d, bits);
-            drop(d & 0xFF);
-            if ((d & refusedKind) || (overread && count < overread * 8) || distance > out) break;
-            out += length;
-        }
-        refill();
-        entry = lit[bits & litMask];
+    if (entry & literalKind) {  // the one branch a literal takes
+        drop(entry & 0xFF);
+        if (count < overread * 8) return Step::Refused;
+        putLiteral(at, entry);
+        return Step::Going;
     }
-    save();
-    return false;
+    if (entry & subtableKind) {
+        drop(entry & 0xFF);
+        entry = lit[(entry >> 16) + (bits & ((1u << ((entry >> 12) & 15)) - 1))];
+    }
+    if (entry & (literalKind | endKind | refusedKind)) {
+        drop(entry & 0xFF);
+        if ((entry & refusedKind) || count < overread * 8) return Step::Refused;
+        if (entry & endKind) return Step::EndOfBlock;
+        putLiteral(at, entry);
+        return Step::Going;
+    }
+    const uint64_t length = valueOf(entry, bits);
+    drop(entry & 0xFF);
+    uint32_t d = dist[bits & ((1u << distBits) - 1)];
+    if (d & subtableKind) {
+        drop(d & 0xFF);
+        d = dist[(d >> 16) + (bits & ((1u << ((d >> 12) & 15)) - 1))];
+    }
+    const uint64_t distance = valueOf(d, bits);
+    drop(d & 0xFF);
+    if ((d & refusedKind) || count < overread * 8 || distance > static_cast<uint64_t>(at - start)) {
+        return Step::Refused;
+    }
+    copyMatch(at, distance, length);
+    return Step::Going;
 }
 
-ResultCode walkBlocks(BitSource& s, Tables& tables, DeflateWalk& walk, BlockReport report) {
+// Symbols while at least 8 input bytes and room for a longest match remain: no test but those
+// two per symbol, and one refill, which serves a whole match (a 15-bit length code, 5 extra bits,
+// a 15-bit distance code, 13 extra bits) or three literals of the primary table (11 bits each).
+// The next entry is looked up before the refill, from the 16 or more bits a symbol leaves (a
+// refill leaves the stream's own bits up to the 64th), so the lookup doesn't wait for it.
+template <typename Cursor>
+Step fastSymbols(BitSource& s, const uint32_t* lit, const uint32_t* dist, Cursor& at, Cursor start, Cursor full) {
+    constexpr uint32_t litMask = (1u << litBits) - 1;
+    uint64_t bits = s.bits;
+    unsigned count = s.count;
+    const uint8_t* next = s.next;
+    const uint8_t* const lastRefill = s.end - 8;  // the caller saw 8 bytes at next
+    Cursor to = at;
+    const auto literal = [&](uint32_t& entry) {
+        bits >>= entry & 0xFF;
+        count -= entry & 0xFF;
+        putLiteral(to, entry);
+        entry = lit[bits & litMask];
+    };
+    refillFast(bits, count, next);
+    uint32_t entry = lit[bits & litMask];
+    Step step = Step::Going;
+    while (next <= lastRefill && to <= full) {
+        if (entry & literalKind) {
+            literal(entry);
+            if (entry & literalKind) {
+                literal(entry);
+                if (entry & literalKind) literal(entry);
+            }
+        } else {
+            step = decodeSymbol(bits, count, entry, lit, dist, to, start, 0);
+            if (step != Step::Going) break;
+            entry = lit[bits & litMask];
+        }
+        refillFast(bits, count, next);
+    }
+    s.bits = bits;
+    s.count = count;
+    s.next = next;
+    at = to;
+    return step;
+}
+
+// One symbol near the input's end, where a refill may read the next piece or feed zero bytes.
+template <typename Cursor>
+Step carefulSymbol(BitSource& s, const uint32_t* lit, const uint32_t* dist, Cursor& at, Cursor start) {
+    if (s.count < 56) refill(s);
+    const uint32_t entry = lit[s.bits & ((1u << litBits) - 1)];
+    return decodeSymbol(s.bits, s.count, entry, lit, dist, at, start, s.overread);
+}
+
+// A Huffman-coded block's symbols, up to its end-of-block code: false where one is refused.
+template <typename Cursor>
+bool codedBlock(BitSource& s, const uint32_t* lit, const uint32_t* dist, Cursor& at, Cursor start, Window* w) {
+    Cursor full{};
+    if constexpr (std::is_pointer_v<Cursor>) {
+        full = fullAt(*w);
+    } else {
+        full = std::numeric_limits<Cursor>::max();
+    }
+    for (;;) {
+        if constexpr (std::is_pointer_v<Cursor>) {
+            if (at > full) slide(*w);
+        }
+        const Step step = s.end - s.next >= 8 ? fastSymbols(s, lit, dist, at, start, full)
+                                              : carefulSymbol(s, lit, dist, at, start);
+        if (step != Step::Going) return step == Step::EndOfBlock;
+    }
+}
+
+bool decodeBlock(BitSource& s, const uint32_t* lit, const uint32_t* dist, uint64_t& produced, Window* w) {
+    if (!w) return codedBlock(s, lit, dist, produced, uint64_t{0}, w);
+    const bool valid = codedBlock(s, lit, dist, w->out, w->base, w);
+    produced = producedIn(*w);
+    return valid;
+}
+
+ResultCode walkBlocks(BitSource& s, Tables& tables, DeflateWalk& walk, BlockReport report, Window* w) {
     static const FixedTables fixed;
     for (;;) {
         const uint64_t headerBit = bitPosition(s);
@@ -425,10 +595,10 @@ ResultCode walkBlocks(BitSource& s, Tables& tables, DeflateWalk& walk, BlockRepo
         if (isFinal) walk.finalHeaderBit = headerBit;
         bool valid = false;
         switch (header >> 1) {
-        case 0: valid = skipStored(s, walk.produced); break;
-        case 1: valid = walkSymbols(s, fixed.lit.data(), fixed.dist.data(), walk.produced); break;
+        case 0: valid = storedBlock(s, walk.produced, w); break;
+        case 1: valid = decodeBlock(s, fixed.lit.data(), fixed.dist.data(), walk.produced, w); break;
         case 2:
-            valid = readDynamicHeader(s, tables) && walkSymbols(s, tables.lit.data(), tables.dist.data(), walk.produced);
+            valid = readDynamicHeader(s, tables) && decodeBlock(s, tables.lit.data(), tables.dist.data(), walk.produced, w);
             break;
         default: break;
         }
@@ -440,24 +610,53 @@ ResultCode walkBlocks(BitSource& s, Tables& tables, DeflateWalk& walk, BlockRepo
     }
 }
 
+// The tables, the input buffer and the window, kept for the thread's life: a batch of small files
+// walked on one thread doesn't pay for them each time. A window's pages are only touched where it
+// is written to.
+struct Memory {
+    Tables tables;
+    std::array<uint8_t, bufferSize> buffer;
+    std::array<uint8_t, windowSize> window;
+};
+
+Memory* threadMemory() {
+    // No exception leaves: the walk may run on a thread of its own.
+    thread_local const std::unique_ptr<Memory> memory(new (std::nothrow) Memory);
+    return memory.get();
+}
+
+ResultCode walkSource(BitSource& s, Memory& memory, DeflateWalk& walk, BlockReport report, InflatedBytes bytes) {
+    walk = DeflateWalk{};
+    Window window;
+    window.base = window.out = window.handed = memory.window.data();
+    window.bytes = bytes;
+    Window* const w = bytes.take ? &window : nullptr;
+    const ResultCode result = walkBlocks(s, memory.tables, walk, report, w);
+    if (w) handOver(window);
+    return failed(s.readFailure) ? s.readFailure : result;
+}
+
 }  // namespace
 
-ResultCode walkDeflate(RegionReader& reader, uint64_t limit, DeflateWalk& walk, BlockReport report) {
-    walk = DeflateWalk{};
-    // Kept for the thread's life, so that a batch of small files doesn't pay for it each time. No
-    // exception leaves: the walk may run on a thread of its own.
-    struct Memory {
-        Tables tables;
-        std::array<uint8_t, bufferSize> buffer;
-    };
-    thread_local const std::unique_ptr<Memory> memory(new (std::nothrow) Memory);
+ResultCode walkDeflate(RegionReader& reader, uint64_t limit, DeflateWalk& walk, BlockReport report, InflatedBytes bytes) {
+    Memory* const memory = threadMemory();
     if (!memory) return ResultCode::OutOfMemory;
     BitSource source;
     source.reader = &reader;
     source.limit = limit;
-    source.buffer = memory->buffer.data();
-    source.next = source.end = source.buffer;
+    source.room = memory->buffer.data();
+    source.buffer = source.next = source.end = source.room;
     source.exhausted = limit == 0;
-    const ResultCode result = walkBlocks(source, memory->tables, walk, report);
-    return failed(source.readFailure) ? source.readFailure : result;
+    return walkSource(source, *memory, walk, report, bytes);
+}
+
+ResultCode walkDeflate(const uint8_t* stream, size_t size, DeflateWalk& walk, BlockReport report, InflatedBytes bytes) {
+    Memory* const memory = threadMemory();
+    if (!memory) return ResultCode::OutOfMemory;
+    BitSource source;
+    source.limit = source.fed = size;
+    source.buffer = source.next = stream;
+    source.end = stream + size;
+    source.exhausted = true;
+    return walkSource(source, *memory, walk, report, bytes);
 }

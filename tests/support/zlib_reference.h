@@ -13,6 +13,7 @@
 struct ZlibVerdict {
     bool accepted = false;
     uint64_t produced = 0;
+    uLong crc32 = 0;  // of the bytes produced
     uint64_t endBit = 0;
     std::vector<uint64_t> blockStarts;  // every block's header but the first
 };
@@ -28,6 +29,7 @@ inline ZlibVerdict zlibVerdict(const uint8_t* stream, size_t size) {
         z.next_out = window.data();
         z.avail_out = static_cast<uInt>(window.size());
         status = inflate(&z, Z_BLOCK);
+        verdict.crc32 = crc32(verdict.crc32, window.data(), static_cast<uInt>(window.size() - z.avail_out));
         verdict.accepted = status == Z_STREAM_END;
         const uint64_t bit = z.total_in * 8 - (z.data_type & 63);
         if (status != Z_OK || !(z.data_type & 128)) continue;
@@ -42,20 +44,19 @@ inline ZlibVerdict zlibVerdict(const uint8_t* stream, size_t size) {
     return verdict;
 }
 
-inline void recordBlock(void* context, uint64_t headerBit, bool) {
-    static_cast<std::vector<uint64_t>*>(context)->push_back(headerBit);
-}
-
-// The walker on the stream's size bytes, held in file, against zlib: the same verdict and output
-// length, the same block starts as far as both went, and for an accepted stream the same end bit
-// and final block. accepted is the verdict.
-inline bool walkerAgreesWithZlib(InputFile& file, const uint8_t* stream, size_t size, bool& accepted) {
-    const std::vector<Extent> extents = {Extent{0, size}};
-    RegionReader reader = regionReader(file, extents);
-    DeflateWalk walk;
+// The decoder on the stream's size bytes against zlib: the same verdict and output (its length and
+// CRC-32), walked as inflated, the same block starts as far as both went, and for an accepted
+// stream the same end bit and final block. accepted is the verdict.
+inline bool walkerAgreesWithZlib(const uint8_t* stream, size_t size, bool& accepted) {
+    DeflateWalk walk, inflated;
     std::vector<uint64_t> starts;
-    accepted = walkDeflate(reader, size, walk, BlockReport{recordBlock, &starts}) == ResultCode::Success;
+    uLong crc = 0;
+    const BlockReport report{[](void* c, uint64_t bit, bool) { static_cast<std::vector<uint64_t>*>(c)->push_back(bit); }, &starts};
+    const InflatedBytes sum{[](void* c, const uint8_t* b, size_t n) { *static_cast<uLong*>(c) = crc32(*static_cast<uLong*>(c), b, static_cast<uInt>(n)); }, &crc};
+    const ResultCode result = walkDeflate(stream, size, walk, report);
+    accepted = result == ResultCode::Success;
     const ZlibVerdict zlib = zlibVerdict(stream, size);
+    if (walkDeflate(stream, size, inflated, {}, sum) != result || !(inflated == walk) || crc != zlib.crc32) return false;
     if (accepted != zlib.accepted || walk.produced != zlib.produced) return false;
     const uint64_t finalHeader = starts.empty() ? 0 : starts.back();
     if (!starts.empty()) starts.erase(starts.begin());

@@ -31,6 +31,7 @@ enum class [[nodiscard]] ResultCode : int32_t {
     InputChanged = 24,
     NoSuchEntry = 25,
     HeadersDisagree = 26,  // a ZIP entry's local header and central record
+    EntryNameTaken = 27,  // a name already used in the archive being written
     OutputIsInput = 28,
 };
 

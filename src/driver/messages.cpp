@@ -27,6 +27,7 @@ std::string resultMessage(ResultCode code, const std::string& outputPath, const 
     case ResultCode::InputChanged: return "Input file changed while it was converted.\n";
     case ResultCode::NoSuchEntry: return "The ZIP archive holds no file entry " + entryName + ".\n";
     case ResultCode::HeadersDisagree: return "The ZIP entry's local and central headers disagree.\n";
+    case ResultCode::EntryNameTaken: return "The archive already holds an entry named " + entryName + ".\n";
     case ResultCode::OutputIsInput: return "Output would replace its own input.\n";
     case ResultCode::Success: break;
     }

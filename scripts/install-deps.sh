@@ -16,9 +16,10 @@ build_packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev)
 # The demo checks that its PNG decodes to the original's pixels.
 demo_packages=("${build_packages[@]}" python3 python3-pil)
 # kbd, python3-pip-whl and libhamcrest-java ship real .gz files, wheels and a jar, made by Debian's
-# tools, that the interop tests convert.
+# tools, that the interop tests convert; bsdtar (libarchive-tools) is one more reader of the archives
+# written, and zopfli makes the optimised streams that collections carry.
 test_packages=("${build_packages[@]}" libgtest-dev gzip zip unzip python3 python3-pil pngcheck tzdata time
-  kbd python3-pip-whl libhamcrest-java strace tabix)
+  kbd python3-pip-whl libhamcrest-java strace tabix libarchive-tools zopfli)
 memcheck_packages=("${test_packages[@]}" valgrind)
 fuzz_packages=("${build_packages[@]}" clang libclang-rt-14-dev)
 sample_packages=(python3 zopfli)

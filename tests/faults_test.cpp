@@ -116,7 +116,8 @@ TEST(PosixFaults, AnInputChangedWhileConvertedGivesNoOutput) {
 }
 
 // Signals while a named temporary file is written remove it; one ignored from the start (nohup)
-// stays ignored.
+// stays ignored. Where unnamed files can be made, a replacing output (-f) is one too, which even
+// SIGKILL can't leave behind.
 TEST(PosixFaults, SignalsCleanUpUnlessIgnoredFromTheStart) {
     TempDir dir;
     writeFile(dir.file("a.gz"), gzipOf(sampleData(100000)));
@@ -124,6 +125,8 @@ TEST(PosixFaults, SignalsCleanUpUnlessIgnoredFromTheStart) {
         EXPECT_EQ(runWithFaults(dir.path, "ulimit -c 0; SHIM_NO_LINK=1 SHIM_AT=5000 SHIM_SIGNAL=" + std::to_string(signal), "a.gz").exitCode, 128 + signal);
         EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"}) << signal;
     }
+    EXPECT_EQ(runWithFaults(dir.path, "SHIM_AT=5000 SHIM_SIGNAL=9", "-f a.gz").exitCode, 128 + SIGKILL);
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"});
     EXPECT_EQ(runWithFaults(dir.path, "trap '' HUP; SHIM_AT=5000 SHIM_SIGNAL=1", "a.gz").out, banner + successLine("a.gz", "a.gz.zip"));
 }
 

@@ -438,6 +438,15 @@ ResultCode putOutputInPlace(const OutputContainer& output, const OutputFacts& fa
     return writeOutput(output, facts, input, container, findings, header, report.outputPath, target, settings, sums);
 }
 
+// The output path's first check, -f or not: writing to a path that leads to the input file itself
+// (the same path, another hard link to it, a symbolic link to it) would swap the input for its own
+// conversion. -c and -t have no output path.
+ResultCode checkOutputIsNotInput(const std::string& outputPath, OutputTarget target, const InputFile& input,
+                                 const DriverSettings& settings) {
+    if (settings.checkOnly || target == OutputTarget::StandardOutput || !input.identity) return ResultCode::Success;
+    return fileIdentityAt(outputPath) == input.identity ? ResultCode::OutputIsInput : ResultCode::Success;
+}
+
 OutputTarget outputTargetFor(const DriverSettings& settings) {
     if (settings.toStandardOutput) return OutputTarget::StandardOutput;
     return settings.replaceExisting ? OutputTarget::ReplacedFile : OutputTarget::NewFile;
@@ -504,6 +513,7 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
         if (!failed(result)) result = readInput(input, settings, container, findings);
         if (!failed(result)) result = readHeader(settings, output, header, needs);
+        if (!failed(result)) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
         // An existing output is found before the stream is touched: a batch run again is quick.
         if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
         if (!failed(result)) {

@@ -66,6 +66,8 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         // Never onto the input itself, by its own path, a hard link or a symbolic link to it.
         {"ln a.gz a.gz.zlib; ln -s a.gz l; for o in '-o a.gz' '-f -o ./a.gz' '-f --outdir=.' '-f -o l'; do $Q -q --zlib $o a.gz; done; gzip -t a.gz",
          isInput + isInput + isInput + isInput, 0, {"a.gz.zlib", "l"}},
+        // Standard input has no mode or time to keep: the output gets a new file's.
+        {"umask 002; cat a.gz | $Q -q -o x.zip - && find x.zip -mmin -9 -perm 664 >&2", "x.zip\n", 0, {"x.zip"}},
         {"ln -s nowhere a.gz.zlib && $Q --zlib a.gz", errorLine("a.gz", "Output file a.gz.zlib already exists."), 2, {"a.gz.zlib"}},
         // Opening never waits on a FIFO, and nothing but a regular file is read.
         {"$Q /proc/self/mem", errorLine("/proc/self/mem", "Input file is truncated or unreadable."), 2, {}},  // an I/O error

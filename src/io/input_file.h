@@ -29,8 +29,8 @@ struct FileIdentity {
 struct InputFile {
     NativeFile handle = invalidNativeFile;
     uint64_t size = 0;
-    FileStamp stamp;
-    std::optional<FileIdentity> identity;  // none for standard input, which is no file of its own
+    std::optional<FileStamp> stamp;        // none for standard input, which is no file of its own
+    std::optional<FileIdentity> identity;  // likewise
 
     InputFile() = default;
     InputFile(const InputFile&) = delete;

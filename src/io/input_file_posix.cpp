@@ -21,9 +21,8 @@ ResultCode openInputFile(const std::string& path, InputFile& file) {
     struct stat status {};
     if (fstat(file.handle, &status) != 0 || !S_ISREG(status.st_mode)) return ResultCode::InputTruncated;
     file.size = static_cast<uint64_t>(status.st_size);
-    file.stamp.permissions = static_cast<uint32_t>(status.st_mode & 0777);
-    file.stamp.modifiedSeconds = static_cast<int64_t>(status.st_mtim.tv_sec);
-    file.stamp.modifiedNanoseconds = static_cast<uint32_t>(status.st_mtim.tv_nsec);
+    file.stamp = FileStamp{static_cast<uint32_t>(status.st_mode & 0777), static_cast<int64_t>(status.st_mtim.tv_sec),
+                           static_cast<uint32_t>(status.st_mtim.tv_nsec)};
     file.identity = FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
     return ResultCode::Success;
 }

@@ -62,8 +62,9 @@ ResultCode openInputFile(const std::string& path, InputFile& file) {
     file.size = static_cast<uint64_t>(size.QuadPart);
     // FILETIME counts 100 ns ticks from 1601; Windows keeps no POSIX permission bits.
     const uint64_t ticks = (uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) | information.ftLastWriteTime.dwLowDateTime;
-    file.stamp.modifiedSeconds = static_cast<int64_t>(ticks / 10000000) - 11644473600;
-    file.stamp.modifiedNanoseconds = static_cast<uint32_t>(ticks % 10000000) * 100;
+    file.stamp = FileStamp{};
+    file.stamp->modifiedSeconds = static_cast<int64_t>(ticks / 10000000) - 11644473600;
+    file.stamp->modifiedNanoseconds = static_cast<uint32_t>(ticks % 10000000) * 100;
     file.identity = identityOf(information);
     return ResultCode::Success;
 }

@@ -150,7 +150,8 @@ int moveNamed(OutputFile& output) {
     return link(output.tempPath.c_str(), output.finalPath.c_str());
 }
 
-// The output is written with only its owner's access, and given the input's bits at the end.
+// The output is written with only its owner's access, and given the input's bits at the end, or
+// where there is no input file (standard input) the bits a new file gets.
 void applyStamp(const OutputFile& output) {
     fchmod(output.handle, output.stamp ? static_cast<mode_t>(output.stamp->permissions & 0777) : defaultFileMode());
     if (!output.stamp) return;

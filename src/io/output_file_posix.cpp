@@ -98,13 +98,13 @@ int linkUnnamed(int fd, const std::string& finalPath) {
 }
 
 // A name beside the final one that nobody else is likely to pick, from the process id, the clock
-// and a counter; tried until one is free.
-std::string temporaryNameIn(const std::string& directory, int attempt) {
+// and a counter (only the thread that commits files asks); tried until one is free.
+std::string temporaryNameIn(const std::string& directory) {
     static uint64_t counter = 0;
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    const uint64_t seed = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(now.tv_sec);
-    const uint64_t mixed = (seed + ++counter + static_cast<uint64_t>(attempt)) * 0x9E3779B97F4A7C15u;
+    const uint64_t clock = static_cast<uint64_t>(now.tv_sec) * 1000000000 + static_cast<uint64_t>(now.tv_nsec);
+    const uint64_t mixed = ((static_cast<uint64_t>(getpid()) << 32) ^ clock ^ ++counter) * 0x9E3779B97F4A7C15u;
     char name[32];
     std::snprintf(name, sizeof name, "/.quorvexa-%06llx", static_cast<unsigned long long>(mixed >> 40));
     return directory + name;
@@ -115,7 +115,7 @@ std::string temporaryNameIn(const std::string& directory, int attempt) {
 int nameUnnamed(OutputFile& output) {
     const std::string directory = directoryOf(output.finalPath);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = temporaryNameIn(directory, attempt);
+        const std::string path = temporaryNameIn(directory);
         // Held, so that an interrupt can't fall between linking the name and noting it.
         const CleanupSignalsHeld held;
         if (linkUnnamed(output.handle, path) == 0) {

@@ -116,7 +116,8 @@ TEST(PosixFaults, AnInputChangedWhileConvertedGivesNoOutput) {
 }
 
 // Signals while a named temporary file is written remove it; one ignored from the start (nohup)
-// stays ignored. A failed allocation while the walker's thread runs is code 2, never an abort.
+// stays ignored. Where unnamed files can be made, a replacing output (-f) is one too, which even
+// SIGKILL can't leave behind. A failed allocation while the walker's thread runs is code 2, never an abort.
 TEST(PosixFaults, SignalsAndFailedAllocationsCleanUpUnlessIgnoredFromTheStart) {
     TempDir dir;
     writeFile(dir.file("a.gz"), gzipOf(noiseData(100000)));  // long enough to be walked on a thread of its own
@@ -125,6 +126,8 @@ TEST(PosixFaults, SignalsAndFailedAllocationsCleanUpUnlessIgnoredFromTheStart) {
         EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"}) << signal;
     }
     for (const std::string n : {"1", "2", "3"}) EXPECT_EQ(runWithFaults(dir.path, "SHIM_NO_MEMORY=" + n, "a.gz").out, banner + errorLine("a.gz", "Out of memory.")) << n;
+    EXPECT_EQ(runWithFaults(dir.path, "SHIM_AT=5000 SHIM_SIGNAL=9", "-f a.gz").exitCode, 128 + SIGKILL);
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"});
     EXPECT_EQ(runWithFaults(dir.path, "trap '' HUP; SHIM_AT=5000 SHIM_SIGNAL=1", "a.gz").out, banner + successLine("a.gz", "a.gz.zip"));
 }
 

@@ -47,6 +47,7 @@ struct Workspace {
 TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
     const std::string badFormat = errorLine("bad.gz", "Unknown file format.");
     const std::string cantWrite = errorLine("a.gz", "Couldn't write output file standard output.");
+    const std::string isInput = errorLine("a.gz", "Output would replace its own input.");
     const struct {
         std::string command;
         std::string err;  // after the banner, which -q leaves out
@@ -62,6 +63,11 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         {"$Q -q -f --outdir d a.gz bad.gz a.gz", badFormat, 2, {"d/a.gz.zip"}},
         {"ln -s bad.gz l && $Q -f -o l a.gz && test ! -L l && cat bad.gz >&2", successLine("a.gz", "l") + "not gzip", 0, {"l"}},
         {"$Q -f -o d a.gz", errorLine("a.gz", "Output file d already exists."), 2, {}},
+        // Never onto the input itself, by its own path, a hard link or a symbolic link to it.
+        {"ln a.gz a.gz.zlib; ln -s a.gz l; for o in '-o a.gz' '-f -o ./a.gz' '-f --outdir=.' '-f -o l'; do $Q -q --zlib $o a.gz; done; gzip -t a.gz",
+         isInput + isInput + isInput + isInput, 0, {"a.gz.zlib", "l"}},
+        // Standard input has no mode or time to keep: the output gets a new file's.
+        {"umask 002; cat a.gz | $Q -q -o x.zip - && find x.zip -mmin -9 -perm 664 >&2", "x.zip\n", 0, {"x.zip"}},
         {"ln -s nowhere a.gz.zlib && $Q --zlib a.gz", errorLine("a.gz", "Output file a.gz.zlib already exists."), 2, {"a.gz.zlib"}},
         // Opening never waits on a FIFO, and nothing but a regular file is read.
         {"$Q /proc/self/mem", errorLine("/proc/self/mem", "Input file is truncated or unreadable."), 2, {}},  // an I/O error

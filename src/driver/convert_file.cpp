@@ -135,11 +135,11 @@ void showProgress(void* line, uint64_t done, uint64_t total) {
 
 // A ZIP entry made from a file gets the file's permissions where the input didn't carry its own;
 // standard input has none, and keeps what a new file gets.
-ResultCode readInput(const std::string& inputPath, InputFile& input, const DriverSettings& settings,
+ResultCode readInput(InputFile& input, const DriverSettings& settings,
                      const InputContainer*& container, InputFindings& findings) {
     ResultCode result = detectInputContainer(input, container);
     if (!failed(result)) result = container->read(input, settings, findings);
-    if (!findings.carried.permissions && !isStandardInput(inputPath)) findings.carried.permissions = input.stamp.permissions & 0777;
+    if (!findings.carried.permissions && input.stamp) findings.carried.permissions = input.stamp->permissions & 0777;
     return result;
 }
 
@@ -455,6 +455,15 @@ ResultCode putOutputInPlace(const OutputContainer& output, const OutputFacts& fa
     return writeOutput(output, facts, input, container, findings, header, report.outputPath, target, settings, sums);
 }
 
+// The output path's first check, -f or not: writing to a path that leads to the input file itself
+// (the same path, another hard link to it, a symbolic link to it) would swap the input for its own
+// conversion. -c and -t have no output path.
+ResultCode checkOutputIsNotInput(const std::string& outputPath, OutputTarget target, const InputFile& input,
+                                 const DriverSettings& settings) {
+    if (settings.checkOnly || target == OutputTarget::StandardOutput || !input.identity) return ResultCode::Success;
+    return fileIdentityAt(outputPath) == input.identity ? ResultCode::OutputIsInput : ResultCode::Success;
+}
+
 OutputTarget outputTargetFor(const DriverSettings& settings) {
     if (settings.toStandardOutput) return OutputTarget::StandardOutput;
     return settings.replaceExisting ? OutputTarget::ReplacedFile : OutputTarget::NewFile;
@@ -515,10 +524,11 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         const std::string namedAfter = nameSourceFor(inputPath, settings);
         const OutputTarget target = outputTargetFor(settings);
         ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
-        if (!failed(result)) result = readInput(inputPath, input, settings, container, findings);
+        if (!failed(result)) result = readInput(input, settings, container, findings);
         if (!failed(result)) result = readHeader(settings, output, header, needs);
         // An existing output is found before the stream is touched: a batch run again is quick. A
         // check writes nothing, so whatever stands at the output path doesn't matter to it.
+        if (!failed(result) && !settings.checkOnly) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
         if (!failed(result) && !settings.checkOnly) result = checkOutputPathFor(report.outputPath, target);
         if (!failed(result)) {
             result = checkAndCopy(namedAfter, input, settings, output, needs, target, *container, findings, sums, report, early);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/result_code.h"
@@ -17,10 +18,19 @@ struct FileStamp {
     uint32_t modifiedNanoseconds = 0;
 };
 
+// Which file it is, whatever path names it: the device and inode (on Windows, the volume's serial
+// number and the file's ID).
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 struct InputFile {
     NativeFile handle = invalidNativeFile;
     uint64_t size = 0;
-    FileStamp stamp;
+    std::optional<FileStamp> stamp;        // none for standard input, which is no file of its own
+    std::optional<FileIdentity> identity;  // likewise
 
     InputFile() = default;
     InputFile(const InputFile&) = delete;
@@ -32,6 +42,10 @@ struct InputFile {
 // or read, or is something other than a regular file (a FIFO, a device, a directory), which is
 // never waited on.
 ResultCode openInputFile(const std::string& path, InputFile& file);
+
+// The identity of the file a path names, following symbolic links; none where nothing can be
+// found there.
+std::optional<FileIdentity> fileIdentityAt(const std::string& path);
 
 // Reads what is there, up to count bytes, into destination; got says how many.
 ResultCode readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count, size_t& got);

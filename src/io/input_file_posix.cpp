@@ -21,10 +21,16 @@ ResultCode openInputFile(const std::string& path, InputFile& file) {
     struct stat status {};
     if (fstat(file.handle, &status) != 0 || !S_ISREG(status.st_mode)) return ResultCode::InputTruncated;
     file.size = static_cast<uint64_t>(status.st_size);
-    file.stamp.permissions = static_cast<uint32_t>(status.st_mode & 0777);
-    file.stamp.modifiedSeconds = static_cast<int64_t>(status.st_mtim.tv_sec);
-    file.stamp.modifiedNanoseconds = static_cast<uint32_t>(status.st_mtim.tv_nsec);
+    file.stamp = FileStamp{static_cast<uint32_t>(status.st_mode & 0777), static_cast<int64_t>(status.st_mtim.tv_sec),
+                           static_cast<uint32_t>(status.st_mtim.tv_nsec)};
+    file.identity = FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
     return ResultCode::Success;
+}
+
+std::optional<FileIdentity> fileIdentityAt(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
 
 ResultCode readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count, size_t& got) {

@@ -16,6 +16,21 @@ bool isDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& information) {
+    return FileIdentity{information.dwVolumeSerialNumber,
+                        (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+struct HandleCloser {
+    HANDLE handle;
+    explicit HandleCloser(HANDLE opened) : handle(opened) {}
+    HandleCloser(const HandleCloser&) = delete;
+    HandleCloser& operator=(const HandleCloser&) = delete;
+    ~HandleCloser() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+};
+
 }  // namespace
 
 InputFile::~InputFile() {
@@ -47,10 +62,23 @@ ResultCode openInputFile(const std::string& path, InputFile& file) {
     file.size = static_cast<uint64_t>(size.QuadPart);
     // FILETIME counts 100 ns ticks from 1601; Windows keeps no POSIX permission bits.
     const uint64_t ticks = (uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) | information.ftLastWriteTime.dwLowDateTime;
-    file.stamp.modifiedSeconds = static_cast<int64_t>(ticks / 10000000) - 11644473600;
-    file.stamp.modifiedNanoseconds = static_cast<uint32_t>(ticks % 10000000) * 100;
-    file.stamp.permissions = 0644;  // what an archive says of a file with no Unix mode
+    file.stamp = FileStamp{};
+    file.stamp->modifiedSeconds = static_cast<int64_t>(ticks / 10000000) - 11644473600;
+    file.stamp->modifiedNanoseconds = static_cast<uint32_t>(ticks % 10000000) * 100;
+    file.stamp->permissions = 0644;  // what an archive says of a file with no Unix mode
+    file.identity = identityOf(information);
     return ResultCode::Success;
+}
+
+std::optional<FileIdentity> fileIdentityAt(const std::string& path) {
+    std::wstring widePath;
+    if (!widenUtf8(path, widePath)) return std::nullopt;
+    // No access is asked for, only the file's information; a folder opens too, and links are followed.
+    const HandleCloser opened{CreateFileW(widePath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (opened.handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(opened.handle, &information)) return std::nullopt;
+    return identityOf(information);
 }
 
 ResultCode readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count, size_t& got) {

@@ -24,7 +24,7 @@ struct OutputFile {
     std::string tempPath;  // empty when the temporary file has no name
     uint64_t bytesWritten = 0;
     bool flushToDisk = true;       // off: the system writes the data back when it likes
-    std::optional<FileStamp> stamp;  // given to the file as it is committed
+    std::optional<FileStamp> stamp;  // given to the file as it is committed; none: a new file's mode, the present time
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;

@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -95,6 +97,37 @@ int linkUnnamed(int fd, const std::string& finalPath) {
 #endif
 }
 
+// A name beside the final one that nobody else is likely to pick, from the process id, the clock
+// and a counter (only the thread that commits files asks); tried until one is free.
+std::string temporaryNameIn(const std::string& directory) {
+    static uint64_t counter = 0;
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const uint64_t clock = static_cast<uint64_t>(now.tv_sec) * 1000000000 + static_cast<uint64_t>(now.tv_nsec);
+    const uint64_t mixed = ((static_cast<uint64_t>(getpid()) << 32) ^ clock ^ ++counter) * 0x9E3779B97F4A7C15u;
+    char name[32];
+    std::snprintf(name, sizeof name, "/.quorvexa-%06llx", static_cast<unsigned long long>(mixed >> 40));
+    return directory + name;
+}
+
+// Links a finished unnamed file to a temporary name, the last step before it is renamed over what
+// is at its path: a run killed while the file was written leaves nothing behind.
+int nameUnnamed(OutputFile& output) {
+    const std::string directory = directoryOf(output.finalPath);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = temporaryNameIn(directory);
+        // Held, so that an interrupt can't fall between linking the name and noting it.
+        const CleanupSignalsHeld held;
+        if (linkUnnamed(output.handle, path) == 0) {
+            output.tempPath = path;
+            setPendingTempPath(path);
+            return 0;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
 void removeTempName(OutputFile& output) {
     if (output.tempPath.empty()) return;
     const CleanupSignalsHeld held;
@@ -117,7 +150,8 @@ int moveNamed(OutputFile& output) {
     return link(output.tempPath.c_str(), output.finalPath.c_str());
 }
 
-// The output is written with only its owner's access, and given the input's bits at the end.
+// The output is written with only its owner's access, and given the input's bits at the end, or
+// where there is no input file (standard input) the bits a new file gets.
 void applyStamp(const OutputFile& output) {
     fchmod(output.handle, output.stamp ? static_cast<mode_t>(output.stamp->permissions & 0777) : defaultFileMode());
     if (!output.stamp) return;
@@ -151,10 +185,11 @@ void closeAndDiscard(OutputFile& output) {
 ResultCode commitReplacing(OutputFile& output) {
     // The old file goes only once the new one is on the disk: a crash leaves one of them whole.
     const bool flushed = !output.flushToDisk || syncHandle(output.handle);
+    const bool named = flushed && (!output.tempPath.empty() || nameUnnamed(output) == 0);
     const int closed = close(output.handle);
     output.handle = -1;
     // rename() replaces a file or a symbolic link itself, atomically, and refuses a directory.
-    const int renamed = flushed && closed == 0 ? rename(output.tempPath.c_str(), output.finalPath.c_str()) : -1;
+    const int renamed = named && closed == 0 ? rename(output.tempPath.c_str(), output.finalPath.c_str()) : -1;
     const int renameError = errno;
     if (renamed == 0) {
         pendingTempPathSet = 0;
@@ -162,7 +197,7 @@ ResultCode commitReplacing(OutputFile& output) {
         return !output.flushToDisk || flushFolderOf(output.finalPath) ? ResultCode::Success : ResultCode::WriteFailed;
     }
     removeTempName(output);
-    if (!flushed || closed != 0) return ResultCode::WriteFailed;
+    if (!named || closed != 0) return ResultCode::WriteFailed;
     if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST) return ResultCode::OutputExists;
     return renameError == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::WriteFailed;
 }
@@ -226,8 +261,8 @@ ResultCode createOutputFile(const std::string& path, OutputFile& output, OutputT
         return output.handle >= 0 ? ResultCode::Success : ResultCode::OutputNotCreated;
     }
     const std::string directory = directoryOf(path);
-    // A replacing file is renamed into place, so it has a name from the start.
-    if (target == OutputTarget::ReplacedFile || !canLinkUnnamedFiles() || !createUnnamed(directory, output)) {
+    // A file that replaces another is unnamed too: it is named only for the rename that puts it in place.
+    if (!canLinkUnnamedFiles() || !createUnnamed(directory, output)) {
         createNamed(directory, output);
     }
     return output.handle >= 0 ? ResultCode::Success : ResultCode::OutputNotCreated;

@@ -2,9 +2,9 @@
 //   SHIM_NO_LINK     O_TMPFILE and hard links refused, as on FAT and exFAT
 //   SHIM_NO_THREAD   no thread can be started, as under a process or cgroup limit
 //   SHIM_NO_MEMORY=N the main thread's Nth operator new once a thread was started throws bad_alloc
-//   SHIM_AT=N        at the main thread's first read of byte N of a file once an output file is being
-//                    made (with SHIM_WAIT=K, once K other threads have read that byte too): SHIM_FLIP
-//                    changes the byte, SHIM_SIGNAL=S sends signal S
+//   SHIM_AT=N        at the main thread's first read of byte N of a file once an output file, named or
+//                    not, is being made (with SHIM_WAIT=K, once K other threads have read that byte
+//                    too): SHIM_FLIP changes the byte, SHIM_SIGNAL=S sends signal S
 // The program is built with 64-bit file offsets, so it calls the *64 functions.
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -54,6 +54,8 @@ int open64(const char* path, int flags, ...) {
     if ((flags & O_TMPFILE) == O_TMPFILE && (outputStarted = 1) && getenv("SHIM_NO_LINK")) return errno = EOPNOTSUPP, -1;
     return REAL(open64)(path, flags, mode);
 }
+
+int mkostemp64(char* pattern, int flags) { outputStarted = 1; return REAL(mkostemp64)(pattern, flags); }
 
 int link(const char* from, const char* to) { return getenv("SHIM_NO_LINK") ? (errno = EPERM, -1) : REAL(link)(from, to); }
 

@@ -268,11 +268,14 @@ void noteRecord(const EntryFields& record, const std::vector<uint8_t>& name, con
     if (!walk.named && isNamed(name, entryName)) walk.named = CentralRecord{record, name};
 }
 
-ResultCode walkCentralDirectory(InputFile& input, const std::string* entryName, DirectoryWalk& walk) {
+// Calls visit(record, name, offset) for each record of the central directory, in its order;
+// prefix is set to the bytes in front of the archive.
+template <typename Visit>
+ResultCode walkCentralDirectory(InputFile& input, uint64_t& prefix, Visit visit) {
     CentralDirectory directory;
     ResultCode result = findCentralDirectory(input, directory);
     if (failed(result)) return result;
-    walk.prefix = directory.prefix;
+    prefix = directory.prefix;
     uint64_t offset = directory.offset + directory.prefix;
     std::vector<uint8_t> name;
     // Each record read lies inside the file, so a forged count ends at the file's end.
@@ -283,8 +286,8 @@ ResultCode walkCentralDirectory(InputFile& input, const std::string* entryName, 
         if (failed(result)) return result;
         const uint64_t recordLength = centralHeaderLength + record.nameLength + record.extraLength;
         if (!fileHolds(input, offset, recordLength)) return ResultCode::InputTruncated;
+        visit(record, name, offset);
         offset += recordLength;
-        noteRecord(record, name, entryName, walk);
     }
     return ResultCode::Success;
 }
@@ -401,6 +404,35 @@ void recordFindings(LocalEntry& entry, InputFindings& findings) {
     findings.region.extents = {Extent{entry.dataOffset(), fields.compressed}};
     findings.region.length = fields.compressed;
     carried.name = std::move(entry.name);
+}
+
+// "PK" but no local header (an empty archive's end record) is no archive this reads; anything
+// else is read from its end record, whatever stands in front of the archive.
+ResultCode checkArchiveStart(InputFile& input) {
+    std::array<uint8_t, 4> head{};
+    size_t got = 0;
+    const ResultCode result = readUpTo(input, 0, head.data(), head.size(), got);
+    if (failed(result)) return result;
+    return claimsZipContainer(head.data(), got) && (got < head.size() || head != localSignature) ? ResultCode::UnknownFormat
+                                                                                                 : ResultCode::Success;
+}
+
+// An entry found is read only where its two headers agree, it isn't encrypted, its method is one
+// this moves, and its data lies inside the file.
+ResultCode checkEntry(InputFile& input, LocalEntry& entry) {
+    const ResultCode result = checkHeadersAgree(input, entry);
+    if (failed(result)) return result;
+    // Encryption first: an encrypted entry's method (99 for AES) says nothing useful.
+    if (entry.fields.flags & flagEncrypted) return ResultCode::EncryptedEntry;
+    if (entry.fields.method != methodStored && entry.fields.method != methodDeflate) return ResultCode::UnsupportedMethod;
+    if (entry.fields.flags & flagDataDescriptor) {
+        // The local header holds placeholders; the entry's own central record has the values.
+        if (!entry.record) return ResultCode::InputTruncated;
+        entry.fields.crc32 = entry.record->fields.crc32;
+        entry.fields.compressed = entry.record->fields.compressed;
+        entry.fields.uncompressed = entry.record->fields.uncompressed;
+    }
+    return fileHolds(input, entry.dataOffset(), entry.fields.compressed) ? ResultCode::Success : ResultCode::InputTruncated;
 }
 
 // ---- writing ----
@@ -532,32 +564,43 @@ bool claimsZipContainer(const uint8_t* head, size_t headLength) {
 }
 
 ResultCode readZipContainer(InputFile& input, const std::string* entryName, InputFindings& findings) {
-    // "PK" but no local header (an empty archive's end record) is no archive this reads; anything
-    // else is read from its end record, whatever stands in front of the archive.
-    std::array<uint8_t, 4> head{};
-    size_t got = 0;
-    ResultCode result = readUpTo(input, 0, head.data(), head.size(), got);
-    if (failed(result)) return result;
-    if (claimsZipContainer(head.data(), got) && (got < head.size() || head != localSignature)) return ResultCode::UnknownFormat;
-
     DirectoryWalk walk;
     LocalEntry entry;
-    result = walkCentralDirectory(input, entryName, walk);
-    if (!failed(result)) result = findEntry(input, entryName, walk, entry);
-    if (!failed(result)) result = checkHeadersAgree(input, entry);
-    if (failed(result)) return result;
-    // Encryption first: an encrypted entry's method (99 for AES) says nothing useful.
-    if (entry.fields.flags & flagEncrypted) return ResultCode::EncryptedEntry;
-    if (entry.fields.method != methodStored && entry.fields.method != methodDeflate) return ResultCode::UnsupportedMethod;
-    if (entry.fields.flags & flagDataDescriptor) {
-        // The local header holds placeholders; the entry's own central record has the values.
-        if (!entry.record) return ResultCode::InputTruncated;
-        entry.fields.crc32 = entry.record->fields.crc32;
-        entry.fields.compressed = entry.record->fields.compressed;
-        entry.fields.uncompressed = entry.record->fields.uncompressed;
+    ResultCode result = checkArchiveStart(input);
+    if (!failed(result)) {
+        result = walkCentralDirectory(input, walk.prefix, [&](const EntryFields& record, const std::vector<uint8_t>& name, uint64_t) {
+            noteRecord(record, name, entryName, walk);
+        });
     }
-    if (!fileHolds(input, entry.dataOffset(), entry.fields.compressed)) return ResultCode::InputTruncated;
+    if (!failed(result)) result = findEntry(input, entryName, walk, entry);
+    if (!failed(result)) result = checkEntry(input, entry);
+    if (failed(result)) return result;
     noteLeftOutEntries(walk, entry.record != nullptr, findings.warnings);
+    recordFindings(entry, findings);
+    return ResultCode::Success;
+}
+
+ResultCode listZipFileEntries(InputFile& input, ZipFileEntries& entries) {
+    const ResultCode result = checkArchiveStart(input);
+    if (failed(result)) return result;
+    return walkCentralDirectory(input, entries.prefix, [&](const EntryFields&, const std::vector<uint8_t>& name, uint64_t offset) {
+        if (isFolderName(name)) {
+            entries.folders.push_back(name);
+        } else {
+            entries.recordOffsets.push_back(offset);
+        }
+    });
+}
+
+ResultCode readZipFileEntry(InputFile& input, const ZipFileEntries& entries, size_t index, InputFindings& findings) {
+    CentralRecord record;
+    LocalEntry entry;
+    const uint64_t offset = entries.recordOffsets.at(index);
+    ResultCode result = readCentralHeader(input, offset, record.fields);
+    if (!failed(result)) result = readNameAt(input, offset + centralHeaderLength, record.fields.nameLength, record.name);
+    if (!failed(result)) result = readLocalEntry(input, entries.prefix + record.fields.localOffset, &record, entry);
+    if (!failed(result)) result = checkEntry(input, entry);
+    if (failed(result)) return result;
     recordFindings(entry, findings);
     return ResultCode::Success;
 }

@@ -1,6 +1,6 @@
-// ZIP archives: the first entry that holds a file is read; archives of one entry are written
-// (local header, data, central directory header, end record), with ZIP64 records only when a
-// size or offset doesn't fit 32 bits.
+// ZIP archives: the first entry that holds a file is read, or each file entry in turn; archives of
+// one entry are written (local header, data, central directory header, end record), with ZIP64
+// records only when a size or offset doesn't fit 32 bits.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +30,28 @@ bool holdsZipEndRecord(InputFile& input);
 // permissions from an entry made on Unix; the other file entries are counted in a warning. The data
 // region is the entry's data.
 ResultCode readZipContainer(InputFile& input, const std::string* entryName, InputFindings& findings);
+
+// Every file entry of an archive, for reading them one by one in the central directory's order (or
+// any order): where each one's central record lies, and the folder entries' names. Memory grows
+// with the directory, never with the data.
+struct ZipFileEntries {
+    uint64_t prefix = 0;                        // bytes in front of the archive, which its offsets don't count
+    std::vector<uint64_t> recordOffsets;        // of each file entry's central record, in the directory's order
+    std::vector<std::vector<uint8_t>> folders;  // the folder entries' names (ending in "/"), in that order
+};
+
+// Walks the whole central directory once, as readZipContainer does.
+ResultCode listZipFileEntries(InputFile& input, ZipFileEntries& entries);
+
+inline size_t countZipFileEntries(const ZipFileEntries& entries) {
+    return entries.recordOffsets.size();
+}
+
+// Reads file entry number index (from 0; below countZipFileEntries) as readZipContainer reads the one
+// it converts, from its own central record: the same checks (HeadersDisagree, EncryptedEntry,
+// UnsupportedMethod, InputTruncated), data descriptors, ZIP64 fields and the prefix, the name as the
+// archive holds it; no warning of the others.
+ResultCode readZipFileEntry(InputFile& input, const ZipFileEntries& entries, size_t index, InputFindings& findings);
 
 // An entry's data has no trailer; bytes after its stream are reported, even zeros.
 extern const RegionRules zipRegionRules;

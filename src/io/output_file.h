@@ -20,6 +20,10 @@ enum class OutputTarget { NewFile, ReplacedFile, StandardOutput };
 struct OutputFile {
     NativeFile handle = invalidNativeFile;
     OutputTarget target = OutputTarget::NewFile;
+    // POSIX: the folder the paths below count from, where the output was made in an OutputFolder in
+    // use (io/output_folder.h), so that no link put in place of a folder on the way can lead it
+    // elsewhere; invalid: they count from the working folder.
+    NativeFile folder = invalidNativeFile;
     std::string finalPath;
     std::string tempPath;  // empty when the temporary file has no name
     uint64_t bytesWritten = 0;

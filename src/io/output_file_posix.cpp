@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "io/output_file.h"
+#include "io/output_folder.h"
 #include "io/standard_streams.h"
 
 namespace {
@@ -21,19 +22,27 @@ namespace {
 // buffer, because the handler may only call async-signal-safe functions.
 char pendingTempPath[4096];
 volatile sig_atomic_t pendingTempPathSet = 0;
+volatile sig_atomic_t pendingTempFolder = AT_FDCWD;  // the folder the path counts from
 
 // The signals whose default action ends the process, short of a crash.
 constexpr int cleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 void removeTempOnSignal(int signalNumber) {
-    if (pendingTempPathSet) unlink(pendingTempPath);
+    if (pendingTempPathSet) unlinkat(pendingTempFolder, pendingTempPath, 0);
     raise(signalNumber);  // SA_RESETHAND has restored the default action
 }
 
-void setPendingTempPath(const std::string& path) {
+// The folder an output's paths count from: the working folder, or the folder it was created in.
+int folderOf(const OutputFile& output) {
+    return output.folder >= 0 ? output.folder : AT_FDCWD;
+}
+
+void setPendingTempPath(const OutputFile& output) {
+    const std::string& path = output.tempPath;
     pendingTempPathSet = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     if (path.size() >= sizeof pendingTempPath) return;
+    pendingTempFolder = folderOf(output);
     std::memcpy(pendingTempPath, path.c_str(), path.size() + 1);
     std::atomic_signal_fence(std::memory_order_seq_cst);
     pendingTempPathSet = 1;
@@ -64,36 +73,12 @@ mode_t defaultFileMode() {
 // False when this file system has no unnamed files, so that a named one is tried instead.
 bool createUnnamed(const std::string& directory, OutputFile& output) {
 #ifdef O_TMPFILE
-    output.handle = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    output.handle = openat(folderOf(output), directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     return output.handle >= 0 || !(errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
 #else
     (void)directory;
     (void)output;
     return false;
-#endif
-}
-
-// The name is made whole before the file, so that nothing can fail between creating the file and
-// noting its name (a failed allocation there would leave it behind).
-void createNamed(const std::string& directory, OutputFile& output) {
-    std::string name = directory + "/.quorvexa-XXXXXX";
-    // Held, so that an interrupt can't fall between creating the file and noting its name.
-    const CleanupSignalsHeld held;
-    output.handle = mkostemp(name.data(), O_CLOEXEC);
-    if (output.handle < 0) return;
-    output.tempPath = std::move(name);
-    setPendingTempPath(output.tempPath);
-}
-
-int linkUnnamed(int fd, const std::string& finalPath) {
-    char procPath[64];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-    if (linkat(AT_FDCWD, procPath, AT_FDCWD, finalPath.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-    if (errno == EEXIST) return -1;
-#ifdef AT_EMPTY_PATH
-    return linkat(fd, "", AT_FDCWD, finalPath.c_str(), AT_EMPTY_PATH);
-#else
-    return -1;
 #endif
 }
 
@@ -110,6 +95,35 @@ std::string temporaryNameIn(const std::string& directory) {
     return directory + name;
 }
 
+// Each name is made whole before the file, so that nothing can fail between creating the file and
+// noting its name (a failed allocation there would leave it behind).
+void createNamed(const std::string& directory, OutputFile& output) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = temporaryNameIn(directory);
+        // Held, so that an interrupt can't fall between creating the file and noting its name.
+        const CleanupSignalsHeld held;
+        output.handle = openat(folderOf(output), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (output.handle >= 0) {
+            output.tempPath = std::move(name);
+            setPendingTempPath(output);
+            return;
+        }
+        if (errno != EEXIST) return;
+    }
+}
+
+int linkUnnamed(const OutputFile& output, const std::string& finalPath) {
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", output.handle);
+    if (linkat(AT_FDCWD, procPath, folderOf(output), finalPath.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno == EEXIST) return -1;
+#ifdef AT_EMPTY_PATH
+    return linkat(output.handle, "", folderOf(output), finalPath.c_str(), AT_EMPTY_PATH);
+#else
+    return -1;
+#endif
+}
+
 // Links a finished unnamed file to a temporary name, the last step before it is renamed over what
 // is at its path: a run killed while the file was written leaves nothing behind.
 int nameUnnamed(OutputFile& output) {
@@ -118,9 +132,9 @@ int nameUnnamed(OutputFile& output) {
         const std::string path = temporaryNameIn(directory);
         // Held, so that an interrupt can't fall between linking the name and noting it.
         const CleanupSignalsHeld held;
-        if (linkUnnamed(output.handle, path) == 0) {
+        if (linkUnnamed(output, path) == 0) {
             output.tempPath = path;
-            setPendingTempPath(path);
+            setPendingTempPath(output);
             return 0;
         }
         if (errno != EEXIST) return -1;
@@ -131,7 +145,7 @@ int nameUnnamed(OutputFile& output) {
 void removeTempName(OutputFile& output) {
     if (output.tempPath.empty()) return;
     const CleanupSignalsHeld held;
-    unlink(output.tempPath.c_str());
+    unlinkat(folderOf(output), output.tempPath.c_str(), 0);
     pendingTempPathSet = 0;
     output.tempPath.clear();
 }
@@ -140,14 +154,14 @@ void removeTempName(OutputFile& output) {
 // system offers it, else a hard link (and the temporary name removed).
 int moveNamed(OutputFile& output) {
 #ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, output.tempPath.c_str(), AT_FDCWD, output.finalPath.c_str(), RENAME_NOREPLACE) == 0) {
+    if (renameat2(folderOf(output), output.tempPath.c_str(), folderOf(output), output.finalPath.c_str(), RENAME_NOREPLACE) == 0) {
         pendingTempPathSet = 0;
         output.tempPath.clear();
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
 #endif
-    return link(output.tempPath.c_str(), output.finalPath.c_str());
+    return linkat(folderOf(output), output.tempPath.c_str(), folderOf(output), output.finalPath.c_str(), 0);
 }
 
 // The output is written with only its owner's access, and given the input's bits at the end, or
@@ -166,8 +180,8 @@ bool syncHandle(int handle) {
     return fsync(handle) == 0 || errno == EINVAL;
 }
 
-bool flushFolderOf(const std::string& path) {
-    const int folder = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool flushFolderOf(const OutputFile& output) {
+    const int folder = openat(folderOf(output), directoryOf(output.finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return false;
     const bool flushed = syncHandle(folder);
     close(folder);
@@ -178,6 +192,8 @@ void closeAndDiscard(OutputFile& output) {
     if (output.handle >= 0) close(output.handle);
     output.handle = -1;
     removeTempName(output);
+    if (output.folder >= 0) close(output.folder);
+    output.folder = -1;
 }
 
 // ---- outputs that don't get a new name: a replaced file, standard output ----
@@ -189,12 +205,12 @@ ResultCode commitReplacing(OutputFile& output) {
     const int closed = close(output.handle);
     output.handle = -1;
     // rename() replaces a file or a symbolic link itself, atomically, and refuses a directory.
-    const int renamed = named && closed == 0 ? rename(output.tempPath.c_str(), output.finalPath.c_str()) : -1;
+    const int renamed = named && closed == 0 ? renameat(folderOf(output), output.tempPath.c_str(), folderOf(output), output.finalPath.c_str()) : -1;
     const int renameError = errno;
     if (renamed == 0) {
         pendingTempPathSet = 0;
         output.tempPath.clear();
-        return !output.flushToDisk || flushFolderOf(output.finalPath) ? ResultCode::Success : ResultCode::WriteFailed;
+        return !output.flushToDisk || flushFolderOf(output) ? ResultCode::Success : ResultCode::WriteFailed;
     }
     removeTempName(output);
     if (!named || closed != 0) return ResultCode::WriteFailed;
@@ -260,7 +276,12 @@ ResultCode createOutputFile(const std::string& path, OutputFile& output, OutputT
         output.handle = createStagingFile();
         return output.handle >= 0 ? ResultCode::Success : ResultCode::OutputNotCreated;
     }
-    const std::string directory = directoryOf(path);
+    const int folder = folderInUseFor(path, output.finalPath);
+    if (folder >= 0) {
+        output.folder = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+        if (output.folder < 0) return ResultCode::OutputNotCreated;
+    }
+    const std::string directory = directoryOf(output.finalPath);
     // A file that replaces another is unnamed too: it is named only for the rename that puts it in place.
     if (!canLinkUnnamedFiles() || !createUnnamed(directory, output)) {
         createNamed(directory, output);
@@ -317,7 +338,7 @@ ResultCode commitOutputFile(OutputFile& output) {
     // The data first: a name that reaches the disk before its data can name an empty file.
     if (output.flushToDisk && !syncHandle(output.handle)) return ResultCode::WriteFailed;
     // Neither link() nor renameat2's RENAME_NOREPLACE replaces an existing name.
-    const int linked = output.tempPath.empty() ? linkUnnamed(output.handle, output.finalPath) : moveNamed(output);
+    const int linked = output.tempPath.empty() ? linkUnnamed(output, output.finalPath) : moveNamed(output);
     const int linkError = errno;
     const int closed = close(output.handle);
     output.handle = -1;
@@ -326,8 +347,8 @@ ResultCode commitOutputFile(OutputFile& output) {
         if (linkError == EEXIST) return ResultCode::OutputExists;
         return linkError == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::WriteFailed;
     }
-    if (closed != 0 || (output.flushToDisk && !flushFolderOf(output.finalPath))) {
-        unlink(output.finalPath.c_str());
+    if (closed != 0 || (output.flushToDisk && !flushFolderOf(output))) {
+        unlinkat(folderOf(output), output.finalPath.c_str(), 0);
         return ResultCode::WriteFailed;
     }
     return ResultCode::Success;

@@ -46,18 +46,18 @@ ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
     return REAL(pread64)(fd, buffer, count, offset);
 }
 
-int open64(const char* path, int flags, ...) {
+int openat64(int folder, const char* path, int flags, ...) {
     va_list rest;
     va_start(rest, flags);
     const mode_t mode = va_arg(rest, mode_t);
     va_end(rest);
-    if ((flags & O_TMPFILE) == O_TMPFILE && (outputStarted = 1) && getenv("SHIM_NO_LINK")) return errno = EOPNOTSUPP, -1;
-    return REAL(open64)(path, flags, mode);
+    if (((flags & O_TMPFILE) == O_TMPFILE || (flags & O_EXCL)) && (outputStarted = 1) && (flags & O_EXCL) == 0 && getenv("SHIM_NO_LINK")) return errno = EOPNOTSUPP, -1;
+    return REAL(openat64)(folder, path, flags, mode);
 }
 
-int mkostemp64(char* pattern, int flags) { outputStarted = 1; return REAL(mkostemp64)(pattern, flags); }
-
-int link(const char* from, const char* to) { return getenv("SHIM_NO_LINK") ? (errno = EPERM, -1) : REAL(link)(from, to); }
+int linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+    return getenv("SHIM_NO_LINK") ? (errno = EPERM, -1) : REAL(linkat)(fromFolder, from, toFolder, to, flags);
+}
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument) {
     return getenv("SHIM_NO_THREAD") ? EAGAIN : (atomic_store(&threadStarted, 1), REAL(pthread_create)(thread, attributes, start, argument));

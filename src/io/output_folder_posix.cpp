@@ -1,0 +1,55 @@
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "io/output_folder.h"
+
+namespace {
+
+// A folder's name as an archive gives it, after cleaning: one step down, never up or sideways.
+bool isPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
+}
+
+// Opens the folder name in the folder at, made where it is missing; with O_NOFOLLOW in noFollow a
+// symbolic link there is refused (ELOOP), never followed.
+int openFolder(int at, const std::string& name, int noFollow) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow;
+    const int folder = openat(at, name.c_str(), flags);
+    if (folder >= 0 || errno != ENOENT) return folder;
+    if (mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+    return openat(at, name.c_str(), flags);
+}
+
+// A link (ELOOP; EMLINK on the BSDs) or a file where a folder should be is something that exists
+// at the output's path.
+ResultCode failureOf(int error) {
+    return error == ELOOP || error == EMLINK || error == ENOTDIR || error == EEXIST ? ResultCode::OutputExists
+                                                                                    : ResultCode::OutputNotCreated;
+}
+
+}  // namespace
+
+OutputFolder::~OutputFolder() {
+    if (handle >= 0) close(handle);
+}
+
+ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, OutputFolder& folder) {
+    if (root.empty()) return ResultCode::OutputNotCreated;
+    folder.path = root;
+    folder.handle = openFolder(AT_FDCWD, root, 0);
+    if (folder.handle < 0) return failureOf(errno);
+    for (const std::string& name : below) {
+        if (!isPlainName(name)) return ResultCode::OutputNotCreated;
+        const int next = openFolder(folder.handle, name, O_NOFOLLOW);
+        const int error = errno;
+        close(folder.handle);
+        folder.handle = next;
+        if (next < 0) return failureOf(error);
+        if (folder.path.back() != '/') folder.path += '/';
+        folder.path += name;
+    }
+    return ResultCode::Success;
+}

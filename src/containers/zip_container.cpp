@@ -587,7 +587,7 @@ ResultCode listZipFileEntries(InputFile& input, ZipFileEntries& entries) {
         if (isFolderName(name)) {
             entries.folders.push_back(name);
         } else {
-            entries.recordOffsets.push_back(offset);
+            entries.files.push_back(ZipFileEntry{offset, name});
         }
     });
 }
@@ -595,7 +595,7 @@ ResultCode listZipFileEntries(InputFile& input, ZipFileEntries& entries) {
 ResultCode readZipFileEntry(InputFile& input, const ZipFileEntries& entries, size_t index, InputFindings& findings) {
     CentralRecord record;
     LocalEntry entry;
-    const uint64_t offset = entries.recordOffsets.at(index);
+    const uint64_t offset = entries.files.at(index).recordOffset;
     ResultCode result = readCentralHeader(input, offset, record.fields);
     if (!failed(result)) result = readNameAt(input, offset + centralHeaderLength, record.fields.nameLength, record.name);
     if (!failed(result)) result = readLocalEntry(input, entries.prefix + record.fields.localOffset, &record, entry);

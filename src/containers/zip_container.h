@@ -31,12 +31,17 @@ bool holdsZipEndRecord(InputFile& input);
 // region is the entry's data.
 ResultCode readZipContainer(InputFile& input, const std::string* entryName, InputFindings& findings);
 
+// One file entry as the central directory lists it.
+struct ZipFileEntry {
+    uint64_t recordOffset = 0;  // of its central record in the file
+    std::vector<uint8_t> name;  // as the archive holds it, uncleaned
+};
+
 // Every file entry of an archive, for reading them one by one in the central directory's order (or
-// any order): where each one's central record lies, and the folder entries' names. Memory grows
-// with the directory, never with the data.
+// any order), and the folder entries' names. Memory grows with the directory, never with the data.
 struct ZipFileEntries {
     uint64_t prefix = 0;                        // bytes in front of the archive, which its offsets don't count
-    std::vector<uint64_t> recordOffsets;        // of each file entry's central record, in the directory's order
+    std::vector<ZipFileEntry> files;            // in the directory's order
     std::vector<std::vector<uint8_t>> folders;  // the folder entries' names (ending in "/"), in that order
 };
 
@@ -44,7 +49,7 @@ struct ZipFileEntries {
 ResultCode listZipFileEntries(InputFile& input, ZipFileEntries& entries);
 
 inline size_t countZipFileEntries(const ZipFileEntries& entries) {
-    return entries.recordOffsets.size();
+    return entries.files.size();
 }
 
 // Reads file entry number index (from 0; below countZipFileEntries) as readZipContainer reads the one

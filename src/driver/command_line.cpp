@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "driver/collection.h"
 #include "driver/console.h"
 #include "driver/convert_file.h"
-#include "driver/messages.h"
 #include "io/output_file.h"
 #include "io/standard_streams.h"
 
@@ -39,6 +39,7 @@ void printUsage(const char* programName) {
                  "  --no-sync      don't wait for outputs to reach the disk (for scratch files)\n"
                  "  --version      print the version and exit\n"
                  "  --entry=NAME   convert the ZIP entry named NAME instead of the first\n"
+                 "  --all-entries  convert every file entry of a ZIP archive, each to its own output\n"
                  "  --             every later argument is an input file\n"
                  "  -o PATH        write the output to PATH (one input file only)\n"
                  "  --output=PATH  the same as -o PATH\n"
@@ -140,6 +141,7 @@ constexpr OptionSpec options[] = {
     {'o', "--output", "path", setPath<&DriverSettings::outputPath>},
     {'\0', "--outdir", "path", setPath<&DriverSettings::outputFolder>},
     {'\0', "--entry", "name", setEntry},
+    {'\0', "--all-entries", nullptr, setSwitch<&DriverSettings::allEntries, true>},
 };
 
 void noteUnknown(CommandLine& line, const std::string& argument) {
@@ -241,6 +243,7 @@ std::string misuseOf(const CommandLine& line) {
                                           [](const char* input) { return std::strcmp(input, standardInputPath) == 0; });
     if (!line.misuse.empty()) return line.misuse;
     if (destinations > 1) return "Give only one of -o, --outdir and -c.\n";
+    if (settings.entryName && settings.allEntries) return "Give only one of --entry and --all-entries.\n";
     if (destinations == 1 && !settings.outputFolder && line.inputs.size() > 1) {
         return std::string(settings.outputPath ? "-o" : "-c") + " takes exactly one input file.\n";
     }
@@ -257,31 +260,9 @@ std::string misuseOf(const CommandLine& line) {
     return "";
 }
 
-std::string successMessage(const DriverSettings& settings, const std::string& outputPath) {
-    if (settings.checkOnly) return "SUCCESS: Checked.\n";
-    if (settings.toStandardOutput) return "SUCCESS: Written to standard output.\n";
-    return "SUCCESS: Saved as " + outputPath + ".\n";
-}
-
-enum class FileOutcome { Converted, ConvertedLeavingOut, Failed };
-
-// Converts one input path and prints its warnings and result line. Every warning says that the
-// output holds less than the input did.
-FileOutcome convertAndReport(const char* inputPath, const DriverSettings& settings) {
-    FileReport report;
-    report.outputPath = outputPathFor(inputPath, settings);
-    report.progress.path = inputPath;
-    const ResultCode result = convertFile(inputPath, settings, report);
-    eraseProgressLine(report.progress);
-    for (const std::string& warning : report.warnings) printStatusLine(inputPath, colourWarning, warning);
-    if (!failed(result)) {
-        if (!settings.quiet) printStatusLine(inputPath, colourSuccess, successMessage(settings, report.outputPath));
-        return report.warnings.empty() ? FileOutcome::Converted : FileOutcome::ConvertedLeavingOut;
-    }
-    const std::string headerPath = settings.pngHeaderPath ? settings.pngHeaderPath : "";
-    const std::string message = resultMessage(result, report.outputPath, headerPath, settings.entryName.value_or(""));
-    printStatusLine(inputPath, colourError, "ERROR: " + message);
-    return FileOutcome::Failed;
+// -o and -c make one output of whatever the inputs hold.
+bool eachEntryToItsOwnOutput(const DriverSettings& settings) {
+    return settings.allEntries && !settings.outputPath && !settings.toStandardOutput;
 }
 
 // A failed write of the version (a full disk, a closed pipe) must not pass for success.
@@ -320,7 +301,8 @@ int runQuorvexa(int argc, char** argv) {
     bool anyLeftOut = false;
     try {
         for (const char* input : line.inputs) {
-            const FileOutcome outcome = convertAndReport(input, line.settings);
+            const FileOutcome outcome = eachEntryToItsOwnOutput(line.settings) ? convertAllEntries(input, line.settings)
+                                                                                : convertFileAndReport(input, line.settings);
             anyFailed = anyFailed || outcome == FileOutcome::Failed;
             anyLeftOut = anyLeftOut || outcome == FileOutcome::ConvertedLeavingOut;
         }

@@ -511,33 +511,59 @@ std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& ca
     return name;
 }
 
+namespace {
+
+// What follows reading the input: the header PNG, the output path, the stream, the write.
+ResultCode convertFindings(InputFile& input, const InputContainer& container, InputFindings& findings,
+                           const std::string& namedAfter, const DriverSettings& settings, FileReport& report) {
+    const OutputContainer& output = outputContainerFor(settings.outputFormat);
+    StreamSums sums;
+    PngHeader header;
+    OutputNeeds needs;
+    std::optional<EarlyCopy> early;
+    const OutputTarget target = outputTargetFor(settings);
+    ResultCode result = readHeader(settings, output, header, needs);
+    // An existing output is found before the stream is touched: a batch run again is quick. A
+    // check writes nothing, so whatever stands at the output path doesn't matter to it.
+    if (!failed(result) && !settings.checkOnly) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
+    if (!failed(result) && !settings.checkOnly) result = checkOutputPathFor(report.outputPath, target);
+    if (!failed(result)) {
+        result = checkAndCopy(namedAfter, input, settings, output, needs, target, container, findings, sums, report, early);
+    }
+    report.warnings = findings.warnings;
+    if (!failed(result)) result = checkHeaderFits(output, sums, header);
+    if (failed(result) || settings.checkOnly) return result;
+    const OutputFacts facts = resolveOutputFacts(namedAfter, output, findings.carried, sums);
+    return putOutputInPlace(output, facts, input, container, findings, header, report, settings, sums, target, early);
+}
+
+}  // namespace
+
 ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report) {
     try {
-        const OutputContainer& output = outputContainerFor(settings.outputFormat);
         InputFile input;
         const InputContainer* container = nullptr;
         InputFindings findings;
-        StreamSums sums;
-        PngHeader header;
-        OutputNeeds needs;
-        std::optional<EarlyCopy> early;
-        const std::string namedAfter = nameSourceFor(inputPath, settings);
-        const OutputTarget target = outputTargetFor(settings);
         ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
         if (!failed(result)) result = readInput(input, settings, container, findings);
-        if (!failed(result)) result = readHeader(settings, output, header, needs);
-        // An existing output is found before the stream is touched: a batch run again is quick. A
-        // check writes nothing, so whatever stands at the output path doesn't matter to it.
-        if (!failed(result) && !settings.checkOnly) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
-        if (!failed(result) && !settings.checkOnly) result = checkOutputPathFor(report.outputPath, target);
-        if (!failed(result)) {
-            result = checkAndCopy(namedAfter, input, settings, output, needs, target, *container, findings, sums, report, early);
-        }
+        if (!failed(result)) return convertFindings(input, *container, findings, nameSourceFor(inputPath, settings), settings, report);
         report.warnings = findings.warnings;
-        if (!failed(result)) result = checkHeaderFits(output, sums, header);
-        if (failed(result) || settings.checkOnly) return result;
-        const OutputFacts facts = resolveOutputFacts(namedAfter, output, findings.carried, sums);
-        return putOutputInPlace(output, facts, input, *container, findings, header, report, settings, sums, target, early);
+        return result;
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
+}
+
+bool readsAsZipArchive(InputFile& input) {
+    const InputContainer* container = nullptr;
+    return !failed(detectInputContainer(input, container)) && container->format == FormatCode::Zip;
+}
+
+ResultCode convertZipEntry(InputFile& input, InputFindings& findings, const std::string& namedAfter, const DriverSettings& settings,
+                           FileReport& report) {
+    try {
+        if (!findings.carried.permissions && input.stamp) findings.carried.permissions = input.stamp->permissions & 0777;
+        return convertFindings(input, inputContainers.front(), findings, namedAfter, settings, report);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }

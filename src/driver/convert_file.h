@@ -10,6 +10,7 @@
 #include "core/conversion.h"
 #include "core/result_code.h"
 #include "driver/console.h"
+#include "io/input_file.h"
 
 // What the command line decided; it carries over from one input file to the next.
 struct DriverSettings {
@@ -18,6 +19,7 @@ struct DriverSettings {
     bool verify = true;                  // --no-verify turns it off
     bool flushToDisk = true;             // --no-sync turns it off
     std::optional<std::string> entryName;  // --entry: the ZIP file entry to convert
+    bool allEntries = false;             // --all-entries: every ZIP file entry, each a stream
     const char* outputPath = nullptr;    // -o: the output of the one input
     const char* outputFolder = nullptr;  // --outdir: where each output goes
     bool toStandardOutput = false;       // -c
@@ -52,3 +54,13 @@ std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& ca
 // report.outputPath must already hold outputPathFor(inputPath, settings). The input path "-" is
 // standard input.
 ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report);
+
+// Whether the open input is read as a ZIP archive (by its first bytes, or by an end record behind
+// something that no container claims).
+bool readsAsZipArchive(InputFile& input);
+
+// Converts one entry of the ZIP archive open in input, which readZipFileEntry read into findings,
+// as convertFile converts a file from there on: the header PNG, the output path (report.outputPath),
+// the stream, the write. A name the entry lacks is derived from namedAfter.
+ResultCode convertZipEntry(InputFile& input, InputFindings& findings, const std::string& namedAfter, const DriverSettings& settings,
+                           FileReport& report);

@@ -27,8 +27,9 @@ struct OutputFolder {
 // Opens root (made where missing; a link there is followed, as for any folder the user names), then
 // each of below in turn, made where missing. OutputExists where one of below is a symbolic link or no
 // folder (a file, say); OutputNotCreated where one can't be made or opened, or isn't a plain name
-// ("", ".", "..", or holding a separator).
-ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, OutputFolder& folder);
+// ("", ".", "..", or holding a separator). With flushToDisk, a folder made is flushed into the one
+// that holds it.
+ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, bool flushToDisk, OutputFolder& folder);
 
 // While one lives, an output this thread creates whose path is folder.path, "/" and a name is made
 // and named through the folder's handle (createOutputFile does so), never through its path.

@@ -15,11 +15,15 @@ bool isPlainName(const std::string& name) {
 
 // Opens the folder name in the folder at, made where it is missing; with O_NOFOLLOW in noFollow a
 // symbolic link there is refused (ELOOP), never followed.
-int openFolder(int at, const std::string& name, int noFollow) {
+int openFolder(int at, const std::string& name, int noFollow, bool flushToDisk) {
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow;
     const int folder = openat(at, name.c_str(), flags);
     if (folder >= 0 || errno != ENOENT) return folder;
-    if (mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+    const bool made = mkdirat(at, name.c_str(), 0777) == 0;
+    if (!made && errno != EEXIST) return -1;
+    // The new folder's name reaches the disk before any output is put in it (its own flush
+    // follows each output's).
+    if (made && flushToDisk && fsync(at) != 0 && errno != EINVAL) return -1;
     return openat(at, name.c_str(), flags);
 }
 
@@ -36,14 +40,14 @@ OutputFolder::~OutputFolder() {
     if (handle >= 0) close(handle);
 }
 
-ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, OutputFolder& folder) {
+ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, bool flushToDisk, OutputFolder& folder) {
     if (root.empty()) return ResultCode::OutputNotCreated;
     folder.path = root;
-    folder.handle = openFolder(AT_FDCWD, root, 0);
+    folder.handle = openFolder(AT_FDCWD, root, 0, flushToDisk);
     if (folder.handle < 0) return failureOf(errno);
     for (const std::string& name : below) {
         if (!isPlainName(name)) return ResultCode::OutputNotCreated;
-        const int next = openFolder(folder.handle, name, O_NOFOLLOW);
+        const int next = openFolder(folder.handle, name, O_NOFOLLOW, flushToDisk);
         const int error = errno;
         close(folder.handle);
         folder.handle = next;

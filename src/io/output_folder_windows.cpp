@@ -34,7 +34,8 @@ OutputFolder::~OutputFolder() {
     for (const NativeFile folder : held) CloseHandle(folder);
 }
 
-ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, OutputFolder& folder) {
+// No flush of a folder made: Windows offers none for a folder, and NTFS journals its making.
+ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, bool, OutputFolder& folder) {
     if (root.empty()) return ResultCode::OutputNotCreated;
     folder.held.reserve(below.size() + 1);
     folder.path = root;

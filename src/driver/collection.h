@@ -1,0 +1,27 @@
+// Many streams from one input: every file entry of a ZIP archive, each converted to its own output
+// under one folder, with its own result line. Also the result line of any one stream.
+#pragma once
+
+#include <string>
+
+#include "core/result_code.h"
+#include "driver/convert_file.h"
+
+// What one input did to the run's exit status.
+enum class FileOutcome { Converted, ConvertedLeavingOut, Failed };
+
+// Prints the warnings and the result line of one stream, shown as shownPath (a file's path, or
+// "ARCHIVE:ENTRY"), and says what it did to the run.
+FileOutcome reportResult(const std::string& shownPath, ResultCode result, const DriverSettings& settings, const FileReport& report);
+
+// Converts one input path as convertFile does, and reports it.
+FileOutcome convertFileAndReport(const std::string& inputPath, const DriverSettings& settings);
+
+// Every file entry of a ZIP archive, in the central directory's order, each to its own output in
+// the folder named after the archive less its last extension (site.zip: site/), or in --outdir:
+// entry css/a.css gives site/css/a.css.gz, its folders made as needed, never outside that folder
+// nor through a symbolic link in it. Folder entries make their folders and print nothing; each file
+// entry prints its own line, "ARCHIVE:ENTRY - ...", and one failing doesn't stop the others. With
+// -t, each entry is checked and nothing is made. An input that isn't a ZIP archive, or standard
+// input, is converted as convertFileAndReport does.
+FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings& settings);

@@ -63,7 +63,7 @@ _quorvexa() {
         ;;
     -*)
         mapfile -t COMPREPLY < <(compgen -W '--gzip --gzipname --zip --zlib --png --no-verify --verify --no-sync
-            --version --entry= -- -o --output= --outdir= -c --stdout -f --force -q --quiet -t --test -h --help' -- "$cur")
+            --version --entry= --all-entries -- -o --output= --outdir= -c --stdout -f --force -q --quiet -t --test -h --help' -- "$cur")
         # --png takes its path joined, and --NAME= after the "=".
         [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == @(--png|*=) ]] && compopt -o nospace 2>/dev/null
         ;;

@@ -13,6 +13,18 @@ bool isPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
 }
 
+// The folder that holds the folder made: at itself, or where at is the working folder, the one
+// the path names.
+bool flushFolderHolding(int at, const std::string& name) {
+    if (at != AT_FDCWD) return fsync(at) == 0 || errno == EINVAL;
+    const size_t slash = name.find_last_of('/');
+    const std::string holder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    const int folder = open(holder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool flushed = folder >= 0 && (fsync(folder) == 0 || errno == EINVAL);
+    if (folder >= 0) close(folder);
+    return flushed;
+}
+
 // Opens the folder name in the folder at, made where it is missing; with O_NOFOLLOW in noFollow a
 // symbolic link there is refused (ELOOP), never followed.
 int openFolder(int at, const std::string& name, int noFollow, bool flushToDisk) {
@@ -23,7 +35,7 @@ int openFolder(int at, const std::string& name, int noFollow, bool flushToDisk) 
     if (!made && errno != EEXIST) return -1;
     // The new folder's name reaches the disk before any output is put in it (its own flush
     // follows each output's).
-    if (made && flushToDisk && fsync(at) != 0 && errno != EINVAL) return -1;
+    if (made && flushToDisk && !flushFolderHolding(at, name)) return -1;
     return openat(at, name.c_str(), flags);
 }
 

@@ -328,6 +328,21 @@ MALFORMED.append(("PngInterlacedHeaderOneByteShort", "in", "--pngh.png", INTERLA
                   zlib_file(deflate(bytes(21)), zlib.adler32(bytes(21)))))
 
 
+# --all-entries: (entry, its output below in/, the output's bytes, or an ERROR line), each in turn; folders are None.
+def each(name, options, data, rows, folders=("in",)):
+    printed = "".join(line(f"in.zip:{entry}", f"SUCCESS: Saved as in/{path}." if path else out) for entry, path, out in rows)
+    return (name, "in.zip", options + " --all-entries", "-", printed, {**{f"in/{p}": o for _, p, o in rows if p}, **dict.fromkeys(folders)}, data)
+
+
+LAYOUT += [each("AllEntriesEachToItsOwn", "--zip", zip_file([(b"e/", 0, 0, 0, b"", 0), entry(name=b"d/a"), entry(0, data=TEXT, name=b"s"), X]),
+                [("d/a", "d/a.zip", zip_written(b"d/a", STREAM)), ("s", "s.zip", zip_written(b"s", TEXT, method=0)),
+                 ("b.txt", "b.txt.zip", zip_written(b"b.txt", X[4], X[3], 1))], ("in", "in/d", "in/e")),
+           each("AllEntriesNamesLandInside", "--zlib", zip_file([entry(name=b"../x"), entry(name=b"/etc/x"), entry(name=b"C:\\y")]),
+                [("../x", "x.zlib", zlib_file()), ("/etc/x", "etc/x.zlib", zlib_file()), ("C:\\y", "y.zlib", zlib_file())], ("in", "in/etc")),
+           each("AllEntriesOneDamaged", "--gzip", zip_file([entry(name=b"a"), entry(name=b"b", data=flip(STREAM, 40, 0xFF)), entry(name=b"c")]),
+                [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("b", "", INFLATE), ("c", "c.gz", gzip(mtime=MTIME, xfl=2))])]
+
+
 BANNER = "\nQuorvexa v1.03 by Tessivander\n\n"
 PROGRAM = shlex.split(os.environ.get("QUORVEXA_TEST_WRAPPER", "")) + [os.path.abspath(os.environ.get("QUORVEXA_TEST_PROGRAM") or sys.argv[1])]
 try:
@@ -363,17 +378,16 @@ def failures(case) -> list:
             open(os.path.join(top, "h.png"), "wb").write(header)
         run = subprocess.run(PROGRAM + (options.split() if options != "-" else []) + [file], cwd=top, capture_output=True,
                              stdin=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
-        saved = printed.split("Saved as ")[1][:-2] if "Saved as " in printed else ""
+        saved = [part.split(".\n")[0] for part in printed.split("Saved as ")[1:]]
+        outputs = written if isinstance(written, dict) else dict(zip(saved[:1], [written]))  # several: {path: bytes}
+        left = {os.path.relpath(os.path.join(d, f), top) for d, dirs, files in os.walk(top) for f in files + dirs} - {file, "h.png"}
         found = [f"prints {run.stderr!r}" if run.stderr.decode(errors="replace") != BANNER + printed else "",
                  f"exit status {run.returncode}" if run.returncode != (2 if "ERROR" in printed else 3 if "WARNING" in printed else 0) else "",
-                 f"leaves {sorted(os.listdir(folder))}" if len(os.listdir(folder)) != 1 + (header != "-") + bool(saved) else ""]
-        if saved and os.path.exists(os.path.join(top, saved)):
-            output = open(os.path.join(top, saved), "rb").read()
-            found.append("writes other bytes" if output != written else "")
-            # --no-verify carries damage
-            found.append("" if "Damaged" in name or readers_accept(os.path.join(top, saved)) else "a reader refuses the output")
-        elif saved or written != "-":
-            found.append("writes no output" if saved else "a row without output has output bytes")
+                 f"leaves {sorted(left)}" if left != set(outputs) else "",
+                 "a row without output has output bytes" if not saved and written != "-" else ""]
+        for path in [path for path in set(outputs) & left if outputs[path] is not None]:  # None: a folder
+            found.append(f"writes other bytes to {path}" if open(os.path.join(top, path), "rb").read() != outputs[path] else "")
+            found.append("" if "Damaged" in name or readers_accept(os.path.join(top, path)) else f"a reader refuses {path}")  # --no-verify carries damage
         return [f"{name}: {problem}" for problem in found if problem]
 
 

@@ -87,6 +87,10 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         {"ulimit -f 64; $Q -c a.gz | wc -c >&2", cantWrite + "0\n", 0, {}},
         {"ulimit -f 64; $Q a.gz a.gz", errorLine("a.gz", "Couldn't write output file a.gz.zip.") + errorLine("a.gz", "Couldn't write output file a.gz.zip."), 2, {}},
         {"ulimit -f 64; cat a.gz 2>/dev/null | $Q -o o -", errorLine("-", "Couldn't write output file o."), 2, {}},
+        // Every entry to its own output, none through the link in its folder (into d), the others written.
+        {"mkdir -p z/f && echo 1 >z/a && echo 2 >z/f/b && (cd z && zip -qr ../z.zip a f) && rm -r z && mkdir z && ln -s ../d z/f && $Q --all-entries z.zip",
+         successLine("z.zip:a", "z/a.zip") + errorLine("z.zip:f/b", "Output file z/f/b.zip already exists."), 2, {"z", "z.zip"}},
+        {"$Q --all-entries --entry a o.zip", "ERROR: Give only one of --entry and --all-entries.\n", 1, {}},
         {"$Q -o x a.gz a.gz", "ERROR: -o takes exactly one input file.\n", 1, {}},
         {"$Q -c a.gz -", "ERROR: -c takes exactly one input file.\n", 1, {}},
         {"$Q --zip -", "ERROR: Standard input (-) needs -o or -c.\n", 1, {}},

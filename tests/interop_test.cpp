@@ -28,6 +28,11 @@ std::string pythonReads(const std::string& kind, const std::string& path) {
     return sha;
 }
 
+// Fails unless every file entry of ARCHIVE (argv[1]) has its data in FOLDER/NAME.KIND (KIND zip, gz or zlib), as python reads them.
+const std::string everyEntry = "import sys, zipfile, gzip, zlib; z, d, f = zipfile.ZipFile(sys.argv[1]), *sys.argv[2:]; read = {'zip': lambda p: zipfile.ZipFile(p)"
+                               ".read(zipfile.ZipFile(p).infolist()[0]), 'gz': lambda p: gzip.open(p).read(), 'zlib': lambda p: zlib.decompress(open(p, 'rb')"
+                               ".read())}[f]; sys.exit(sum(read(f'{d}/{i.filename}.{f}') != z.read(i) for i in z.infolist() if not i.is_dir()))";
+
 // The real files of installed Debian packages that make test installs (kbd, python3-pip-whl,
 // libhamcrest-java), with any the image keeps under /usr/share/doc and /usr/share/man.
 std::vector<std::string> filesFound(const std::string& findArguments) {
@@ -117,8 +122,9 @@ TEST(Interop, SystemGzipFilesSurviveARoundTrip) {
     }
 }
 
-// Wheels and jars: the first file entry comes out as the data zipfile reads from it.
-TEST(Interop, WheelsAndJarsConvertTheirFirstFile) {
+// Wheels and jars: the first file entry comes out as the data zipfile reads from it; with
+// --all-entries, every file entry does, each in a GZIP file of its own.
+TEST(Interop, WheelsAndJarsConvertTheirFirstFileOrEveryFile) {
     const std::vector<std::string> found =
         filesFound("/usr/share/python-wheels /usr/share/java \\( -name '*.whl' -o -name '*.jar' \\) -size -20M");
     REQUIRE_THAT(found.size() >= 2, "no wheels or jars (scripts/install-deps.sh test installs python3-pip-whl and libhamcrest-java)");
@@ -132,8 +138,24 @@ TEST(Interop, WheelsAndJarsConvertTheirFirstFile) {
         EXPECT_EQ(run.exitCode, run.err.find(" left out.") == std::string::npos ? 0 : 3) << path << run.err;
         EXPECT_EQ(runShell(python3() + " -c \"" + firstFile + "\" " + dir.file("in.zip") + " " + dir.file("in.zip.zlib")).exitCode, 0)
             << path;
-        runShell("rm -f " + dir.file("in.zip*"));
+        ASSERT_EQ(runQuorvexa({"--gzip", "--all-entries", "in.zip"}, dir.path).exitCode, 0) << path;
+        EXPECT_EQ(runShell("cd " + dir.path + " && " + python3() + " -c \"" + everyEntry + "\" in.zip in gz").exitCode, 0) << path;
+        runShell("rm -rf " + dir.file("in*"));
     }
+}
+
+// A tree of 1,200 small files (empty ones stored) packed by zip -9 -r: every entry to every format,
+// each read back whole by python and the tools.
+TEST(Interop, EveryEntryOfAThousandFilesToEveryFormat) {
+    REQUIRE_TOOL("zip");
+    TempDir dir;
+    ASSERT_EQ(runShell("cd " + dir.path + " && " + python3() + " -c \"import os; [os.makedirs(f't/{i % 7}', exist_ok=True) or open(f't/{i % 7}/"
+                       "{i}', 'w').write(str(i) * (i % 50)) for i in range(1200)]\" && zip -q -9 -r t.zip t").exitCode, 0);
+    for (const std::string format : {"zip", "gz", "zlib"}) {
+        ASSERT_EQ(runQuorvexa({"--" + (format == "gz" ? "gzip" : format), "--all-entries", "--outdir=" + format, "t.zip"}, dir.path).exitCode, 0);
+        EXPECT_EQ(runShell("cd " + dir.path + " && " + python3() + " -c \"" + everyEntry + "\" t.zip " + format + " " + format).exitCode, 0) << format;
+    }
+    EXPECT_EQ(runShell("cd " + dir.path + " && gzip -tr gz && for f in zip/t/*/*.zip; do unzip -tq $f >/dev/null || exit 1; done").exitCode, 0);
 }
 
 // The headline case: a PNG's image stream moved out and back in decodes to the same pixels, for

@@ -144,8 +144,8 @@ FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings
     if (!isArchive) return convertFileAndReport(inputPath, settings);
     if (failed(result)) return reportResult(inputPath, result, settings, FileReport{});
     const std::string root = settings.outputFolder ? settings.outputFolder : folderNamedAfter(inputPath);
-    for (const std::vector<uint8_t>& folder : entries.folders) {
-        if (!settings.checkOnly) makeFolder(folder, root, settings.flushToDisk);
+    if (!settings.checkOnly) {
+        for (const std::vector<uint8_t>& folder : entries.folders) makeFolder(folder, root, settings.flushToDisk);
     }
     FileOutcome outcome = FileOutcome::Converted;
     for (size_t i = 0; i < countZipFileEntries(entries); ++i) {

@@ -98,11 +98,13 @@ LEFT_OUT = "WARNING: 1 more file entry was left out."
 
 
 # A one-entry archive as the program writes it: version 20 made by Unix, flags 2, a regular file of the
-# input's mode (0640, as failures() leaves it), the time as an extended timestamp too.
+# input's mode (0640, as failures() leaves it; 0644 from Windows, whose files have no Unix mode), the
+# time as an extended timestamp too.
+MODE = 0o644 if os.environ.get("QUORVEXA_TEST_PROGRAM", "").endswith(".exe") else 0o640
 def zip_written(name: bytes, stream: bytes, crc=CRC, size=SIZE, method=8, dos=DOS, time=MTIME) -> bytes:
     fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *dos, crc, len(stream), size, len(name), 9)
     local = b"PK\x03\x04" + fields + name + struct.pack("<HHBI", 0x5455, 5, 1, time) + stream
-    central = b"PK\x01\x02\x14\x03" + fields + struct.pack("<HHHII", 0, 0, 0, 0o100640 << 16, 0) + local[30:39 + len(name)]
+    central = b"PK\x01\x02\x14\x03" + fields + struct.pack("<HHHII", 0, 0, 0, (0o100000 | MODE) << 16, 0) + local[30:39 + len(name)]
     return local + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
 
 

@@ -301,7 +301,8 @@ FileOutcome convertIntoOneAndReport(const std::vector<const char*>& inputPaths, 
     const std::string outputPath = outputPathFor(inputPaths.front(), settings);
     bool leftOut = false;
     for (const StreamOutcome& stream : outcomes) {
-        if (written || failed(stream.result)) printOutcome(stream.inputPath, settings, stream.warnings, stream.result, outputPath, stream.entryName);
+        if (!written && !failed(stream.result)) continue;
+        printOutcome(stream.inputPath, settings, stream.warnings, stream.result, outputPath, stream.entryName);
         leftOut = leftOut || !stream.warnings.empty();
     }
     if (!written) return FileOutcome::Failed;

@@ -98,7 +98,7 @@ ResultCode writeEntry(JoinedOutput& out, StreamToWrite& stream) {
 ResultCode writeStreamStart(JoinedOutput& out, StreamToWrite& stream) {
     const OutputFacts& facts = stream.checked.facts;
     if (facts.framedAsStoredBlocks) return ResultCode::Success;
-    if (!facts.joined || facts.joined->empty()) return ResultCode::Unknown;  // a stream with data has its pieces
+    if (!facts.joined || facts.joined->empty()) return ResultCode::InflateFailed;  // never: a stream with data was walked
     ByteSink sink = fileSink(*out.file);
     const std::vector<JoinedPiece>& pieces = *facts.joined;
     for (size_t i = 0; i + 1 < pieces.size(); ++i) {

@@ -163,7 +163,7 @@ void takeStream(JoinedOutput& out, const char* inputPath, StreamOutcome& outcome
         report.progress.path = inputPath;
         auto stream = std::make_unique<StreamToWrite>();
         result = checkInputOfJoined(inputPath, out.settings, out.needs, report, stream->checked);
-        out.ended = result == ResultCode::OutputExists;
+        out.ended = result == ResultCode::OutputExists || result == ResultCode::OutputNotCreated;  // the output path's
         if (!failed(result) && isZip(out)) result = claimEntryName(out, stream->checked.facts, outcome.entryName);
         if (!failed(result) && !out.dropped) result = writeChecked(out, std::move(stream));
         outcome.warnings = std::move(report.warnings);

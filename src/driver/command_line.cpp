@@ -10,6 +10,7 @@
 
 #include "driver/console.h"
 #include "driver/convert_file.h"
+#include "driver/joined_output.h"
 #include "driver/messages.h"
 #include "io/output_file.h"
 #include "io/standard_streams.h"
@@ -40,10 +41,10 @@ void printUsage(const char* programName) {
                  "  --version      print the version and exit\n"
                  "  --entry=NAME   convert the ZIP entry named NAME instead of the first\n"
                  "  --             every later argument is an input file\n"
-                 "  -o PATH        write the output to PATH (one input file only)\n"
+                 "  -o PATH        write the output to PATH; several input files: one output holds them all\n"
                  "  --output=PATH  the same as -o PATH\n"
                  "  --outdir=DIR   write each output into the folder DIR\n"
-                 "  -c, --stdout   write the output to standard output (one input file only)\n"
+                 "  -c, --stdout   write the output to standard output (several input files: as for -o)\n"
                  "  -              as INPUT_FILE: read standard input (needs -o or -c)\n"
                  "  -f, --force    replace an existing output file or link\n"
                  "  -q, --quiet    print no banner, progress line or SUCCESS lines\n"
@@ -241,8 +242,9 @@ std::string misuseOf(const CommandLine& line) {
                                           [](const char* input) { return std::strcmp(input, standardInputPath) == 0; });
     if (!line.misuse.empty()) return line.misuse;
     if (destinations > 1) return "Give only one of -o, --outdir and -c.\n";
-    if (destinations == 1 && !settings.outputFolder && line.inputs.size() > 1) {
-        return std::string(settings.outputPath ? "-o" : "-c") + " takes exactly one input file.\n";
+    // A PNG holds one image: its stream can't be joined to another.
+    if (destinations == 1 && !settings.outputFolder && line.inputs.size() > 1 && settings.outputFormat == FormatCode::Png) {
+        return std::string(settings.outputPath ? "-o" : "-c") + " with --png takes exactly one input file.\n";
     }
     if (readsInput > 0 && !settings.outputPath && !settings.toStandardOutput && !settings.checkOnly) {
         return "Standard input (-) needs -o or -c.\n";
@@ -265,6 +267,19 @@ std::string successMessage(const DriverSettings& settings, const std::string& ou
 
 enum class FileOutcome { Converted, ConvertedLeavingOut, Failed };
 
+// An input's warnings, then its result line; the name an archive held already, for code 27.
+void printOutcome(const std::string& inputPath, const DriverSettings& settings, const std::vector<std::string>& warnings,
+                  ResultCode result, const std::string& outputPath, const std::string& takenName = "") {
+    for (const std::string& warning : warnings) printStatusLine(inputPath, colourWarning, warning);
+    if (!failed(result)) {
+        if (!settings.quiet) printStatusLine(inputPath, colourSuccess, successMessage(settings, outputPath));
+        return;
+    }
+    const std::string headerPath = settings.pngHeaderPath ? settings.pngHeaderPath : "";
+    const std::string entryName = result == ResultCode::EntryNameTaken ? takenName : settings.entryName.value_or("");
+    printStatusLine(inputPath, colourError, "ERROR: " + resultMessage(result, outputPath, headerPath, entryName));
+}
+
 // Converts one input path and prints its warnings and result line. Every warning says that the
 // output holds less than the input did.
 FileOutcome convertAndReport(const char* inputPath, const DriverSettings& settings) {
@@ -273,15 +288,32 @@ FileOutcome convertAndReport(const char* inputPath, const DriverSettings& settin
     report.progress.path = inputPath;
     const ResultCode result = convertFile(inputPath, settings, report);
     eraseProgressLine(report.progress);
-    for (const std::string& warning : report.warnings) printStatusLine(inputPath, colourWarning, warning);
-    if (!failed(result)) {
-        if (!settings.quiet) printStatusLine(inputPath, colourSuccess, successMessage(settings, report.outputPath));
-        return report.warnings.empty() ? FileOutcome::Converted : FileOutcome::ConvertedLeavingOut;
+    printOutcome(inputPath, settings, report.warnings, result, report.outputPath);
+    if (failed(result)) return FileOutcome::Failed;
+    return report.warnings.empty() ? FileOutcome::Converted : FileOutcome::ConvertedLeavingOut;
+}
+
+// Several streams into one output, all or nothing: written, every stream has its lines; not
+// written, only those that failed have theirs, and no line says SUCCESS.
+FileOutcome convertIntoOneAndReport(const std::vector<const char*>& inputPaths, const DriverSettings& settings) {
+    std::vector<StreamOutcome> outcomes;
+    const bool written = writeJoinedOutput(inputPaths, settings, outcomes);
+    const std::string outputPath = outputPathFor(inputPaths.front(), settings);
+    bool leftOut = false;
+    for (const StreamOutcome& stream : outcomes) {
+        if (!written && !failed(stream.result)) continue;
+        printOutcome(stream.inputPath, settings, stream.warnings, stream.result, outputPath, stream.entryName);
+        leftOut = leftOut || !stream.warnings.empty();
     }
-    const std::string headerPath = settings.pngHeaderPath ? settings.pngHeaderPath : "";
-    const std::string message = resultMessage(result, report.outputPath, headerPath, settings.entryName.value_or(""));
-    printStatusLine(inputPath, colourError, "ERROR: " + message);
-    return FileOutcome::Failed;
+    if (!written) return FileOutcome::Failed;
+    return leftOut ? FileOutcome::ConvertedLeavingOut : FileOutcome::Converted;
+}
+
+// -o or -c with several input paths: one output holds them all. (A check writes nothing: each
+// input is checked on its own.)
+bool joinsInputs(const CommandLine& line) {
+    const DriverSettings& settings = line.settings;
+    return (settings.outputPath || settings.toStandardOutput) && line.inputs.size() > 1 && !settings.checkOnly;
 }
 
 // A failed write of the version (a full disk, a closed pipe) must not pass for success.
@@ -319,10 +351,14 @@ int runQuorvexa(int argc, char** argv) {
     bool anyFailed = false;
     bool anyLeftOut = false;
     try {
-        for (const char* input : line.inputs) {
-            const FileOutcome outcome = convertAndReport(input, line.settings);
+        const auto note = [&](FileOutcome outcome) {
             anyFailed = anyFailed || outcome == FileOutcome::Failed;
             anyLeftOut = anyLeftOut || outcome == FileOutcome::ConvertedLeavingOut;
+        };
+        if (joinsInputs(line)) {
+            note(convertIntoOneAndReport(line.inputs, line.settings));
+        } else {
+            for (const char* input : line.inputs) note(convertAndReport(input, line.settings));
         }
     } catch (const std::bad_alloc&) {
         return exitOutOfMemory;

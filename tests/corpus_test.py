@@ -97,13 +97,17 @@ X = (b"b.txt", 8, 0, zlib.crc32(b"x"), deflate(b"x"), 1)  # a second file entry
 LEFT_OUT = "WARNING: 1 more file entry was left out."
 
 
-# A one-entry archive as the program writes it: version 20 made by Unix, flags 2, a regular file of the
-# input's mode (0640, as failures() leaves it), the time as an extended timestamp too.
-def zip_written(name: bytes, stream: bytes, crc=CRC, size=SIZE, method=8, dos=DOS, time=MTIME) -> bytes:
-    fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *dos, crc, len(stream), size, len(name), 9)
-    local = b"PK\x03\x04" + fields + name + struct.pack("<HHBI", 0x5455, 5, 1, time) + stream
-    central = b"PK\x01\x02\x14\x03" + fields + struct.pack("<HHHII", 0, 0, 0, 0o100640 << 16, 0) + local[30:39 + len(name)]
-    return local + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
+# An archive as the program writes it, an entry per name, each holding stream: version 20 made by Unix,
+# flags 2, a regular file of the input's mode (0640, as failures() leaves it; 0644 from Windows, whose
+# files have no Unix mode), the time as an extended timestamp too.
+MODE = 0o644 if os.environ.get("QUORVEXA_TEST_PROGRAM", "").endswith(".exe") else 0o640
+def zip_written(names, stream: bytes, crc=CRC, size=SIZE, method=8, dos=DOS, time=MTIME) -> bytes:
+    local, central, names = b"", b"", names if isinstance(names, list) else [names]
+    for name in names:
+        fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *dos, crc, len(stream), size, len(name), 9) + name + struct.pack("<HHBI", 0x5455, 5, 1, time)
+        central += b"PK\x01\x02\x14\x03" + fields[:26] + struct.pack("<HHHII", 0, 0, 0, (0o100000 | MODE) << 16, len(local)) + fields[26:]
+        local += b"PK\x03\x04" + fields + stream
+    return local + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(names), len(names), len(central), len(local), 0)
 
 
 def chunk(kind: bytes, payload: bytes) -> bytes:
@@ -343,6 +347,21 @@ LAYOUT += [each("AllEntriesEachToItsOwn", "--zip", zip_file([(b"e/", 0, 0, 0, b"
                 [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("b", "", INFLATE), ("c", "c.gz", gzip(mtime=MTIME, xfl=2))])]
 
 
+# A JOINED case: inputs (file name, data) into the one output -o names, and the lines (file, text) printed.
+def joined(name, options, lines, written, *inputs):
+    return (name, " ".join(f for f, _ in inputs), options, "-", "".join(line(f, t) for f, t in lines), written, tuple(d for _, d in inputs))
+
+
+# Two members whose final blocks are known (as in MEMBERS), joined: the first one's made non-final, then the seam.
+GZ, A_GZ, B_GZ = gzip(mtime=MTIME), member(synced(PART1) + b"\x03\x00", PART1, 0), member(stored_blocks(PART2), PART2, 0)
+SEAMED, SAVED = JOINED[:len(synced(PART1)) + 6] + stored_blocks(PART2), lambda out: [(f, f"SUCCESS: Saved as {out}.") for f in ("a.gz", "b.gz")]
+LAYOUT += [joined("TwoGzipFilesIntoOneZip", "-o o.zip", SAVED("o.zip"), zip_written([b"a", b"b"], STREAM), ("a.gz", GZ), ("b.gz", GZ)),
+           joined("OneDamagedNoneWritten", "-o o.zip", [("b.gz", INFLATE)], "-", ("a.gz", GZ), ("b.gz", gzip(stream=flip(STREAM, 40, 0xFF)))),
+           joined("NameTaken", "-o o.zip", [("b.gz", "ERROR: The archive already holds an entry named a.")], "-", ("a.gz", GZ), ("b.gz", gzip(flags=8, name=b"a"))),
+           joined("JoinedIntoGzipAtTheSeam", "--gzip -o o.gz", SAVED("o.gz"), gzip(SEAMED, mtime=MTIME, xfl=2), ("a.gz", A_GZ), ("b.gz", B_GZ)),
+           joined("JoinedIntoZlibAtTheSeam", "--zlib -o o.zlib", SAVED("o.zlib"), zlib_file(SEAMED), ("a.gz", A_GZ), ("b.gz", B_GZ))]
+
+
 BANNER = "\nQuorvexa v1.03 by Tessivander\n\n"
 PROGRAM = shlex.split(os.environ.get("QUORVEXA_TEST_WRAPPER", "")) + [os.path.abspath(os.environ.get("QUORVEXA_TEST_PROGRAM") or sys.argv[1])]
 try:
@@ -369,18 +388,20 @@ def readers_accept(path: str) -> bool:
 
 def failures(case) -> list:
     name, file, options, header, printed, written, data = case
+    files, data = file.split(), data if isinstance(data, tuple) else (data,)
     with tempfile.TemporaryDirectory() as top:
-        folder = os.path.dirname(os.path.join(top, file))
+        folder = os.path.dirname(os.path.join(top, files[0]))
         os.makedirs(folder, exist_ok=True)
-        open(os.path.join(top, file), "wb").write(data)
-        os.chmod(os.path.join(top, file), 0o640)
+        for path, content in zip(files, data):
+            open(os.path.join(top, path), "wb").write(content)
+            os.chmod(os.path.join(top, path), 0o640)
         if header != "-":
             open(os.path.join(top, "h.png"), "wb").write(header)
-        run = subprocess.run(PROGRAM + (options.split() if options != "-" else []) + [file], cwd=top, capture_output=True,
+        run = subprocess.run(PROGRAM + (options.split() if options != "-" else []) + files, cwd=top, capture_output=True,
                              stdin=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
         saved = [part.split(".\n")[0] for part in printed.split("Saved as ")[1:]]
         outputs = written if isinstance(written, dict) else dict(zip(saved[:1], [written]))  # several: {path: bytes}
-        left = {os.path.relpath(os.path.join(d, f), top) for d, dirs, files in os.walk(top) for f in files + dirs} - {file, "h.png"}
+        left = {os.path.relpath(os.path.join(d, f), top) for d, dirs, files in os.walk(top) for f in files + dirs} - {*files, "h.png"}
         found = [f"prints {run.stderr!r}" if run.stderr.decode(errors="replace") != BANNER + printed else "",
                  f"exit status {run.returncode}" if run.returncode != (2 if "ERROR" in printed else 3 if "WARNING" in printed else 0) else "",
                  f"leaves {sorted(left)}" if left != set(outputs) else "",

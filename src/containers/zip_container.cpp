@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -16,7 +17,6 @@ constexpr uint64_t endRecordLength = 22;
 constexpr uint64_t maxEndCommentLength = 65535;
 constexpr uint64_t zip64LocatorLength = 20;
 constexpr uint64_t zip64EndRecordLength = 56;
-constexpr uint64_t zip64SizesExtraLength = 20;  // id, length, uncompressed and compressed size
 constexpr uint64_t maxNameLength = 65535;
 
 constexpr std::array<uint8_t, 4> localSignature = {0x50, 0x4B, 0x03, 0x04};
@@ -437,13 +437,18 @@ ResultCode checkEntry(InputFile& input, LocalEntry& entry) {
 
 // ---- writing ----
 
-struct ArchiveLayout {
+// Where the central directory lies, and how many records it holds.
+struct DirectoryPlace {
+    uint64_t entries = 0;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+};
+
+struct EntryLayout {
     uint16_t version = versionPlain;
     uint16_t flags = flagsWritten;
-    bool zip64Sizes = false;   // sizes go in ZIP64 extra fields
-    bool zip64Offset = false;  // the central directory offset goes in a ZIP64 end record
-    uint64_t centralOffset = 0;
-    uint64_t centralSize = 0;
+    bool zip64Sizes = false;   // both sizes go in the ZIP64 extra field
+    bool zip64Offset = false;  // the local header's offset goes there too (in the central record)
 };
 
 // True for well-formed UTF-8 that holds at least one character outside ASCII: only then does the
@@ -459,100 +464,140 @@ bool isNonAsciiUtf8(const std::vector<uint8_t>& text) {
     return nonAscii;
 }
 
-uint64_t extraLengthFor(const ArchiveLayout& layout) {
-    return (layout.zip64Sizes ? zip64SizesExtraLength : 0) + timestampExtraLength;
+ResultCode entryRecordFor(const OutputFacts& facts, uint64_t localOffset, ZipEntryRecord& entry) {
+    entry.name = cleanZipName(facts.name);
+    if (entry.name.size() > maxNameLength) return ResultCode::NameTooLong;
+    entry.nameIsUtf8 = facts.nameIsUtf8 ? *facts.nameIsUtf8 : isNonAsciiUtf8(entry.name);
+    entry.localOffset = localOffset;
+    entry.streamLength = facts.streamLength;
+    entry.size = facts.size;
+    entry.crc32 = facts.crc32;
+    entry.dosTime = facts.dosTime;
+    entry.unixTime = static_cast<uint32_t>(facts.unixTime);
+    entry.permissions = facts.permissions & 0777;
+    entry.stored = facts.entryIsStored;
+    return ResultCode::Success;
 }
 
-void putEntryFields(FieldBuffer& header, const OutputFacts& facts, uint64_t nameLength, const ArchiveLayout& layout) {
+// Each entry takes ZIP64 fields only where its own sizes or offset need them.
+EntryLayout layoutOf(const ZipEntryRecord& entry) {
+    EntryLayout layout;
+    layout.flags = static_cast<uint16_t>(flagsWritten | (entry.nameIsUtf8 ? flagUtf8Name : 0));
+    layout.zip64Sizes = entry.streamLength >= zip64Marker || entry.size >= zip64Marker;
+    layout.zip64Offset = entry.localOffset >= zip64Marker;
+    if (layout.zip64Sizes || layout.zip64Offset) layout.version = versionZip64;
+    return layout;
+}
+
+// The ZIP64 field, where there is one (the offset only in the central record), then the time.
+uint64_t extraLengthFor(const EntryLayout& layout, bool central) {
+    const uint64_t zip64Fields = (layout.zip64Sizes ? 2 : 0) + (central && layout.zip64Offset ? 1 : 0);
+    return (zip64Fields > 0 ? 4 + 8 * zip64Fields : 0) + timestampExtraLength;
+}
+
+void putEntryFields(FieldBuffer& header, const ZipEntryRecord& entry, const EntryLayout& layout, bool central) {
     putLe16(header, layout.version);
     putLe16(header, layout.flags);
-    putLe16(header, facts.entryIsStored ? methodStored : methodDeflate);
-    putLe16(header, facts.dosTime.time);
-    putLe16(header, facts.dosTime.date);
-    putLe32(header, facts.crc32);
-    putLe32(header, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(facts.streamLength));
-    putLe32(header, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(facts.size));
-    putLe16(header, static_cast<uint16_t>(nameLength));
-    putLe16(header, static_cast<uint16_t>(extraLengthFor(layout)));
+    putLe16(header, entry.stored ? methodStored : methodDeflate);
+    putLe16(header, entry.dosTime.time);
+    putLe16(header, entry.dosTime.date);
+    putLe32(header, entry.crc32);
+    putLe32(header, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(entry.streamLength));
+    putLe32(header, layout.zip64Sizes ? zip64Marker : static_cast<uint32_t>(entry.size));
+    putLe16(header, static_cast<uint16_t>(entry.name.size()));
+    putLe16(header, static_cast<uint16_t>(extraLengthFor(layout, central)));
 }
 
 // Writes a header's fixed fields, then the name and the extra field that follow it: the ZIP64
-// sizes where they are needed, then the time as Unix seconds, which readers take over the DOS
+// values where they are needed, then the time as Unix seconds, which readers take over the DOS
 // words' wall-clock time of an unknown zone (4 bytes: the low 32 bits, as Info-ZIP reads them).
-ResultCode writeHeaderWithName(OutputFile& output, const FieldBuffer& header, const std::vector<uint8_t>& name,
-                               const OutputFacts& facts, const ArchiveLayout& layout) {
+ResultCode writeHeaderWithName(OutputFile& output, const FieldBuffer& header, const ZipEntryRecord& entry,
+                               const EntryLayout& layout, bool central) {
     FieldBuffer extra;
-    if (layout.zip64Sizes) {
+    const uint64_t zip64Length = extraLengthFor(layout, central) - timestampExtraLength;
+    if (zip64Length > 0) {
         putLe16(extra, zip64ExtraId);
-        putLe16(extra, 16);
-        putLe64(extra, facts.size);
-        putLe64(extra, facts.streamLength);
+        putLe16(extra, static_cast<uint16_t>(zip64Length - 4));
+        if (layout.zip64Sizes) {
+            putLe64(extra, entry.size);
+            putLe64(extra, entry.streamLength);
+        }
+        if (central && layout.zip64Offset) putLe64(extra, entry.localOffset);
     }
     putLe16(extra, timestampExtraId);
     putLe16(extra, timestampExtraLength - 4);
     putByte(extra, timestampHoldsModification);
-    putLe32(extra, static_cast<uint32_t>(facts.unixTime));
+    putLe32(extra, entry.unixTime);
     ResultCode result = writeFields(output, header);
-    if (!failed(result)) result = writeBytes(output, name.data(), name.size());
+    if (!failed(result)) result = writeBytes(output, entry.name.data(), entry.name.size());
     if (!failed(result)) result = writeFields(output, extra);
     return result;
 }
 
+ResultCode writeLocalHeader(const ZipEntryRecord& entry, const EntryLayout& layout, OutputFile& output) {
+    FieldBuffer header;
+    putBytes(header, localSignature);
+    putEntryFields(header, entry, layout, false);
+    return writeHeaderWithName(output, header, entry, layout, false);
+}
+
 // Made by Unix, so that unzip takes the name as the UTF-8 flag says and gives the file its mode.
-ResultCode writeCentralHeader(const OutputFacts& facts, const std::vector<uint8_t>& name, const ArchiveLayout& layout,
-                              OutputFile& output) {
+ResultCode writeCentralHeader(const ZipEntryRecord& entry, const EntryLayout& layout, OutputFile& output) {
     FieldBuffer header;
     putBytes(header, centralSignature);
     putLe16(header, static_cast<uint16_t>(hostUnix << 8 | layout.version));
-    putEntryFields(header, facts, name.size(), layout);
+    putEntryFields(header, entry, layout, true);
     putLe16(header, 0);  // comment length
     putLe16(header, 0);  // disk number start
     putLe16(header, 0);  // internal attributes
-    putLe32(header, (unixRegularFile | (facts.permissions & 0777)) << 16);
-    putLe32(header, 0);  // the local header is at the start of the file
-    return writeHeaderWithName(output, header, name, facts, layout);
+    putLe32(header, (unixRegularFile | entry.permissions) << 16);
+    putLe32(header, layout.zip64Offset ? zip64Marker : static_cast<uint32_t>(entry.localOffset));
+    return writeHeaderWithName(output, header, entry, layout, true);
 }
 
-ResultCode writeEndRecords(const ArchiveLayout& layout, OutputFile& output) {
+// The ZIP64 end record and its locator come first where the count of entries or the directory's
+// place doesn't fit the end record's fields.
+ResultCode writeEndRecords(const DirectoryPlace& directory, OutputFile& output) {
+    const bool zip64 = directory.entries >= 0xFFFF || directory.offset >= zip64Marker || directory.size >= zip64Marker;
     FieldBuffer records;
-    if (layout.zip64Offset) {
+    if (zip64) {
         putBytes(records, zip64EndSignature);
         putLe64(records, zip64EndRecordLength - 12);  // the record's length after this field
         putLe16(records, versionZip64);
         putLe16(records, versionZip64);
         putLe32(records, 0);  // this disk
         putLe32(records, 0);  // disk of the central directory
-        putLe64(records, 1);  // entries on this disk
-        putLe64(records, 1);  // entries in all
-        putLe64(records, layout.centralSize);
-        putLe64(records, layout.centralOffset);
+        putLe64(records, directory.entries);  // on this disk
+        putLe64(records, directory.entries);  // in all
+        putLe64(records, directory.size);
+        putLe64(records, directory.offset);
         putBytes(records, zip64LocatorSignature);
         putLe32(records, 0);  // disk of the ZIP64 end record
-        putLe64(records, layout.centralOffset + layout.centralSize);
+        putLe64(records, directory.offset + directory.size);
         putLe32(records, 1);  // disks in all
     }
+    const uint16_t entries = static_cast<uint16_t>(std::min<uint64_t>(directory.entries, 0xFFFF));
     putBytes(records, endSignature);
     putLe16(records, 0);
     putLe16(records, 0);
-    putLe16(records, 1);
-    putLe16(records, 1);
-    putLe32(records, static_cast<uint32_t>(layout.centralSize));
-    putLe32(records, layout.zip64Offset ? zip64Marker : static_cast<uint32_t>(layout.centralOffset));
+    putLe16(records, entries);
+    putLe16(records, entries);
+    putLe32(records, static_cast<uint32_t>(std::min<uint64_t>(directory.size, zip64Marker)));
+    putLe32(records, static_cast<uint32_t>(std::min<uint64_t>(directory.offset, zip64Marker)));
     putLe16(records, 0);  // comment length
     return writeFields(output, records);
 }
 
-ArchiveLayout layoutFor(const OutputFacts& facts, const std::vector<uint8_t>& name) {
-    ArchiveLayout layout;
-    const bool utf8 = facts.nameIsUtf8 ? *facts.nameIsUtf8 : isNonAsciiUtf8(name);
-    layout.flags = static_cast<uint16_t>(flagsWritten | (utf8 ? flagUtf8Name : 0));
-    layout.zip64Sizes = facts.streamLength >= zip64Marker || facts.size >= zip64Marker;
-    const uint64_t extraLength = extraLengthFor(layout);
-    layout.centralOffset = localHeaderLength + name.size() + extraLength + facts.streamLength;
-    layout.centralSize = centralHeaderLength + name.size() + extraLength;
-    layout.zip64Offset = layout.centralOffset >= zip64Marker;
-    if (layout.zip64Sizes || layout.zip64Offset) layout.version = versionZip64;
-    return layout;
+// An archive of one entry, at the file's start: its headers say version 45 too where only the
+// directory, behind the stream, starts past 4 GiB.
+ResultCode singleEntry(const OutputFacts& facts, ZipEntryRecord& entry, EntryLayout& layout, DirectoryPlace& directory) {
+    const ResultCode result = entryRecordFor(facts, 0, entry);
+    layout = layoutOf(entry);
+    directory.entries = 1;
+    directory.offset = localHeaderLength + entry.name.size() + extraLengthFor(layout, false) + entry.streamLength;
+    directory.size = centralHeaderLength + entry.name.size() + extraLengthFor(layout, true);
+    if (directory.offset >= zip64Marker) layout.version = versionZip64;
+    return result;
 }
 
 }  // namespace
@@ -632,18 +677,41 @@ std::vector<uint8_t> cleanZipName(const std::vector<uint8_t>& name) {
 }
 
 ResultCode writeZipHead(const OutputFacts& facts, OutputFile& output) {
-    const std::vector<uint8_t> name = cleanZipName(facts.name);
-    if (name.size() > maxNameLength) return ResultCode::NameTooLong;
-    const ArchiveLayout layout = layoutFor(facts, name);
-    FieldBuffer header;
-    putBytes(header, localSignature);
-    putEntryFields(header, facts, name.size(), layout);
-    return writeHeaderWithName(output, header, name, facts, layout);
+    ZipEntryRecord entry;
+    EntryLayout layout;
+    DirectoryPlace directory;
+    const ResultCode result = singleEntry(facts, entry, layout, directory);
+    return failed(result) ? result : writeLocalHeader(entry, layout, output);
 }
 
 ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output) {
-    const std::vector<uint8_t> name = cleanZipName(facts.name);
-    const ArchiveLayout layout = layoutFor(facts, name);
-    const ResultCode result = writeCentralHeader(facts, name, layout, output);
-    return failed(result) ? result : writeEndRecords(layout, output);
+    ZipEntryRecord entry;
+    EntryLayout layout;
+    DirectoryPlace directory;
+    ResultCode result = singleEntry(facts, entry, layout, directory);
+    if (!failed(result)) result = writeCentralHeader(entry, layout, output);
+    return failed(result) ? result : writeEndRecords(directory, output);
+}
+
+ResultCode writeZipEntryHead(ZipArchive& archive, const OutputFacts& facts, OutputFile& output) {
+    ZipEntryRecord entry;
+    ResultCode result = entryRecordFor(facts, output.bytesWritten, entry);
+    if (!failed(result)) result = writeLocalHeader(entry, layoutOf(entry), output);
+    if (failed(result)) return result;
+    try {
+        archive.entries.push_back(std::move(entry));
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
+    return ResultCode::Success;
+}
+
+ResultCode writeZipDirectory(const ZipArchive& archive, OutputFile& output) {
+    DirectoryPlace directory{archive.entries.size(), output.bytesWritten, 0};
+    for (const ZipEntryRecord& entry : archive.entries) {
+        const ResultCode result = writeCentralHeader(entry, layoutOf(entry), output);
+        if (failed(result)) return result;
+    }
+    directory.size = output.bytesWritten - directory.offset;
+    return writeEndRecords(directory, output);
 }

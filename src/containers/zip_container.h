@@ -1,6 +1,7 @@
-// ZIP archives: the first entry that holds a file is read, or each file entry in turn; archives of
-// one entry are written (local header, data, central directory header, end record), with ZIP64
-// records only when a size or offset doesn't fit 32 bits.
+// ZIP archives: the first entry that holds a file is read, or each file entry in turn; archives are
+// written (each entry's local header and data, then the central directory and end record), with
+// ZIP64 records only where an entry's size or offset, the directory's place or the count of entries
+// doesn't fit its field.
 #pragma once
 
 #include <cstddef>
@@ -66,6 +67,32 @@ extern const RegionRules zipRegionRules;
 // made by Unix, with the facts' permissions, and carries its time as an extended timestamp.
 ResultCode writeZipHead(const OutputFacts& facts, OutputFile& output);
 ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output);
+
+// Output, an archive of several entries written in one pass: each entry's local header, then its
+// stream, as they come; what the central directory repeats of each (small records, never the data)
+// is kept until the end. Every entry is written as a one-entry archive's is.
+struct ZipEntryRecord {
+    std::vector<uint8_t> name;  // as written
+    uint64_t localOffset = 0;
+    uint64_t streamLength = 0;
+    uint64_t size = 0;
+    uint32_t crc32 = 0;
+    DosDateTime dosTime;
+    uint32_t unixTime = 0;
+    uint32_t permissions = 0;
+    bool stored = false;
+    bool nameIsUtf8 = false;
+};
+struct ZipArchive {
+    std::vector<ZipEntryRecord> entries;
+};
+
+// Writes the entry's local header where the output stands (nothing may seek it meanwhile) and
+// keeps its record; NameTooLong for a name longer than 65,535 bytes.
+ResultCode writeZipEntryHead(ZipArchive& archive, const OutputFacts& facts, OutputFile& output);
+
+// The central directory and end records, after the last entry's stream.
+ResultCode writeZipDirectory(const ZipArchive& archive, OutputFile& output);
 
 // An entry name as ZIP allows it for a file: a backslash read as "/" and written so, without a drive ("C:"),
 // leading or trailing "/", "." or ".." segments. Empty when nothing is left.

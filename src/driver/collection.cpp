@@ -114,16 +114,22 @@ ResultCode listEntries(const std::string& inputPath, InputFile& input, ZipFileEn
 
 }  // namespace
 
-FileOutcome reportResult(const std::string& shownPath, ResultCode result, const DriverSettings& settings, const FileReport& report) {
-    for (const std::string& warning : report.warnings) printStatusLine(shownPath, colourWarning, warning);
+void printOutcome(const std::string& shownPath, const DriverSettings& settings, const std::vector<std::string>& warnings,
+                  ResultCode result, const std::string& outputPath, const std::string& takenName) {
+    for (const std::string& warning : warnings) printStatusLine(shownPath, colourWarning, warning);
     if (!failed(result)) {
-        if (!settings.quiet) printStatusLine(shownPath, colourSuccess, successMessage(settings, report.outputPath));
-        return report.warnings.empty() ? FileOutcome::Converted : FileOutcome::ConvertedLeavingOut;
+        if (!settings.quiet) printStatusLine(shownPath, colourSuccess, successMessage(settings, outputPath));
+        return;
     }
     const std::string headerPath = settings.pngHeaderPath ? settings.pngHeaderPath : "";
-    const std::string message = resultMessage(result, report.outputPath, headerPath, settings.entryName.value_or(""));
-    printStatusLine(shownPath, colourError, "ERROR: " + message);
-    return FileOutcome::Failed;
+    const std::string entryName = result == ResultCode::EntryNameTaken ? takenName : settings.entryName.value_or("");
+    printStatusLine(shownPath, colourError, "ERROR: " + resultMessage(result, outputPath, headerPath, entryName));
+}
+
+FileOutcome reportResult(const std::string& shownPath, ResultCode result, const DriverSettings& settings, const FileReport& report) {
+    printOutcome(shownPath, settings, report.warnings, result, report.outputPath);
+    if (failed(result)) return FileOutcome::Failed;
+    return report.warnings.empty() ? FileOutcome::Converted : FileOutcome::ConvertedLeavingOut;
 }
 
 FileOutcome convertFileAndReport(const std::string& inputPath, const DriverSettings& settings) {

@@ -3,12 +3,18 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/result_code.h"
 #include "driver/convert_file.h"
 
 // What one input did to the run's exit status.
 enum class FileOutcome { Converted, ConvertedLeavingOut, Failed };
+
+// A stream's warnings, then its result line, shown as shownPath (a file's path, or "ARCHIVE:ENTRY");
+// takenName is the name an archive held already, for EntryNameTaken.
+void printOutcome(const std::string& shownPath, const DriverSettings& settings, const std::vector<std::string>& warnings,
+                  ResultCode result, const std::string& outputPath, const std::string& takenName = "");
 
 // Prints the warnings and the result line of one stream, shown as shownPath (a file's path, or
 // "ARCHIVE:ENTRY"), and says what it did to the run.

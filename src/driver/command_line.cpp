@@ -11,6 +11,7 @@
 #include "driver/collection.h"
 #include "driver/console.h"
 #include "driver/convert_file.h"
+#include "driver/joined_output.h"
 #include "io/output_file.h"
 #include "io/standard_streams.h"
 
@@ -41,10 +42,10 @@ void printUsage(const char* programName) {
                  "  --entry=NAME   convert the ZIP entry named NAME instead of the first\n"
                  "  --all-entries  convert every file entry of a ZIP archive, each to its own output\n"
                  "  --             every later argument is an input file\n"
-                 "  -o PATH        write the output to PATH (one input file only)\n"
+                 "  -o PATH        write the output to PATH; several input files: one output holds them all\n"
                  "  --output=PATH  the same as -o PATH\n"
                  "  --outdir=DIR   write each output into the folder DIR\n"
-                 "  -c, --stdout   write the output to standard output (one input file only)\n"
+                 "  -c, --stdout   write the output to standard output (several input files: as for -o)\n"
                  "  -              as INPUT_FILE: read standard input (needs -o or -c)\n"
                  "  -f, --force    replace an existing output file or link\n"
                  "  -q, --quiet    print no banner, progress line or SUCCESS lines\n"
@@ -244,8 +245,9 @@ std::string misuseOf(const CommandLine& line) {
     if (!line.misuse.empty()) return line.misuse;
     if (destinations > 1) return "Give only one of -o, --outdir and -c.\n";
     if (settings.entryName && settings.allEntries) return "Give only one of --entry and --all-entries.\n";
-    if (destinations == 1 && !settings.outputFolder && line.inputs.size() > 1) {
-        return std::string(settings.outputPath ? "-o" : "-c") + " takes exactly one input file.\n";
+    // A PNG holds one image: its stream can't be joined to another.
+    if (destinations == 1 && !settings.outputFolder && line.inputs.size() > 1 && settings.outputFormat == FormatCode::Png) {
+        return std::string(settings.outputPath ? "-o" : "-c") + " with --png takes exactly one input file.\n";
     }
     if (readsInput > 0 && !settings.outputPath && !settings.toStandardOutput && !settings.checkOnly) {
         return "Standard input (-) needs -o or -c.\n";
@@ -260,9 +262,32 @@ std::string misuseOf(const CommandLine& line) {
     return "";
 }
 
+// Several streams into one output, all or nothing: written, every stream has its lines; not
+// written, only those that failed have theirs, and no line says SUCCESS.
+FileOutcome convertIntoOneAndReport(const std::vector<const char*>& inputPaths, const DriverSettings& settings) {
+    std::vector<StreamOutcome> outcomes;
+    const bool written = writeJoinedOutput(inputPaths, settings, outcomes);
+    const std::string outputPath = outputPathFor(inputPaths.front(), settings);
+    bool leftOut = false;
+    for (const StreamOutcome& stream : outcomes) {
+        if (!written && !failed(stream.result)) continue;
+        printOutcome(stream.inputPath, settings, stream.warnings, stream.result, outputPath, stream.entryName);
+        leftOut = leftOut || !stream.warnings.empty();
+    }
+    if (!written) return FileOutcome::Failed;
+    return leftOut ? FileOutcome::ConvertedLeavingOut : FileOutcome::Converted;
+}
+
 // -o and -c make one output of whatever the inputs hold.
 bool eachEntryToItsOwnOutput(const DriverSettings& settings) {
     return settings.allEntries && !settings.outputPath && !settings.toStandardOutput;
+}
+
+// -o or -c with several input paths: one output holds them all. (A check writes nothing: each
+// input is checked on its own.)
+bool joinsInputs(const CommandLine& line) {
+    const DriverSettings& settings = line.settings;
+    return (settings.outputPath || settings.toStandardOutput) && line.inputs.size() > 1 && !settings.checkOnly;
 }
 
 // A failed write of the version (a full disk, a closed pipe) must not pass for success.
@@ -300,11 +325,16 @@ int runQuorvexa(int argc, char** argv) {
     bool anyFailed = false;
     bool anyLeftOut = false;
     try {
-        for (const char* input : line.inputs) {
-            const FileOutcome outcome = eachEntryToItsOwnOutput(line.settings) ? convertAllEntries(input, line.settings)
-                                                                                : convertFileAndReport(input, line.settings);
+        const auto note = [&](FileOutcome outcome) {
             anyFailed = anyFailed || outcome == FileOutcome::Failed;
             anyLeftOut = anyLeftOut || outcome == FileOutcome::ConvertedLeavingOut;
+        };
+        if (joinsInputs(line)) {
+            note(convertIntoOneAndReport(line.inputs, line.settings));
+        } else {
+            for (const char* input : line.inputs) {
+                note(eachEntryToItsOwnOutput(line.settings) ? convertAllEntries(input, line.settings) : convertFileAndReport(input, line.settings));
+            }
         }
     } catch (const std::bad_alloc&) {
         return exitOutOfMemory;

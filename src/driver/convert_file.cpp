@@ -568,3 +568,29 @@ ResultCode convertZipEntry(InputFile& input, InputFindings& findings, const std:
         return ResultCode::OutOfMemory;
     }
 }
+
+OutputNeeds outputNeedsFor(FormatCode outputFormat) {
+    return outputContainerFor(outputFormat).needs;
+}
+
+ResultCode checkInputOfJoined(const std::string& inputPath, const DriverSettings& settings, OutputNeeds needs,
+                              FileReport& report, CheckedInput& checked) {
+    try {
+        const InputContainer* container = nullptr;
+        const OutputTarget target = outputTargetFor(settings);
+        InputFile& input = checked.input;
+        ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
+        if (!failed(result)) result = readInput(input, settings, container, checked.findings);
+        if (!failed(result)) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
+        if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
+        if (!failed(result)) result = checkInput(input, settings, needs, *container, checked.findings, checked.sums, report);
+        report.warnings = checked.findings.warnings;
+        if (failed(result)) return result;
+        checked.walk = container->region->walk;
+        const OutputContainer& output = outputContainerFor(settings.outputFormat);
+        checked.facts = resolveOutputFacts(nameSourceFor(inputPath, settings), output, checked.findings.carried, checked.sums);
+        return ResultCode::Success;
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
+}

@@ -11,6 +11,8 @@
 #include "core/result_code.h"
 #include "driver/console.h"
 #include "io/input_file.h"
+#include "io/region_reader.h"
+#include "stream/stream_check.h"
 
 // What the command line decided; it carries over from one input file to the next.
 struct DriverSettings {
@@ -54,6 +56,25 @@ std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& ca
 // report.outputPath must already hold outputPathFor(inputPath, settings). The input path "-" is
 // standard input.
 ResultCode convertFile(const std::string& inputPath, const DriverSettings& settings, FileReport& report);
+
+// What an output of the format needs from each stream's data.
+OutputNeeds outputNeedsFor(FormatCode outputFormat);
+
+// One input of an output that holds several streams, checked and ready to be written: the input
+// stays open, its data region read through walk (regionReader), and facts.joined points into sums.
+struct CheckedInput {
+    InputFile input;
+    NextExtent walk = nullptr;
+    InputFindings findings;
+    StreamSums sums;
+    OutputFacts facts;
+};
+
+// Every step of convertFile before writing, for one stream of an output that holds several: the
+// input read, the output path (report.outputPath) checked, the stream checked for needs, and the
+// facts the writer takes resolved. report gets the warnings and the progress line.
+ResultCode checkInputOfJoined(const std::string& inputPath, const DriverSettings& settings, OutputNeeds needs,
+                              FileReport& report, CheckedInput& checked);
 
 // Whether the open input is read as a ZIP archive (by its first bytes, or by an end record behind
 // something that no container claims).

@@ -19,12 +19,12 @@ uint64_t storedBlocksLength(uint64_t length) {
     return length + blockCount(length) * blockHeaderLength;
 }
 
-ResultCode writeStoredBlocks(RegionReader& data, uint64_t length, ByteSink& sink) {
+ResultCode writeStoredBlocks(RegionReader& data, uint64_t length, ByteSink& sink, bool last) {
     std::array<uint8_t, blockHeaderLength + maxStoredBlockLength> block{};
     uint64_t remaining = length;
     do {
         const uint16_t piece = static_cast<uint16_t>(std::min(remaining, maxStoredBlockLength));
-        block[0] = piece == remaining ? 0x01 : 0x00;  // BFINAL on the last block, BTYPE 00 (stored)
+        block[0] = piece == remaining && last ? 0x01 : 0x00;  // BFINAL on the last block, BTYPE 00 (stored)
         block[1] = static_cast<uint8_t>(piece);
         block[2] = static_cast<uint8_t>(piece >> 8);
         block[3] = static_cast<uint8_t>(~piece);

@@ -13,5 +13,6 @@ inline constexpr uint64_t maxStoredBlockLength = 65535;
 // Length of length bytes once framed; empty data is one empty final block (01 00 00 FF FF).
 uint64_t storedBlocksLength(uint64_t length);
 
-// Writes length bytes from the reader as stored blocks of at most 65,535 bytes, the last final.
-ResultCode writeStoredBlocks(RegionReader& data, uint64_t length, ByteSink& sink);
+// Writes length bytes from the reader as stored blocks of at most 65,535 bytes, the last final
+// unless another stream is joined behind them (they end on a byte, so it follows as it stands).
+ResultCode writeStoredBlocks(RegionReader& data, uint64_t length, ByteSink& sink, bool last = true);

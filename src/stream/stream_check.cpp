@@ -504,8 +504,6 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     sums.streamCrc32 = join.streamCrc32;
     sums.joined = std::move(join.sums.joined);
     sums.streamLength = sums.joined.empty() ? (join.first.endBit + 7) / 8 : joinedLength(sums.joined);
-    // One piece at the region's start is a stream of its own, the empty members behind it dropped.
-    if (sums.joined.size() == 1 && sums.joined.front().start == 0) sums.joined.clear();
     return judgeTrailingBytes(reader, at, findings.region, rules, findings.warnings);
 }
 
@@ -514,7 +512,7 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
     const DataRegion& region = findings.region;
     const InflateWants wants = checkedWants(findings.carried, needs, rules);
     CheckedStream checked;
-    ResultCode result = inflateStrictly(reader, findings, rules, wants, 0, false, checked);
+    ResultCode result = inflateStrictly(reader, findings, rules, wants, 0, needs.joinsOthers, checked);
     if (failed(result)) return result;
     takeTotals(checked.totals, wants, sums);
     sums.streamLength = checked.totals.consumed;
@@ -528,8 +526,12 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
             result = inflateStrictly(reader, findings, rules, wants, 0, true, checked = CheckedStream{});
             if (failed(result)) return result;
         }
-        return checkMembers(reader, findings, rules, wants, checked, after, sums, watch);
+        result = checkMembers(reader, findings, rules, wants, checked, after, sums, watch);
+        // One piece at the region's start is a stream of its own, the empty members behind it dropped.
+        if (!needs.joinsOthers && sums.joined.size() == 1 && sums.joined.front().start == 0) sums.joined.clear();
+        return result;
     }
+    if (needs.joinsOthers && checked.totals.produced > 0) sums.joined = {JoinedPiece{0, checked.walk.finalHeaderBit, checked.walk.endBit}};
     result = compareCarried(findings.carried, sums);
     if (failed(result)) return result;
     return judgeTrailingBytes(reader, after, region, rules, findings.warnings);

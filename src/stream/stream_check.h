@@ -37,6 +37,9 @@ struct OutputNeeds {
     bool exactSize = false;     // ZIP holds the whole size; GZIP only its low 32 bits
     bool adler32 = false;       // ZLIB, PNG
     const RowLayout* rows = nullptr;  // PNG: the image's rows, each led by its filter type
+    // Joined to other streams in one output: its pieces that hold data, each with its final block,
+    // are wanted even where it is one stream (then StreamSums::joined holds that one).
+    bool joinsOthers = false;
 };
 
 // verify off is the carry-without-inflating mode: the stream is the whole data region less its

@@ -22,26 +22,13 @@ Bytes appendBits(Bytes bytes, const std::string& bits) {
     return bytes;
 }
 
-struct LaxSums {
-    uLong crc32 = 0;
-    uLong adler32 = 1;
-    uint64_t produced = 0;
-};
-
 // What the decoder inflated of a stream before it refused it, as zlib does.
-LaxSums laxlyInflated(const Bytes& stream) {
+Bytes laxlyInflated(const Bytes& stream) {
     bool accepted = true;
     EXPECT_TRUE(walkerAgreesWithZlib(stream.data(), stream.size(), accepted) && !accepted);
-    LaxSums lax;
+    Bytes lax;
     DeflateWalk walk;
-    const InflatedBytes sum{[](void* c, const uint8_t* b, size_t n) {
-                                LaxSums& s = *static_cast<LaxSums*>(c);
-                                s.crc32 = crc32(s.crc32, b, static_cast<uInt>(n));
-                                s.adler32 = adler32(s.adler32, b, static_cast<uInt>(n));
-                                s.produced += n;
-                            },
-                            &lax};
-    (void)walkDeflate(stream.data(), stream.size(), walk, {}, sum);
+    (void)walkDeflate(stream.data(), stream.size(), walk, {}, {[](void* c, const uint8_t* b, size_t n) { static_cast<Bytes*>(c)->insert(static_cast<Bytes*>(c)->end(), b, b + n); }, &lax});
     return lax;
 }
 
@@ -70,11 +57,11 @@ TEST(CraftedStreams, EveryCheckZlibMakesRefusesTheStreamInEveryContainer) {
         for (size_t p = 0; p < prefixes.size(); ++p) {
             if (p > 0 && where != "both") continue;
             const Bytes stream = appendBits(prefixes[p], bits);
-            const LaxSums lax = laxlyInflated(stream);
+            const Bytes lax = laxlyInflated(stream);
             const std::string file = name + std::to_string(p);
-            writeFile(dir.file(file + ".gz"), gzipFile(stream, lax.crc32, static_cast<uint32_t>(lax.produced)));
-            writeFile(dir.file(file + ".zlib"), zlibFile(stream, lax.adler32));
-            writeFile(dir.file(file + ".zip"), zipFile(stream, lax.crc32, lax.produced));
+            writeFile(dir.file(file + ".gz"), gzipFile(stream, crc32Of(lax), static_cast<uint32_t>(lax.size())));
+            writeFile(dir.file(file + ".zlib"), zlibFile(stream, adler32Of(lax)));
+            writeFile(dir.file(file + ".zip"), zipFile(stream, crc32Of(lax), lax.size()));
             for (const char* extension : {".gz", ".zlib", ".zip"}) {
                 inputs.push_back(file + extension);
                 expected += errorLine(inputs.back(), "Inflate failed.");

@@ -164,6 +164,9 @@ bool buildTable(const uint8_t* lengths, unsigned count, const TableKind& kind, u
 }
 
 constexpr size_t bufferSize = 128 * 1024;
+// The first read is short and each next one twice as long, up to the buffer: a short stream (a
+// BGZF member is about 20 KB) isn't read far past its end, a long one soon reads whole buffers.
+constexpr size_t firstReadSize = 4 * 1024;
 
 // The stream's bits, least significant first, in a 64-bit buffer refilled 8 bytes at a time. Past
 // the stream's last byte it is fed zero bytes (counted in overread), so that decoding needs no test
@@ -174,6 +177,7 @@ struct BitSource {
     uint64_t fed = 0;                // bytes taken from the reader
     uint64_t bufferStart = 0;        // stream offset of buffer[0]
     uint8_t* room = nullptr;         // bufferSize bytes the reader reads into
+    size_t readSize = firstReadSize; // the next read's length, at most
     const uint8_t* buffer = nullptr;
     const uint8_t* next = nullptr;
     const uint8_t* end = nullptr;
@@ -224,7 +228,8 @@ void readMore(BitSource& s) {
     s.bufferStart = keptStart;
     s.buffer = s.room;
     s.end = s.buffer + kept;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize - kept, s.limit - s.fed));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>({bufferSize - kept, s.readSize, s.limit - s.fed}));
+    s.readSize = std::min(2 * s.readSize, bufferSize);
     size_t got = 0;
     const ResultCode result = want == 0 ? ResultCode::Success : readRegion(*s.reader, s.room + kept, want, got);
     if (failed(result)) s.readFailure = result;

@@ -53,7 +53,7 @@ _quorvexa() {
     -o | --output) _quorvexa_complete_paths "$cur" '*'; return 0 ;;
     --outdir) _quorvexa_complete_paths "$cur" ''; return 0 ;;
     --png) _quorvexa_complete_paths "$cur" .png; return 0 ;;
-    --entry) return 0 ;;
+    --entry | -T | --threads) return 0 ;;
     esac
     case $cur in
     --png?*)
@@ -63,7 +63,7 @@ _quorvexa() {
         ;;
     -*)
         mapfile -t COMPREPLY < <(compgen -W '--gzip --gzipname --zip --zlib --png --no-verify --verify --no-sync
-            --version --entry= --all-entries -- -o --output= --outdir= -c --stdout -f --force -q --quiet -t --test -h --help' -- "$cur")
+            --version --entry= --all-entries -- -o --output= --outdir= -c --stdout -f --force -q --quiet -t --test -h --help -T --threads=' -- "$cur")
         # --png takes its path joined, and --NAME= after the "=".
         [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == @(--png|*=) ]] && compopt -o nospace 2>/dev/null
         ;;

@@ -51,8 +51,9 @@ TEST(CommandLine, VersionOptionsPathsAndNames) {
          "WARNING: Unknown option --zlb was ignored.\nWARNING: Unknown option --png was ignored.\n" + successLine("a.gz", "a.gz.gz"), 0},
         {{"--zlib", "--", "-a.gz", "--gzip"}, "", successLine("-a.gz", "-a.gz.zlib") + errorLine("--gzip", "File doesn't exist."), 2},
         {{"-fxo", "-a.gz", "a.gz"}, "", "WARNING: Unknown option -x was ignored.\n" + successLine("a.gz", "-a.gz"), 0},
-        {{"--zlib", "-oout", "a.gz", "--entry", "x"}, "", successLine("a.gz", "out"), 0},
+        {{"--zlib", "-T1", "-oout", "a.gz", "--entry", "x"}, "", successLine("a.gz", "out"), 0},
         {{"a.gz", "--entry"}, "", "ERROR: Option --entry needs a name.\n", 1},
+        {{"-T", "0", "a.gz"}, "", "ERROR: Option -T needs a positive whole number.\n", 1},
         {{longName}, "", errorLine(longName, "Couldn't open output file " + longName + ".zip for writting."), 2},
     };
     for (const auto& [arguments, out, err, exitCode] : cases) {

@@ -48,10 +48,11 @@ def stored_blocks(data: bytes) -> bytes:
     return struct.pack("<BHH", 1, len(data), len(data) ^ 0xFFFF) + data
 
 
-# A GZIP member with every optional field flags asks for; hcrc spoils its FHCRC.
-def member(stream, data, flags=0x1F, mtime=MTIME, hcrc=0) -> bytes:
-    head = bytes([0x1F, 0x8B, 8, flags]) + struct.pack("<I", mtime) + b"\0\3" + (b"\4\0AB\0\0" if flags & 4 else b"")
-    head += (b"name.txt\0" if flags & 8 else b"") + (b"a comment\0" if flags & 16 else b"")
+# A GZIP member with every optional field flags asks for, the extra one BGZF's length (hint spoils it); hcrc spoils its FHCRC.
+def member(stream, data, flags=0x1F, mtime=MTIME, hcrc=0, hint=0) -> bytes:
+    names = (b"name.txt\0" if flags & 8 else b"") + (b"a comment\0" if flags & 16 else b"")
+    length = 10 + (8 if flags & 4 else 0) + len(names) + (2 if flags & 2 else 0) + len(stream) + 8
+    head = bytes([0x1F, 0x8B, 8, flags]) + struct.pack("<I", mtime) + b"\0\3" + (struct.pack("<H2sHH", 6, b"BC", 2, length - 1 + hint) if flags & 4 else b"") + names
     head += struct.pack("<H", (zlib.crc32(head) ^ hcrc) & 0xFFFF) if flags & 2 else b""
     return head + stream + struct.pack("<II", zlib.crc32(data), len(data))
 
@@ -186,6 +187,8 @@ MALFORMED = [malformed(*row) for row in [
     ("GzipJunkUnverifiedGzip", "--gzip --no-verify", "SUCCESS", JUNK, gzip(mtime=MTIME) + b"junk", "in.gz", gzip(mtime=MTIME, xfl=2)),
     ("GzipDamagedUnverifiedFoundByTheWalk", "--no-verify", INFLATE, "-", gzip(stream=flip(STREAM, 40))),
     ("GzipLaterMemberCutAfterMagic", "-", TRUNCATED, "-", gzip() + b"\x1f\x8b"),
+    ("GzipHintedMembersFirstFaultDecides", "-T 3", INFLATE, "-", member(STREAM, TEXT) * 2 + member(STREAM, TEXT[1:]) + member(flip(STREAM, 40, 0xFF), TEXT) * 2),
+    ("GzipMembersPastAWrongHint", "-t -T 3", "SUCCESS: Checked.", "-", member(STREAM, TEXT) + member(STREAM, TEXT, hint=3) + member(STREAM, TEXT) * 3),
     ("ZlibEmptyStream", "-", INFLATE, "-", bytes([0x78, 1, 0, 0, 0, 1])),
     ("ZlibEmptyStreamUnverified", "--no-verify", INFLATE, "-", bytes([0x78, 1, 0, 0, 0, 1])),
     ("ZlibUnder6Bytes", "-", TRUNCATED, "-", bytes([0x78, 0xDA, 3, 0, 0])),
@@ -281,6 +284,7 @@ LAYOUT = [
     layout("GzipMembersJoinedUnverifiedUninflated", "in.gz", "--gzip --no-verify", MEMBERS[:-len(EMPTY_MEMBER)],
            gzip(JOINED, zlib.crc32(TEXT * 2), 2 * SIZE, mtime=MTIME, xfl=2)),
     layout("GzipMembersJoinedForZlib", "in.gz", "--zlib", MEMBERS, zlib_file(JOINED, zlib.adler32(TEXT * 2))),
+    layout("GzipMembersJoinedOnOneThread", "in.gz", "--zlib -T 1", MEMBERS, zlib_file(JOINED, zlib.adler32(TEXT * 2))),
     layout("GzipEmptyMemberFirst", "in.gz", "--gzip", EMPTY_MEMBER + gzip(), gzip(mtime=MTIME, xfl=2)),
     layout("ZipEntryCarriedByteForByte", "in.zip", "-", zip_file([entry()]), zip_written(b"data.txt", STREAM)),
     layout("GzipMethodByteStaysOutOfZip", "t.gz", "-", gzip(method=0, mtime=MTIME), zip_written(b"t", STREAM)),

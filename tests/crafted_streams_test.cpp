@@ -1,15 +1,11 @@
 // Streams crafted bit by bit (corpus/crafted.tsv), one for every check zlib makes, alone, after a
 // valid 64 KiB block and after more than 1 MiB of them, in GZIP, ZLIB and ZIP files carrying the checksum and size of
-// what ISA-L makes of them (the attack on a lax inflater): every one is refused as damaged.
+// the bytes inflated before the fault (what a lax inflater makes of them): every one is refused as damaged.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include "stream/inflate.h"
 #include "support/test_support.h"
 #include "support/zlib_reference.h"
 
@@ -26,20 +22,14 @@ Bytes appendBits(Bytes bytes, const std::string& bits) {
     return bytes;
 }
 
-// What ISA-L (zlib where it isn't built) makes of a stream, once the walker has refused it as zlib
-// does, after as many bytes.
-InflateTotals laxlyInflated(const Bytes& stream) {
-    InputFile file;
-    file.handle = memfd_create("crafted", MFD_CLOEXEC);
-    EXPECT_EQ(pwrite(file.handle, stream.data(), stream.size(), 0), static_cast<ssize_t>(stream.size()));
-    file.size = stream.size();
+// What the decoder inflated of a stream before it refused it, as zlib does.
+Bytes laxlyInflated(const Bytes& stream) {
     bool accepted = true;
     EXPECT_TRUE(walkerAgreesWithZlib(stream.data(), stream.size(), accepted) && !accepted);
-    const std::vector<Extent> extents = {Extent{0, stream.size()}};
-    RegionReader reader = regionReader(file, extents);
-    InflateTotals totals;
-    (void)inflateStream(reader, stream.size(), InflateWants{true, true}, totals, InflateEngine::Isal);
-    return totals;
+    Bytes lax;
+    DeflateWalk walk;
+    (void)walkDeflate(stream.data(), stream.size(), walk, {}, {[](void* c, const uint8_t* b, size_t n) { static_cast<Bytes*>(c)->insert(static_cast<Bytes*>(c)->end(), b, b + n); }, &lax});
+    return lax;
 }
 
 Bytes zipFile(const Bytes& stream, uint32_t crc32, uint64_t size) {
@@ -67,11 +57,11 @@ TEST(CraftedStreams, EveryCheckZlibMakesRefusesTheStreamInEveryContainer) {
         for (size_t p = 0; p < prefixes.size(); ++p) {
             if (p > 0 && where != "both") continue;
             const Bytes stream = appendBits(prefixes[p], bits);
-            const InflateTotals lax = laxlyInflated(stream);
+            const Bytes lax = laxlyInflated(stream);
             const std::string file = name + std::to_string(p);
-            writeFile(dir.file(file + ".gz"), gzipFile(stream, lax.crc32, static_cast<uint32_t>(lax.produced)));
-            writeFile(dir.file(file + ".zlib"), zlibFile(stream, lax.adler32));
-            writeFile(dir.file(file + ".zip"), zipFile(stream, lax.crc32, lax.produced));
+            writeFile(dir.file(file + ".gz"), gzipFile(stream, crc32Of(lax), static_cast<uint32_t>(lax.size())));
+            writeFile(dir.file(file + ".zlib"), zlibFile(stream, adler32Of(lax)));
+            writeFile(dir.file(file + ".zip"), zipFile(stream, crc32Of(lax), lax.size()));
             for (const char* extension : {".gz", ".zlib", ".zip"}) {
                 inputs.push_back(file + extension);
                 expected += errorLine(inputs.back(), "Inflate failed.");

@@ -81,10 +81,28 @@ ResultCode headerCrcMatches(InputFile& input, uint64_t offset, uint64_t crcOffse
     return failed(result) ? ResultCode::InputTruncated : result;
 }
 
+// BGZF (samtools, bgzip) says each member's whole length in the extra field: a subfield BC of two
+// bytes, BSIZE, one less than the length. Only a hint: the member's decoded end decides. 0 where
+// the field's first bytes hold none.
+uint64_t hintedMemberLength(InputFile& input, uint64_t extraOffset, uint64_t extraLength) {
+    std::array<uint8_t, 64> extra{};
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(extra.size(), extraLength));
+    if (failed(readAt(input, extraOffset, extra.data(), count))) return 0;
+    for (size_t at = 0; at + 4 <= count;) {
+        const size_t length = extra[at + 2] | (size_t{extra[at + 3]} << 8);
+        if (extra[at] == 'B' && extra[at + 1] == 'C' && length == 2 && at + 6 <= count) {
+            return (extra[at + 4] | (uint64_t{extra[at + 5]} << 8)) + 1;
+        }
+        at += 4 + length;
+    }
+    return 0;
+}
+
 // Reads the member header at offset, every field RFC 1952 names; the stream starts at streamOffset.
-// The name is kept where name isn't null; a wrong FHCRC is noted in the facts, to be judged later.
+// The name is kept where name isn't null; a wrong FHCRC is noted in the facts, to be judged later;
+// BGZF's hint of the member's length where hinted isn't null.
 ResultCode readMemberHeader(InputFile& input, uint64_t offset, uint64_t& streamOffset, CarriedFacts& member,
-                            std::vector<uint8_t>* name) {
+                            std::vector<uint8_t>* name, uint64_t* hinted = nullptr) {
     uint8_t flags = 0;
     ResultCode result = readMethodAndFlags(input, offset, flags);
     if (failed(result)) return result;
@@ -98,7 +116,9 @@ ResultCode readMemberHeader(InputFile& input, uint64_t offset, uint64_t& streamO
     if (flags & flagExtra) {
         uint8_t length[2];
         if (failed(readAt(input, at, length, sizeof length))) return ResultCode::InputTruncated;
-        at += sizeof length + (length[0] | (uint32_t{length[1]} << 8));
+        const uint64_t extraLength = length[0] | (uint32_t{length[1]} << 8);
+        if (hinted && at + sizeof length + extraLength <= limit) *hinted = hintedMemberLength(input, at + sizeof length, extraLength);
+        at += sizeof length + extraLength;
         if (at > limit) return ResultCode::InputTruncated;
     }
     if (flags & flagsName) result = readZeroTerminated(input, at, limit, name, at);
@@ -128,13 +148,14 @@ std::vector<uint8_t> fnameOf(const std::vector<uint8_t>& name) {
     return std::vector<uint8_t>(slash.base(), end);
 }
 
-// A later member, read for the check that joins it: only where its stream starts, and its FHCRC.
-ResultCode readLaterMember(InputFile& input, uint64_t offset, uint64_t& streamOffset, bool& headerCrcWrong) {
+// A later member, read for the check that joins it: where its stream starts, its FHCRC, its length
+// where BGZF hints it.
+ResultCode readLaterMember(InputFile& input, uint64_t offset, MemberStart& start) {
     // The file cut short inside the header (before its CM or FLG even): a truncated file, not a method.
     if (offset > input.size || input.size - offset < headerLength) return ResultCode::InputTruncated;
     CarriedFacts member;
-    const ResultCode result = readMemberHeader(input, offset, streamOffset, member, nullptr);
-    headerCrcWrong = member.framingCrcWrong;
+    const ResultCode result = readMemberHeader(input, offset, start.streamOffset, member, nullptr, &start.hintedLength);
+    start.headerCrcWrong = member.framingCrcWrong;
     return result;
 }
 

@@ -50,7 +50,9 @@ void printUsage(const char* programName) {
                  "  -f, --force    replace an existing output file or link\n"
                  "  -q, --quiet    print no banner, progress line or SUCCESS lines\n"
                  "  -t, --test     check each input file as a conversion would; write nothing\n"
-                 "  -h, --help     print this help\n\n",
+                 "  -h, --help     print this help\n"
+                 "  -T N           use at most N threads (default: one per processor)\n"
+                 "  --threads=N    the same as -T N\n\n",
                  printable(programName).c_str());
     std::fprintf(stderr,
                  " The program accepts following file types as input:\n"
@@ -80,36 +82,55 @@ struct CommandLine {
     OptionPass pass = OptionPass::Convert;
 };
 
-using OptionAction = void (*)(CommandLine& line, const char* value);
+// False where the value can't be what the option takes.
+using OptionAction = bool (*)(CommandLine& line, const char* value);
 
 template <FormatCode format>
-void setFormat(CommandLine& line, const char*) {
+bool setFormat(CommandLine& line, const char*) {
     line.settings.outputFormat = format;
+    return true;
 }
 
 template <bool DriverSettings::*setting, bool value>
-void setSwitch(CommandLine& line, const char*) {
+bool setSwitch(CommandLine& line, const char*) {
     line.settings.*setting = value;
+    return true;
 }
 
 template <const char* DriverSettings::*setting>
-void setPath(CommandLine& line, const char* value) {
+bool setPath(CommandLine& line, const char* value) {
     line.settings.*setting = value;
+    return true;
 }
 
-void setEntry(CommandLine& line, const char* value) {
+bool setEntry(CommandLine& line, const char* value) {
     line.settings.entryName = value;
+    return true;
 }
 
-void setPngHeader(CommandLine& line, const char* value) {
+bool setPngHeader(CommandLine& line, const char* value) {
     line.settings.pngHeaderPath = value;
     line.settings.outputFormat = FormatCode::Png;
+    return true;
+}
+
+// Digits only, not 0. More threads than this would only wait on one another.
+constexpr unsigned mostThreads = 1024;
+bool setThreads(CommandLine& line, const char* value) {
+    unsigned long long count = 0;
+    for (const char* digit = value; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9') return false;
+        count = std::min<unsigned long long>(count * 10 + static_cast<unsigned>(*digit - '0'), mostThreads);
+    }
+    line.settings.threads = static_cast<unsigned>(count);
+    return count > 0;
 }
 
 // Help and the version are asked for anywhere; the first one asked for is answered.
 template <OptionPass pass>
-void askFor(CommandLine& line, const char*) {
+bool askFor(CommandLine& line, const char*) {
     if (line.pass == OptionPass::Convert) line.pass = pass;
+    return true;
 }
 
 // One option, in the forms a user types: "-x" (bundled as getopt allows: -cq, -oPATH) and "--name"
@@ -143,6 +164,7 @@ constexpr OptionSpec options[] = {
     {'\0', "--outdir", "path", setPath<&DriverSettings::outputFolder>},
     {'\0', "--entry", "name", setEntry},
     {'\0', "--all-entries", nullptr, setSwitch<&DriverSettings::allEntries, true>},
+    {'T', "--threads", "positive whole number", setThreads},
 };
 
 void noteUnknown(CommandLine& line, const std::string& argument) {
@@ -168,9 +190,9 @@ const OptionSpec* findLongOption(const char* argument, const char*& joined) {
 
 // An empty value is none: "-o ''" can't name an output.
 void applyValue(const OptionSpec& option, const std::string& name, const char* argument, const char* value, CommandLine& line) {
-    if (value != nullptr && *value != '\0') {
-        option.apply(line, value);
-    } else if (option.joinsBare) {
+    const bool given = value != nullptr && *value != '\0';
+    if (given && option.apply(line, value)) return;
+    if (!given && option.joinsBare) {
         noteUnknown(line, argument);
     } else if (line.misuse.empty()) {
         line.misuse = "Option " + name + " needs a " + option.valueName + ".\n";

@@ -2,29 +2,25 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <exception>
-#include <mutex>
 #include <new>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "containers/gzip_container.h"
 #include "containers/png_container.h"
 #include "containers/zip_container.h"
 #include "containers/zlib_container.h"
+#include "driver/early_copy.h"
+#include "driver/output_placement.h"
 #include "io/local_time.h"
 #include "io/output_file.h"
 #include "io/path_names.h"
+#include "io/processors.h"
 #include "io/standard_streams.h"
-#include "stream/byte_sink.h"
-#include "stream/checksum.h"
 #include "stream/stored_blocks.h"
 #include "stream/stream_check.h"
 #include "stream/timestamp.h"
+#include "stream/work_pool.h"
 
 namespace {
 
@@ -33,17 +29,6 @@ struct InputContainer {
     bool (*claims)(const uint8_t* head, size_t headLength);  // decided by the first bytes
     ResultCode (*read)(InputFile& input, const DriverSettings& settings, InputFindings& findings);
     const RegionRules* region;
-};
-
-struct OutputContainer {
-    FormatCode format;
-    const char* extension;
-    OutputNeeds needs;
-    // What comes before and after the stream; null where the layout depends on the stream's bytes
-    // (PNG sums them into its chunks' CRCs) and write does it all.
-    ResultCode (*writeHead)(const OutputFacts& facts, OutputFile& output);
-    ResultCode (*writeTail)(const OutputFacts& facts, OutputFile& output);
-    ResultCode (*write)(const OutputFacts& facts, PngHeader& header, RegionReader& stream, OutputFile& output);
 };
 
 ResultCode readZip(InputFile& input, const DriverSettings& settings, InputFindings& findings) {
@@ -143,183 +128,34 @@ ResultCode readInput(InputFile& input, const DriverSettings& settings,
     return result;
 }
 
-ResultCode checkInput(InputFile& input, const DriverSettings& settings, OutputNeeds needs,
-                      const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report,
-                      JoinWatch* watch = nullptr) {
+// The check's arguments, also for the thread it runs on beside the early copy.
+struct CheckOfInput {
+    InputFile& input;
+    const DriverSettings& settings;
+    OutputNeeds needs;
+    const InputContainer& container;
+    InputFindings& findings;
+    StreamSums& sums;
+    FileReport& report;
+    WorkPool& pool;
+};
+
+ResultCode checkInput(CheckOfInput& check, JoinWatch* watch) {
     try {
         // -q keeps the console to warnings and errors: no progress line either.
-        const ReadProgress progress = settings.quiet ? ReadProgress{} : ReadProgress{showProgress, &report.progress};
-        return checkStream(input, findings, *container.region, needs, settings.verify, sums, progress, watch);
+        const ReadProgress progress = check.settings.quiet ? ReadProgress{} : ReadProgress{showProgress, &check.report.progress};
+        return checkStream(check.input, check.findings, *check.container.region, check.needs, check.settings.verify,
+                           check.sums, progress, watch, &check.pool);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }
 }
 
-// The CRC-32 of what a reader reads, to hold the stream written against the stream checked.
-void sumRead(void* crc, const uint8_t* bytes, size_t count) {
-    *static_cast<uint32_t*>(crc) = updateCrc32(*static_cast<uint32_t*>(crc), bytes, count);
+ResultCode runCheckOfInput(void* context, JoinWatch& watch) {
+    return checkInput(*static_cast<CheckOfInput*>(context), &watch);
 }
 
-// Where the stream's bytes were all checked, the bytes written must be those: another program
-// writing the input in between would otherwise slip unchecked bytes into the output.
-bool comparesWrittenStream(const DriverSettings& settings, const StreamSums& sums) {
-    return settings.verify && sums.streamCrc32.has_value();
-}
-
-ResultCode commitOutput(OutputFile& file, const InputFile& input, const DriverSettings& settings) {
-    file.flushToDisk = settings.flushToDisk;
-    file.stamp = input.stamp;
-    return commitOutputFile(file);
-}
-
-// While a large stream is checked, its bytes are copied into the temporary output on the other core:
-// first the head as the input's own values give it, then the stream as long as the container's layout
-// says. Nothing is put in place before the check is done; then the head is written again with the
-// checked values and the tail after the stream. A wrong guess (the stream ended elsewhere, the head
-// changed length) costs only a second, ordinary write. The copy stops as soon as the check fails.
-// Where the input turns out to hold several streams, the copy starts again in a new file and writes
-// them joined, each as the check hands it over, once the next one (or the check's end) shows whether
-// it is the last.
 constexpr uint64_t smallestStreamCopiedEarly = uint64_t{1} << 20;
-constexpr uint64_t earlyCopyPiece = uint64_t{4} << 20;
-// The pieces are handed over in batches, so that the copy wakes seldom on a core the check needs:
-// when this many bytes or half the queue's pieces wait, or the check is over. The copy is flushed to
-// the disk on the way, so that little is left to flush at the end.
-constexpr size_t joinedPiecesQueued = 1024;  // memory stays flat (24 KiB) however many members there are
-constexpr uint64_t joinedBytesBatched = uint64_t{4} << 20;
-constexpr uint64_t joinedBytesFlushed = uint64_t{32} << 20;
-
-struct EarlyCopy {
-    std::optional<OutputFile> file;
-    uint64_t headLength = 0;
-    uint64_t streamLength = 0;
-    uint32_t streamCrc32 = 0;  // of the stream's bytes as copied
-    bool complete = false;
-    size_t piecesJoined = 0;  // none: the stream was copied as it stands
-    JoinedPiece lastPiece;
-    std::atomic<bool> checkFailed = false;
-    JoinWatch watch;
-    // The pieces the check has joined and the copy not yet taken; the rest under the same lock.
-    std::mutex lock;
-    std::condition_variable changed;
-    std::deque<JoinedPiece> pieces;
-    uint64_t queuedBytes = 0;
-    bool checkDone = false;
-    bool stopped = false;  // the copy takes no more pieces
-};
-
-// On the checking thread: waits while the queue is full, drops the piece once the copy has stopped.
-void handOverPiece(void* context, const JoinedPiece& piece) {
-    EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
-    std::unique_lock held(copy.lock);
-    copy.changed.wait(held, [&] { return copy.pieces.size() < joinedPiecesQueued || copy.stopped; });
-    if (copy.stopped) return;
-    try {
-        copy.pieces.push_back(piece);
-    } catch (const std::bad_alloc&) {  // the copy then joins fewer pieces than the check: it is written anew
-        return;
-    }
-    copy.queuedBytes += (piece.endBit + 7) / 8;
-    if (copy.queuedBytes >= joinedBytesBatched || copy.pieces.size() >= joinedPiecesQueued / 2) copy.changed.notify_all();
-}
-
-void endCheck(EarlyCopy& copy, ResultCode result) {
-    const std::lock_guard held(copy.lock);
-    copy.checkFailed = failed(result);
-    copy.checkDone = true;
-    copy.changed.notify_all();
-}
-
-// However the copy ends, the checking thread must not wait for it.
-struct PiecesRefused {
-    EarlyCopy& copy;
-    ~PiecesRefused() {
-        const std::lock_guard held(copy.lock);
-        copy.stopped = true;
-        copy.changed.notify_all();
-    }
-};
-
-// The pieces the check joined since the last batch: none once the check is over and all were taken,
-// or where it failed.
-std::deque<JoinedPiece> takeBatch(EarlyCopy& copy) {
-    std::unique_lock held(copy.lock);
-    copy.changed.wait(held, [&] {
-        return copy.queuedBytes >= joinedBytesBatched || copy.pieces.size() >= joinedPiecesQueued / 2 || copy.checkDone;
-    });
-    std::deque<JoinedPiece> batch;
-    if (copy.checkFailed) return batch;
-    batch.swap(copy.pieces);
-    copy.queuedBytes = 0;
-    copy.changed.notify_all();
-    return batch;
-}
-
-ResultCode startCopy(const OutputContainer& output, const OutputFacts& guess, const std::string& path,
-                     OutputTarget target, bool flushToDisk, EarlyCopy& copy) {
-    copy.file.reset();  // a file copied before goes before another is made
-    OutputFile& file = copy.file.emplace();
-    ResultCode result = createOutputFile(path, file, target);
-    if (!failed(result)) result = output.writeHead(guess, file);
-    file.flushToDisk = flushToDisk && target != OutputTarget::StandardOutput;
-    copy.headLength = file.bytesWritten;
-    copy.streamCrc32 = 0;
-    return result;
-}
-
-// Small members (BGZF's are 64 KiB of data) would cost several writes each: their bytes are
-// gathered first.
-constexpr size_t joinedBytesGathered = size_t{1} << 20;
-struct GatheredWrites {
-    OutputFile& file;
-    std::vector<uint8_t> bytes;
-};
-
-ResultCode writeGathered(GatheredWrites& gathered) {
-    const ResultCode result = writeBytes(gathered.file, gathered.bytes.data(), gathered.bytes.size());
-    gathered.bytes.clear();
-    return result;
-}
-
-ResultCode gather(void* context, const uint8_t* data, size_t count) {
-    GatheredWrites& gathered = *static_cast<GatheredWrites*>(context);
-    if (gathered.bytes.size() + count > joinedBytesGathered) {
-        const ResultCode result = writeGathered(gathered);
-        if (failed(result)) return result;
-    }
-    if (count >= joinedBytesGathered) return writeBytes(gathered.file, data, count);
-    gathered.bytes.insert(gathered.bytes.end(), data, data + count);
-    return ResultCode::Success;
-}
-
-// Each piece is written up to its final block as it comes, and the rest once the next one shows it
-// isn't the last; the last, once the check passed.
-void copyJoined(RegionReader stream, std::deque<JoinedPiece> batch, EarlyCopy& copy) {
-    GatheredWrites gathered{*copy.file, {}};
-    gathered.bytes.reserve(joinedBytesGathered);
-    ByteSink sink{gather, &gathered, nullptr};
-    std::optional<JoinedPiece> held;
-    size_t count = 0;
-    uint64_t flushedAt = 0;
-    for (; !batch.empty(); batch = takeBatch(copy)) {
-        for (const JoinedPiece& next : batch) {
-            if (held && failed(writeJoinedPieceEnd(stream, *held, false, sink))) return;
-            if (failed(writeJoinedPieceStart(stream, next, sink))) return;
-            held = next;
-            ++count;
-        }
-        if (copy.file->bytesWritten - flushedAt >= joinedBytesFlushed) {
-            if (failed(flushOutputFile(*copy.file))) return;
-            flushedAt = copy.file->bytesWritten;
-        }
-    }
-    if (!held || copy.checkFailed || failed(writeJoinedPieceEnd(stream, *held, true, sink))) return;
-    if (failed(writeGathered(gathered))) return;
-    copy.streamLength = copy.file->bytesWritten - copy.headLength;
-    copy.piecesJoined = count;
-    copy.lastPiece = *held;
-    copy.complete = !failed(flushOutputFile(*copy.file));
-}
 
 // Where the check reads the stream through, verified or not (unverified: a GZIP input's first member
 // is walked, or a missing checksum is inflated for), the copy runs beside it.
@@ -328,48 +164,6 @@ bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, 
     return !settings.checkOnly && output.writeHead && !findings.carried.payloadIsStored &&
            findings.region.length >= smallestStreamCopiedEarly &&
            checkReadsStream(findings, *container.region, needs, settings.verify);
-}
-
-// The copy is flushed to the disk while the check still runs; a failed flush (whose error a later one
-// may not report again) leaves it incomplete, so that the output is written anew.
-void copyEarly(const OutputContainer& output, const OutputFacts& guess, RegionReader stream, const std::string& path,
-               OutputTarget target, bool flushToDisk, EarlyCopy& copy) {
-    const PiecesRefused refused{copy};
-    try {
-        stream.watch = ReadWatch{sumRead, &copy.streamCrc32};
-        const RegionReader start = stream;
-        if (failed(startCopy(output, guess, path, target, flushToDisk, copy))) return;
-        copy.streamLength = guess.streamLength;
-        uint64_t left = guess.streamLength;
-        while (left > 0 && !copy.checkFailed && !copy.watch.joining) {
-            const uint64_t piece = std::min(left, earlyCopyPiece);
-            if (failed(copyRegion(stream, piece, *copy.file))) return;
-            left -= piece;
-        }
-        copy.complete = left == 0 && !copy.checkFailed && !failed(flushOutputFile(*copy.file));
-        std::deque<JoinedPiece> batch = takeBatch(copy);
-        if (batch.empty()) return;  // one stream, or the check failed
-        copy.complete = false;
-        if (!failed(startCopy(output, guess, path, target, flushToDisk, copy))) copyJoined(start, std::move(batch), copy);
-    } catch (const std::bad_alloc&) {
-        copy.complete = false;
-    }
-}
-
-// False when the early copy can't be finished as the checked values are: the output is written anew.
-bool finishEarlyCopy(const OutputContainer& output, const OutputFacts& facts, EarlyCopy& copy) {
-    if (!copy.file || !copy.complete || facts.framedAsStoredBlocks || facts.streamLength != copy.streamLength) return false;
-    // The pieces the copy joined are the check's, in its order: the same number, the same last one.
-    const size_t pieces = facts.joined ? facts.joined->size() : 0;
-    if (pieces != copy.piecesJoined) return false;
-    if (facts.joined && (facts.joined->back().start != copy.lastPiece.start || facts.joined->back().endBit != copy.lastPiece.endBit)) {
-        return false;
-    }
-    OutputFile& file = *copy.file;
-    const uint64_t before = file.bytesWritten;
-    if (failed(seekOutput(file, 0)) || failed(output.writeHead(facts, file))) return false;
-    if (file.bytesWritten - before != copy.headLength) return false;
-    return !failed(seekOutput(file, copy.headLength + copy.streamLength)) && !failed(output.writeTail(facts, file));
 }
 
 // The header PNG is read before the stream is checked, which then walks the rows it describes.
@@ -381,35 +175,29 @@ ResultCode readHeader(const DriverSettings& settings, const OutputContainer& out
     return readPngHeader(settings.pngHeaderPath ? settings.pngHeaderPath : "", header);
 }
 
-// Checks the stream, copying it early where that pays; where no second thread can be started (a
-// process or cgroup limit), the check runs alone and the output is written after it.
-ResultCode checkAndCopy(const std::string& namedAfter, InputFile& input, const DriverSettings& settings,
-                        const OutputContainer& output, OutputNeeds needs, OutputTarget target,
-                        const InputContainer& container, InputFindings& findings, StreamSums& sums, FileReport& report,
-                        std::optional<EarlyCopy>& early) {
-    if (!copiesEarly(settings, output, container, needs, findings)) return checkInput(input, settings, needs, container, findings, sums, report);
+// Checks the stream, copying it early where that pays and a second thread is allowed; where none
+// can be started (a process or cgroup limit), the check runs alone and the output is written after it.
+ResultCode checkAndCopy(const std::string& namedAfter, const OutputContainer& output, OutputTarget target,
+                        CheckOfInput& check, std::optional<EarlyCopy>& early) {
+    const DriverSettings& settings = check.settings;
+    const InputFindings& findings = check.findings;
+    if (check.pool.threadsAllowed < 2 || !copiesEarly(settings, output, check.container, check.needs, findings)) {
+        return checkInput(check, nullptr);
+    }
     StreamSums guessed;
     guessed.streamLength = findings.region.length - findings.region.trailerLength;
-    const OutputFacts guess = resolveOutputFacts(namedAfter, output, findings.carried, guessed);
-    const RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
     EarlyCopy& copy = early.emplace();
+    copy.writeHead = output.writeHead;
+    copy.writeTail = output.writeTail;
+    copy.guess = resolveOutputFacts(namedAfter, output, findings.carried, guessed);
+    copy.path = check.report.outputPath;
+    copy.target = target;
+    copy.flushToDisk = settings.flushToDisk;
+    const RegionReader stream = regionReader(check.input, findings.region.extents, check.container.region->walk);
     ResultCode result = ResultCode::Success;
-    std::jthread checker;  // joined on every way out
-    try {
-        const CleanupSignalsHeld held;  // the checker never runs the cleanup: it owns no file
-        copy.watch.pieceJoined = handOverPiece;
-        copy.watch.context = &copy;
-        checker = std::jthread([&] {
-            result = checkInput(input, settings, needs, container, findings, sums, report, &copy.watch);
-            endCheck(copy, result);
-        });
-    } catch (const std::exception&) {  // refused by a system limit, or no memory for it
-        early.reset();
-        return checkInput(input, settings, needs, container, findings, sums, report);
-    }
-    copyEarly(output, guess, stream, report.outputPath, target, settings.flushToDisk, copy);
-    checker.join();
-    return result;
+    if (checkWhileCopying(copy, stream, check.pool, CheckRun{runCheckOfInput, &check}, result)) return result;
+    early.reset();
+    return checkInput(check, nullptr);
 }
 
 // The header PNG must describe an image of exactly the data's size and rows, where those were measured.
@@ -417,42 +205,6 @@ ResultCode checkHeaderFits(const OutputContainer& output, const StreamSums& sums
     if (output.format != FormatCode::Png || !sums.size) return ResultCode::Success;
     const bool fits = *sums.size == header.imageDataSize && sums.rowLeadsValid;
     return fits ? ResultCode::Success : ResultCode::HeaderPngMismatch;
-}
-
-ResultCode writeOutput(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
-                       const InputContainer& container, const InputFindings& findings, PngHeader& header,
-                       const std::string& outputPath, OutputTarget target, const DriverSettings& settings,
-                       const StreamSums& sums) {
-    OutputFile file;
-    ResultCode result = createOutputFile(outputPath, file, target);
-    if (failed(result)) return result;
-    RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
-    uint32_t written = 0;
-    if (comparesWrittenStream(settings, sums)) stream.watch = ReadWatch{sumRead, &written};
-    if (output.write) {
-        result = output.write(facts, header, stream, file);
-    } else {
-        ByteSink sink = fileSink(file);
-        result = output.writeHead(facts, file);
-        if (!failed(result)) result = writeStream(stream, facts, sink);
-        if (!failed(result)) result = output.writeTail(facts, file);
-    }
-    if (failed(result)) return result;  // the destructor discards the file
-    if (comparesWrittenStream(settings, sums) && written != *sums.streamCrc32) return ResultCode::InputChanged;
-    return commitOutput(file, input, settings);
-}
-
-// Puts the early copy in place, or writes the output anew where it can't be finished.
-ResultCode putOutputInPlace(const OutputContainer& output, const OutputFacts& facts, InputFile& input,
-                            const InputContainer& container, const InputFindings& findings, PngHeader& header,
-                            const FileReport& report, const DriverSettings& settings, const StreamSums& sums,
-                            OutputTarget target, std::optional<EarlyCopy>& early) {
-    if (early && finishEarlyCopy(output, facts, *early)) {
-        if (comparesWrittenStream(settings, sums) && early->streamCrc32 != *sums.streamCrc32) return ResultCode::InputChanged;
-        return commitOutput(*early->file, input, settings);
-    }
-    early.reset();  // its temporary file goes before another is made
-    return writeOutput(output, facts, input, container, findings, header, report.outputPath, target, settings, sums);
 }
 
 // The output path's first check, -f or not: writing to a path that leads to the input file itself
@@ -513,6 +265,10 @@ std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& ca
 
 namespace {
 
+unsigned threadsFor(const DriverSettings& settings) {
+    return settings.threads > 0 ? settings.threads : processorsAvailable();
+}
+
 // What follows reading the input: the header PNG, the output path, the stream, the write.
 ResultCode convertFindings(InputFile& input, const InputContainer& container, InputFindings& findings,
                            const std::string& namedAfter, const DriverSettings& settings, FileReport& report) {
@@ -521,6 +277,7 @@ ResultCode convertFindings(InputFile& input, const InputContainer& container, In
     PngHeader header;
     OutputNeeds needs;
     std::optional<EarlyCopy> early;
+    WorkPool pool(threadsFor(settings));
     const OutputTarget target = outputTargetFor(settings);
     ResultCode result = readHeader(settings, output, header, needs);
     // An existing output is found before the stream is touched: a batch run again is quick. A
@@ -528,13 +285,15 @@ ResultCode convertFindings(InputFile& input, const InputContainer& container, In
     if (!failed(result) && !settings.checkOnly) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
     if (!failed(result) && !settings.checkOnly) result = checkOutputPathFor(report.outputPath, target);
     if (!failed(result)) {
-        result = checkAndCopy(namedAfter, input, settings, output, needs, target, container, findings, sums, report, early);
+        CheckOfInput check{input, settings, needs, container, findings, sums, report, pool};
+        result = checkAndCopy(namedAfter, output, target, check, early);
     }
     report.warnings = findings.warnings;
     if (!failed(result)) result = checkHeaderFits(output, sums, header);
     if (failed(result) || settings.checkOnly) return result;
     const OutputFacts facts = resolveOutputFacts(namedAfter, output, findings.carried, sums);
-    return putOutputInPlace(output, facts, input, container, findings, header, report, settings, sums, target, early);
+    const RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
+    return putOutputInPlace(output, facts, input, stream, header, OutputPlace{report.outputPath, target, settings}, sums, early);
 }
 
 }  // namespace
@@ -579,11 +338,15 @@ ResultCode checkInputOfJoined(const std::string& inputPath, const DriverSettings
         const InputContainer* container = nullptr;
         const OutputTarget target = outputTargetFor(settings);
         InputFile& input = checked.input;
+        WorkPool pool(threadsFor(settings));
         ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
         if (!failed(result)) result = readInput(input, settings, container, checked.findings);
         if (!failed(result)) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
         if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
-        if (!failed(result)) result = checkInput(input, settings, needs, *container, checked.findings, checked.sums, report);
+        if (!failed(result)) {
+            CheckOfInput check{input, settings, needs, *container, checked.findings, checked.sums, report, pool};
+            result = checkInput(check, nullptr);
+        }
         report.warnings = checked.findings.warnings;
         if (failed(result)) return result;
         checked.walk = container->region->walk;

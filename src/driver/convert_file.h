@@ -28,6 +28,7 @@ struct DriverSettings {
     bool replaceExisting = false;        // -f
     bool quiet = false;                  // -q: no banner, no progress line, no SUCCESS lines
     bool checkOnly = false;              // -t: every check, no output
+    unsigned threads = 0;                // -T: at most this many threads; 0: one per processor
 };
 
 // The input path that stands for standard input.

@@ -1,12 +1,19 @@
 #include "stream/byte_sink.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "io/bytes.h"
+#include "stream/checksum.h"
+#include "stream/deflate_walk.h"
 #include "stream/stored_blocks.h"
 
 namespace {
+
+void sumRead(void* crc, const uint8_t* bytes, size_t count) {
+    *static_cast<uint32_t*>(crc) = updateCrc32(*static_cast<uint32_t*>(crc), bytes, count);
+}
 
 ResultCode putIntoFile(void* context, const uint8_t* data, size_t count) {
     return writeBytes(*static_cast<OutputFile*>(context), data, count);
@@ -29,31 +36,23 @@ ResultCode copyStream(RegionReader& stream, uint64_t length, ByteSink& sink) {
 }
 
 // A stream joined to the next, from its final block's header byte: its bytes as they stand, but for
-// that block's BFINAL bit, cleared, and its last byte, whose bits past the stream's end begin an empty
-// stored block (BFINAL 0, BTYPE 00, padding) that brings the next stream to a byte boundary; then
-// LEN 0000, NLEN FFFF.
+// that block's BFINAL bit, cleared, and its last byte, which begins the seam to the next stream.
 ResultCode writeJoinedToNext(RegionReader& stream, const JoinedPiece& piece, ByteSink& sink) {
     const uint64_t finalByte = piece.finalHeaderBit / 8;
-    const uint64_t lastByte = (piece.endBit - 1) / 8;
+    const uint64_t lastByte = endByte(piece.endBit) - 1;
     uint8_t byte = 0;
     ResultCode result = seekRegion(stream, piece.start + finalByte);
     if (!failed(result)) result = readRegionExactly(stream, &byte, 1);
     if (failed(result)) return result;
-    byte = static_cast<uint8_t>(byte & ~(1u << (piece.finalHeaderBit % 8)));
+    byte = withFinalBitCleared(byte, piece.finalHeaderBit);
     if (finalByte < lastByte) {
         result = putBytes(sink, &byte, 1);
         if (!failed(result)) result = copyStream(stream, lastByte - finalByte - 1, sink);
         if (!failed(result)) result = readRegionExactly(stream, &byte, 1);
         if (failed(result)) return result;
     }
-    const unsigned used = static_cast<unsigned>(piece.endBit - lastByte * 8);  // 1 to 8
-    if (used < 8) byte = static_cast<uint8_t>(byte & ((1u << used) - 1));
-    // The block's three header bits fit behind the stream's last bit only where it leaves three free;
-    // else they spill into a byte of their own.
-    const bool spills = used + 3 > 8;
-    const uint8_t storedBlock[] = {0x00, 0x00, 0x00, 0xFF, 0xFF};
-    result = putBytes(sink, &byte, 1);
-    return failed(result) ? result : putBytes(sink, storedBlock + (spills ? 0 : 1), spills ? 5 : 4);
+    std::array<uint8_t, 6> seam{};
+    return putBytes(sink, seam.data(), joinSeam(piece.endBit, byte, seam));
 }
 
 ResultCode writeJoined(RegionReader& stream, const std::vector<JoinedPiece>& pieces, ByteSink& sink) {
@@ -76,7 +75,11 @@ ResultCode writeJoinedPieceEnd(RegionReader& stream, const JoinedPiece& piece, b
     if (!last) return writeJoinedToNext(stream, piece, sink);
     const uint64_t finalByte = piece.finalHeaderBit / 8;
     const ResultCode result = seekRegion(stream, piece.start + finalByte);
-    return failed(result) ? result : copyStream(stream, (piece.endBit + 7) / 8 - finalByte, sink);
+    return failed(result) ? result : copyStream(stream, endByte(piece.endBit) - finalByte, sink);
+}
+
+ReadWatch summingWatch(uint32_t& crc) {
+    return ReadWatch{sumRead, &crc};
 }
 
 ByteSink fileSink(OutputFile& file) {

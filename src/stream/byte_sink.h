@@ -17,6 +17,9 @@ struct ByteSink {
 
 ByteSink fileSink(OutputFile& file);
 
+// A watch that sums what a reader reads into crc: the stream written, to hold against the one checked.
+ReadWatch summingWatch(uint32_t& crc);
+
 ResultCode putBytes(ByteSink& sink, const uint8_t* data, size_t count);
 
 // Writes the stream that starts at the reader's position: its bytes as they stand, or a stored

@@ -9,6 +9,8 @@
 #include <new>
 #include <type_traits>
 
+#include "stream/checksum.h"
+
 namespace {
 
 // A decode table entry, one 32-bit word:
@@ -162,6 +164,9 @@ bool buildTable(const uint8_t* lengths, unsigned count, const TableKind& kind, u
 }
 
 constexpr size_t bufferSize = 128 * 1024;
+// The first read is short and each next one twice as long, up to the buffer: a short stream (a
+// BGZF member is about 20 KB) isn't read far past its end, a long one soon reads whole buffers.
+constexpr size_t firstReadSize = 4 * 1024;
 
 // The stream's bits, least significant first, in a 64-bit buffer refilled 8 bytes at a time. Past
 // the stream's last byte it is fed zero bytes (counted in overread), so that decoding needs no test
@@ -172,6 +177,7 @@ struct BitSource {
     uint64_t fed = 0;                // bytes taken from the reader
     uint64_t bufferStart = 0;        // stream offset of buffer[0]
     uint8_t* room = nullptr;         // bufferSize bytes the reader reads into
+    size_t readSize = firstReadSize; // the next read's length, at most
     const uint8_t* buffer = nullptr;
     const uint8_t* next = nullptr;
     const uint8_t* end = nullptr;
@@ -180,6 +186,8 @@ struct BitSource {
     unsigned overread = 0;  // zero bytes fed past the stream's end
     bool exhausted = false;
     ResultCode readFailure = ResultCode::Success;
+    uint32_t* streamCrc32 = nullptr;  // where the stream's own bytes are summed
+    uint64_t summed = 0;              // stream offset up to which they are
 };
 
 uint64_t bitPosition(const BitSource& s) {
@@ -201,14 +209,27 @@ uint64_t load64(const uint8_t* bytes) {
     return word;
 }
 
-// Keeps the unread bytes and reads the next piece behind them.
+// Sums the stream's bytes from where the sum stands up to the stream offset to, all in the buffer.
+void sumUpTo(BitSource& s, uint64_t to) {
+    if (!s.streamCrc32 || to <= s.summed) return;
+    *s.streamCrc32 = updateCrc32(*s.streamCrc32, s.buffer + (s.summed - s.bufferStart), to - s.summed);
+    s.summed = to;
+}
+
+// Keeps the unread bytes, and the 8 before them that the bit buffer may not have used up, and
+// reads the next piece behind them. The bytes before those are the stream's: they are summed.
 void readMore(BitSource& s) {
-    const size_t kept = static_cast<size_t>(s.end - s.next);
-    std::memmove(s.room, s.next, kept);
-    s.bufferStart += static_cast<uint64_t>(s.next - s.buffer);
-    s.next = s.buffer = s.room;
+    const uint8_t* const keepFrom = s.next - std::min<ptrdiff_t>(8, s.next - s.buffer);
+    const uint64_t keptStart = s.bufferStart + static_cast<uint64_t>(keepFrom - s.buffer);
+    sumUpTo(s, keptStart);
+    const size_t kept = static_cast<size_t>(s.end - keepFrom);
+    std::memmove(s.room, keepFrom, kept);
+    s.next = s.room + (s.next - keepFrom);
+    s.bufferStart = keptStart;
+    s.buffer = s.room;
     s.end = s.buffer + kept;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize - kept, s.limit - s.fed));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>({bufferSize - kept, s.readSize, s.limit - s.fed}));
+    s.readSize = std::min(2 * s.readSize, bufferSize);
     size_t got = 0;
     const ResultCode result = want == 0 ? ResultCode::Success : readRegion(*s.reader, s.room + kept, want, got);
     if (failed(result)) s.readFailure = result;
@@ -631,12 +652,40 @@ ResultCode walkSource(BitSource& s, Memory& memory, DeflateWalk& walk, BlockRepo
     window.base = window.out = window.handed = memory.window.data();
     window.bytes = bytes;
     Window* const w = bytes.take ? &window : nullptr;
+    s.streamCrc32 = w ? bytes.streamCrc32 : nullptr;  // a walk steps over stored bytes unread
     const ResultCode result = walkBlocks(s, memory.tables, walk, report, w);
     if (w) handOver(window);
-    return failed(s.readFailure) ? s.readFailure : result;
+    if (failed(s.readFailure)) return s.readFailure;
+    if (!failed(result)) sumUpTo(s, endByte(walk.endBit));
+    return result;
 }
 
 }  // namespace
+
+std::array<uint8_t, 5> storedBlockHeader(uint16_t length, bool isFinal) {
+    const uint16_t complement = static_cast<uint16_t>(~length);
+    return {static_cast<uint8_t>(isFinal ? 1 : 0), static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+            static_cast<uint8_t>(complement), static_cast<uint8_t>(complement >> 8)};
+}
+
+uint8_t withFinalBitCleared(uint8_t byte, uint64_t finalHeaderBit) {
+    return static_cast<uint8_t>(byte & ~(1u << (finalHeaderBit % 8)));
+}
+
+// The stored block's three header bits go right behind the stream's last bit where its last byte
+// leaves three free; else they spill into a byte of their own. Its padding, LEN and NLEN follow.
+size_t joinSeam(uint64_t endBit, uint8_t lastByte, std::array<uint8_t, 6>& seam) {
+    const unsigned used = static_cast<unsigned>(endBit - (endByte(endBit) - 1) * 8);  // 1 to 8
+    seam = {static_cast<uint8_t>(used < 8 ? lastByte & ((1u << used) - 1) : lastByte), 0, 0, 0, 0xFF, 0xFF};
+    const size_t length = joinSeamLength(endBit);
+    if (length == 5) std::copy(seam.begin() + 2, seam.end(), seam.begin() + 1);
+    return length;
+}
+
+size_t joinSeamLength(uint64_t endBit) {
+    const unsigned used = static_cast<unsigned>(endBit - (endByte(endBit) - 1) * 8);
+    return used + 3 > 8 ? 6 : 5;
+}
 
 ResultCode walkDeflate(RegionReader& reader, uint64_t limit, DeflateWalk& walk, BlockReport report, InflatedBytes bytes) {
     Memory* const memory = threadMemory();

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "io/bytes.h"
+#include "stream/deflate_walk.h"
 
 namespace {
 
@@ -24,11 +25,8 @@ ResultCode writeStoredBlocks(RegionReader& data, uint64_t length, ByteSink& sink
     uint64_t remaining = length;
     do {
         const uint16_t piece = static_cast<uint16_t>(std::min(remaining, maxStoredBlockLength));
-        block[0] = piece == remaining && last ? 0x01 : 0x00;  // BFINAL on the last block, BTYPE 00 (stored)
-        block[1] = static_cast<uint8_t>(piece);
-        block[2] = static_cast<uint8_t>(piece >> 8);
-        block[3] = static_cast<uint8_t>(~piece);
-        block[4] = static_cast<uint8_t>(~piece >> 8);
+        const std::array<uint8_t, blockHeaderLength> header = storedBlockHeader(piece, piece == remaining && last);
+        std::copy(header.begin(), header.end(), block.begin());
         ResultCode result = readRegionExactly(data, block.data() + blockHeaderLength, piece);
         if (!failed(result)) result = putBytes(sink, block.data(), blockHeaderLength + piece);
         if (failed(result)) return result;

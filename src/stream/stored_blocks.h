@@ -7,9 +7,6 @@
 
 #include "stream/byte_sink.h"
 
-// The largest payload of one stored block (its LEN field is 16 bits).
-inline constexpr uint64_t maxStoredBlockLength = 65535;
-
 // Length of length bytes once framed; empty data is one empty final block (01 00 00 FF FF).
 uint64_t storedBlocksLength(uint64_t length);
 

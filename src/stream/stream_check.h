@@ -14,6 +14,16 @@
 #include "io/input_file.h"
 #include "io/region_reader.h"
 #include "stream/inflate.h"
+#include "stream/work_pool.h"
+
+// A later member's header, as the container reads it: where its stream starts, whether its own
+// CRC over the header is wrong, and the member's whole length where the header tells it (BGZF's
+// BC field; 0 where it doesn't), a hint to start on the next member before this one is decoded.
+struct MemberStart {
+    uint64_t streamOffset = 0;
+    bool headerCrcWrong = false;
+    uint64_t hintedLength = 0;
+};
 
 // How a container lays out its data region: the trailer behind the stream, what may follow it,
 // and how its pieces are found.
@@ -28,7 +38,7 @@ struct RegionRules {
     NextExtent walk = nullptr;  // for a data region whose pieces are found by walking the file
     // For a container of several members, each with its own stream and trailer (GZIP): reads the
     // header of the member at the file's offset, which starts with the container's magic.
-    ResultCode (*readMember)(InputFile& file, uint64_t offset, uint64_t& streamOffset, bool& headerCrcWrong) = nullptr;
+    ResultCode (*readMember)(InputFile& file, uint64_t offset, MemberStart& member) = nullptr;
 };
 
 // What the output container needs from the data.
@@ -49,14 +59,17 @@ struct OutputNeeds {
 // verifying: zlib's verdict, the stream ending at its final block (the trailer there, what follows
 // judged), and the size and sums measured held against those carried.
 // A watch, where given, learns of a join as it is made: joining is set as soon as a second member is
-// found, and each piece that holds data is told, in order, once it is checked (on the checking thread).
+// found, and each piece that holds data is told, in order, once it is checked (on the checking
+// thread). Members are checked on the pool's threads where their headers say where the next starts;
+// without a pool, one after the other.
 struct JoinWatch {
     std::atomic<bool> joining = false;
     void (*pieceJoined)(void* context, const JoinedPiece& piece) = nullptr;
     void* context = nullptr;
 };
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums, ReadProgress progress = {}, JoinWatch* watch = nullptr);
+                       bool verify, StreamSums& sums, ReadProgress progress = {}, JoinWatch* watch = nullptr,
+                       WorkPool* pool = nullptr);
 
 // True where checkStream reads the stream through (inflates or walks it), not only its trailer: then
 // copying the stream beside the check costs no extra time.

@@ -1,0 +1,203 @@
+#include "driver/early_copy.h"
+
+#include <algorithm>
+#include <exception>
+#include <new>
+#include <thread>
+
+#include "stream/byte_sink.h"
+
+namespace {
+
+constexpr uint64_t earlyCopyPiece = uint64_t{4} << 20;
+// Small members (BGZF's are 64 KiB of data) would cost several writes each: their bytes are
+// gathered first. The copy is flushed to the disk on the way, so that little is left at the end.
+constexpr size_t joinedBytesGathered = size_t{1} << 20;
+constexpr uint64_t joinedBytesFlushed = uint64_t{32} << 20;
+// Pieces the check joins before the copy's new file is made wait for it, this many at most (24 KiB).
+constexpr size_t mostPiecesPending = 1024;
+
+ResultCode startCopy(EarlyCopy& copy) {
+    copy.file.reset();  // a file copied before goes before another is made
+    OutputFile& file = copy.file.emplace();
+    ResultCode result = createOutputFile(copy.path, file, copy.target);
+    if (!failed(result)) result = copy.writeHead(copy.guess, file);
+    file.flushToDisk = copy.flushToDisk && copy.target != OutputTarget::StandardOutput;
+    copy.headLength = file.bytesWritten;
+    copy.streamCrc32 = 0;
+    return result;
+}
+
+ResultCode writeGathered(EarlyCopy& copy) {
+    const ResultCode result = writeBytes(*copy.file, copy.gathered.data(), copy.gathered.size());
+    copy.gathered.clear();
+    return result;
+}
+
+ResultCode gather(void* context, const uint8_t* data, size_t count) {
+    EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
+    if (copy.gathered.size() + count > joinedBytesGathered) {
+        const ResultCode result = writeGathered(copy);
+        if (failed(result)) return result;
+    }
+    if (count >= joinedBytesGathered) return writeBytes(*copy.file, data, count);
+    copy.gathered.insert(copy.gathered.end(), data, data + count);  // within the room reserved
+    return ResultCode::Success;
+}
+
+// On the checking thread: asks for the copy's new file at the first piece; true once it is made.
+bool joinFileReady(EarlyCopy& copy) {
+    const std::lock_guard held(copy.lock);
+    if (!copy.joinAsked) {
+        copy.joinAsked = true;
+        copy.changed.notify_all();
+    }
+    return copy.joinReady && !copy.joinFailed;
+}
+
+// Each piece is written up to its final block, and the one before it to its end, now that this one
+// shows it wasn't the last.
+ResultCode writePiece(EarlyCopy& copy, const JoinedPiece& piece) {
+    ByteSink sink{gather, &copy, nullptr};
+    if (copy.lastPiece) {
+        const ResultCode result = writeJoinedPieceEnd(copy.joinedStream, *copy.lastPiece, false, sink);
+        if (failed(result)) return result;
+    }
+    ResultCode result = writeJoinedPieceStart(copy.joinedStream, piece, sink);
+    copy.lastPiece = piece;
+    ++copy.piecesJoined;
+    if (!failed(result) && copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
+        result = flushOutputFile(*copy.file);
+        copy.flushedAt = copy.file->bytesWritten;
+    }
+    return result;
+}
+
+// The pieces that waited for the file; a failed write ends the joined copy, not the check.
+void writePending(EarlyCopy& copy) {
+    for (const JoinedPiece& piece : copy.pending) {
+        if (!copy.joinGivenUp && failed(writePiece(copy, piece))) copy.joinGivenUp = true;
+    }
+    copy.pending.clear();
+}
+
+// The watch's hook, on the checking thread, which never waits for the copying one: a piece that
+// comes before the file is made waits in a list as long as the room kept for it.
+void copyJoinedPiece(void* context, const JoinedPiece& piece) {
+    EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
+    try {
+        if (copy.pending.capacity() == 0) copy.pending.reserve(mostPiecesPending);
+    } catch (const std::bad_alloc&) {
+        copy.joinGivenUp = true;
+    }
+    if (copy.joinGivenUp || copy.pending.size() == mostPiecesPending) {
+        copy.joinGivenUp = true;
+        return;
+    }
+    copy.pending.push_back(piece);  // within the room reserved
+    if (joinFileReady(copy)) writePending(copy);
+}
+
+// The last piece to its end, once the check is over.
+void finishJoinedCopy(EarlyCopy& copy) {
+    if (!copy.joinReady || copy.joinFailed || copy.checkFailed) return;
+    writePending(copy);
+    ByteSink sink{gather, &copy, nullptr};
+    if (copy.joinGivenUp || !copy.lastPiece || failed(writeJoinedPieceEnd(copy.joinedStream, *copy.lastPiece, true, sink)) ||
+        failed(writeGathered(copy))) {
+        return;
+    }
+    copy.streamLength = copy.file->bytesWritten - copy.headLength;
+    copy.complete = !failed(flushOutputFile(*copy.file));
+}
+
+// Waits until the check is over or asks for a join; true for a join, whose file is then made.
+bool prepareJoin(EarlyCopy& copy, const RegionReader& start) {
+    {
+        std::unique_lock held(copy.lock);
+        copy.changed.wait(held, [&] { return copy.checkOver || copy.joinAsked; });
+        if (!copy.joinAsked) return false;
+    }
+    copy.complete = false;
+    bool made = !failed(startCopy(copy));
+    copy.joinedStream = start;
+    try {
+        copy.gathered.reserve(joinedBytesGathered);
+    } catch (const std::bad_alloc&) {
+        made = false;
+    }
+    const std::lock_guard held(copy.lock);
+    copy.joinFailed = !made;
+    copy.joinReady = true;
+    return made;
+}
+
+// The copy is flushed to the disk while the check still runs; a failed flush (whose error a later one
+// may not report again) leaves it incomplete, so that the output is written anew.
+void copyEarly(EarlyCopy& copy, RegionReader stream, WorkPool& pool) {
+    try {
+        stream.watch = summingWatch(copy.streamCrc32);
+        const RegionReader start = stream;
+        if (failed(startCopy(copy))) return;
+        copy.streamLength = copy.guess.streamLength;
+        uint64_t left = copy.guess.streamLength;
+        while (left > 0 && !copy.checkFailed && !copy.watch.joining) {
+            const uint64_t piece = std::min(left, earlyCopyPiece);
+            if (failed(copyRegion(stream, piece, *copy.file))) return;
+            left -= piece;
+        }
+        copy.complete = left == 0 && !copy.checkFailed && !failed(flushOutputFile(*copy.file));
+        if (prepareJoin(copy, start)) helpPool(pool, copy.checkOver);
+    } catch (const std::bad_alloc&) {
+        copy.complete = false;
+    }
+}
+
+void endCheck(EarlyCopy& copy, ResultCode result, WorkPool& pool) {
+    {
+        const std::lock_guard held(copy.lock);
+        copy.checkFailed = failed(result);
+        copy.checkOver = true;
+        copy.changed.notify_all();
+    }
+    wakePool(pool);
+}
+
+}  // namespace
+
+bool checkWhileCopying(EarlyCopy& copy, RegionReader stream, WorkPool& pool, CheckRun check, ResultCode& result) {
+    copy.watch.pieceJoined = copyJoinedPiece;
+    copy.watch.context = &copy;
+    std::jthread checker;  // joined on every way out
+    ++pool.threadsBusy;  // before the checker may start the pool's threads
+    try {
+        const CleanupSignalsHeld held;  // only this thread, which makes the files, runs the cleanup
+        checker = std::jthread([&] {
+            result = check.run(check.context, copy.watch);
+            endCheck(copy, result, pool);
+        });
+    } catch (const std::exception&) {  // refused by a system limit, or no memory for it
+        --pool.threadsBusy;
+        return false;
+    }
+    copyEarly(copy, stream, pool);
+    checker.join();
+    --pool.threadsBusy;
+    finishJoinedCopy(copy);
+    return true;
+}
+
+bool finishEarlyCopy(EarlyCopy& copy, const OutputFacts& facts) {
+    if (!copy.file || !copy.complete || facts.framedAsStoredBlocks || facts.streamLength != copy.streamLength) return false;
+    // The pieces the copy joined are the check's, in its order: the same number, the same last one.
+    const size_t pieces = facts.joined ? facts.joined->size() : 0;
+    if (pieces != copy.piecesJoined) return false;
+    if (facts.joined && (facts.joined->back().start != copy.lastPiece->start || facts.joined->back().endBit != copy.lastPiece->endBit)) {
+        return false;
+    }
+    OutputFile& file = *copy.file;
+    const uint64_t before = file.bytesWritten;
+    if (failed(seekOutput(file, 0)) || failed(copy.writeHead(facts, file))) return false;
+    if (file.bytesWritten - before != copy.headLength) return false;
+    return !failed(seekOutput(file, copy.headLength + copy.streamLength)) && !failed(copy.writeTail(facts, file));
+}

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# make bench: times quorvexa beside igzip, pigz, gzip, libdeflate and cp on a 300 MB text set and a
-# binary set,
-# measures each command's peak memory, and hands the numbers to scripts/bench-report.py, which
-# prints the table, writes BENCH_DIR/results.md and draws docs/bench.png. A benchmark, not a test:
-# it exits 0 when a goal is missed (the table says FAIL) and non-zero only when a command fails.
+# make bench: times quorvexa beside igzip, bgzip, pigz, gzip, libdeflate, pngcheck and cp on a 300 MB
+# text set, a binary set and files of many small pieces, measures each command's CPU time and peak
+# memory, and hands the numbers to scripts/bench-report.py, which prints the table, writes
+# BENCH_DIR/results.md and draws docs/bench.png. A benchmark, not a test: it exits 0 when a goal is
+# missed (the table says FAIL) and non-zero only when a command fails.
 #   scripts/bench.sh BINARY BENCH_DIR
 set -euo pipefail
 
@@ -24,13 +24,15 @@ total_bytes=300000000 # the tar, cut to exactly 300 MB before gzip -9
 small_files=1000      # 4000-byte pieces of the tar, each gzip -9'd on its own
 small_bytes=4000
 png_side=4096         # a 4096 x 4096 RGB image, 48 MiB of pixels
+empty_members=1000000 # empty.gz: that many empty GZIP members, one after the other
+idat_side=1024        # idat8.png: an idat_side x idat_side RGB image of noise, in 8-byte IDAT chunks
 # The text set: the project's tree at this commit and these packages' files, fixed by version.
 text_commit=a0c0222
 text_packages=(python3-sympy=1.11.1-1 python3-docutils=0.19+dfsg-6)
 # The binary set: these packages' files, fixed by version, so that it is the same on every machine.
 bin_packages=(libllvm14=1:14.0.6-12 libclang-cpp14=1:14.0.6-12)
 # Any change to how the data set is made must change this line, so an old data set is rebuilt.
-recipe="v4 tar=$total_bytes bgzf cat=2x small=${small_files}x$small_bytes png=$png_side text=$text_commit ${text_packages[*]} bin=${bin_packages[*]}"
+recipe="v5 tar=$total_bytes bgzf cat=2x small=${small_files}x$small_bytes png=$png_side empty=$empty_members idat8=$idat_side text=$text_commit ${text_packages[*]} bin=${bin_packages[*]}"
 
 fail() {
   echo "bench: $*" >&2
@@ -112,6 +114,22 @@ EOF
   fi
   rm -f "$tmp/data.tar"
 
+  # Many small pieces: empty GZIP members, each a header and a trailer; and a PNG whose zlib stream
+  # (noise from a fixed seed, so it is the same on every machine) is cut into 8-byte IDAT chunks.
+  echo "  $empty_members empty GZIP members, and a PNG of 8-byte IDAT chunks"
+  "$python" - "$tmp" "$empty_members" "$idat_side" <<'EOF' || fail "making empty.gz or idat8.png failed"
+import gzip, random, struct, sys, zlib
+folder, members, side = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+with open(f'{folder}/empty.gz', 'wb') as f:
+    f.write(gzip.compress(b'', mtime=0) * members)
+noise = random.Random(1)
+stream = zlib.compress(b''.join(b'\0' + noise.randbytes(3 * side) for _ in range(side)))
+chunk = lambda kind, data: struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+with open(f'{folder}/idat8.png', 'wb') as f:
+    f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', side, side, 8, 2, 0, 0, 0)))
+    f.write(b''.join(chunk(b'IDAT', stream[i:i + 8]) for i in range(0, len(stream), 8)) + chunk(b'IEND', b''))
+EOF
+
   # Binaries compress about 3 to 1 (gzip -6): writing the output weighs more than for text.
   echo "  the binary set: ${bin_packages[*]} (apt-get download, gzip -6)"
   mkdir "$tmp/bin"
@@ -151,7 +169,8 @@ add "quorvexa --zip bin.tar.gz" verified-bin "$q --zip bin.tar.gz" "rm -f bin.ta
 add "quorvexa --zlib bin.tar.gz" verified-bin "$q --zlib bin.tar.gz" "rm -f bin.tar.gz.zlib"
 add "quorvexa --no-sync --zip data.tar.gz" no-sync "$q --no-sync --zip data.tar.gz" "rm -f data.tar.gz.zip"
 add "quorvexa --gzip data.zip" verified-zip "$q --gzip data.zip" "rm -f data.zip.gz"
-add "quorvexa --no-verify --gzip data.zip" no-verify-zip-gzip "$q --no-verify --gzip data.zip" "rm -f data.zip.gz"
+add "quorvexa --no-verify --gzip data.zip" no-verify-flushed "$q --no-verify --gzip data.zip" "rm -f data.zip.gz"
+add "quorvexa --no-verify --no-sync --gzip data.zip" no-verify-zip-gzip "$q --no-verify --no-sync --gzip data.zip" "rm -f data.zip.gz"
 add "quorvexa --no-verify --zip data.tar.gz" no-verify "$q --no-verify --zip data.tar.gz" "rm -f data.tar.gz.zip"
 [ "$have_png" = 1 ] && add "quorvexa --zip image.png" png "$q --zip image.png" "rm -f image.png.zip"
 # The small files are converted in a memory-backed folder where there is one, so that their figure
@@ -171,12 +190,29 @@ add "quorvexa --no-sync --zip small/*.gz on disk ($small_files files)" small-dis
 # What creating that many files costs the file system, whatever writes them.
 add "cp small/*.gz copies/ ($small_files files)" small-cp "cp $small/*.gz $small/copies/" "rm -rf $small/copies && mkdir $small/copies"
 add "igzip -t data.tar.gz" igzip "igzip -t data.tar.gz"
+# On one core the check can't walk the stream beside inflating it.
+for tar in data bin; do
+  for format in zip zlib; do
+    add "taskset -c 0 quorvexa --$format $tar.tar.gz" "one-core-$tar" "taskset -c 0 $q --$format $tar.tar.gz" "rm -f $tar.tar.gz.$format"
+  done
+done
 # GZIP files of several members, each against igzip -t of the same file.
 add "quorvexa --zip data.bgz" verified-bgzf "$q --zip data.bgz" "rm -f data.bgz.zip"
 add "igzip -t data.bgz" igzip-bgzf "igzip -t data.bgz.gz"
+add "bgzip -@2 -t data.bgz" bgzip-bgzf "bgzip -@2 -t data.bgz"
+# Threads, where the program offers them: its peak memory may grow by 1 MiB per thread more.
+if "$binary" --help 2>&1 | grep -q -- '--threads'; then
+  add "quorvexa -T 2 --zip data.bgz" threads-bgzf "$q -T 2 --zip data.bgz" "rm -f data.bgz.zip"
+fi
 add "quorvexa --zip cat.tar.gz" verified-cat "$q --zip cat.tar.gz" "rm -f cat.tar.gz.zip"
 add "igzip -t cat.tar.gz" igzip-cat "igzip -t cat.tar.gz"
 add "igzip -t bin.tar.gz" igzip-bin "igzip -t bin.tar.gz"
+# Many small pieces, where a read per piece would cost more than the pieces.
+add "quorvexa -t empty.gz ($empty_members empty members)" empty "$q -t empty.gz"
+add "igzip -t empty.gz" igzip-empty "igzip -t empty.gz"
+add "quorvexa -t idat8.png" idat8 "$q -t idat8.png"
+add "quorvexa --zlib --no-sync idat8.png" idat8 "$q --zlib --no-sync idat8.png" "rm -f idat8.png.zlib"
+if command -v pngcheck >/dev/null; then add "pngcheck idat8.png" pngcheck "pngcheck idat8.png"; fi
 add "pigz -t data.tar.gz" pigz "pigz -t data.tar.gz"
 add "gzip -t data.tar.gz" reference "gzip -t data.tar.gz"
 libdeflate_help="$(libdeflate-gunzip -h 2>&1 || true)"
@@ -186,7 +222,7 @@ else
   add "libdeflate-gunzip -c data.tar.gz" reference "libdeflate-gunzip -c data.tar.gz >/dev/null"
 fi
 
-cleanup() { (cd "$data" && rm -f data.bgz.zip cat.tar.gz.zip data.tar.gz.zip data.tar.gz.zlib bin.tar.gz.zip bin.tar.gz.zlib data.zip.gz image.png.zip copy.zip small/*.zip \
+cleanup() { (cd "$data" && rm -f data.bgz.zip cat.tar.gz.zip data.tar.gz.zip data.tar.gz.zlib bin.tar.gz.zip bin.tar.gz.zlib data.zip.gz image.png.zip idat8.png.zlib copy.zip small/*.zip \
   && rm -rf copies "$small"/*.zip "$small/copies"); }
 trap 'cleanup; [ "$small" = small ] || rm -rf "$small"' EXIT
 cd "$data"

@@ -42,13 +42,14 @@ bool hasSignature(InputFile& file) {
 
 // Reads the chunk at offset, which must lie whole inside the file, its CRC included. The walk ends
 // (more is false) at IEND, or where the file ends exactly on a chunk boundary: then the chunk is
-// none, its type all zero, and whether the file is complete is the caller's to judge.
-ResultCode readChunk(InputFile& file, uint64_t offset, Chunk& chunk, bool& more) {
+// none, its type all zero, and whether the file is complete is the caller's to judge. Every read of
+// the walk goes through one window, as a PNG may hold hundreds of thousands of small chunks.
+ResultCode readChunk(InputFile& file, ReadWindow& window, uint64_t offset, Chunk& chunk, bool& more) {
     chunk = Chunk{offset};
     more = offset != file.size;
     if (!more) return ResultCode::Success;
     std::array<uint8_t, chunkPrefixLength> prefix{};
-    const ResultCode result = readAt(file, offset, prefix.data(), prefix.size());
+    const ResultCode result = readThroughWindow(file, window, offset, prefix.data(), prefix.size());
     if (failed(result)) return result;
     chunk.length = loadBe32(prefix.data());
     std::copy(prefix.begin() + 4, prefix.end(), chunk.type.begin());
@@ -62,19 +63,19 @@ uint64_t nextChunkOffset(const Chunk& chunk) {
     return chunk.offset + chunkPrefixLength + chunk.length + chunkCrcLength;
 }
 
-ResultCode checkChunkCrc(InputFile& file, const Chunk& chunk) {
+ResultCode checkChunkCrc(InputFile& file, ReadWindow& window, const Chunk& chunk) {
     std::vector<uint8_t> piece(static_cast<size_t>(std::min(chunk.length + 4, readPieceLength)));
     uint32_t crc = 0;
     for (uint64_t at = chunk.offset + 4, left = chunk.length + 4; left > 0;) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
-        const ResultCode result = readAt(file, at, piece.data(), count);
+        const ResultCode result = readThroughWindow(file, window, at, piece.data(), count);
         if (failed(result)) return result;
         crc = updateCrc32(crc, piece.data(), count);
         at += count;
         left -= count;
     }
     uint8_t stored[chunkCrcLength];
-    const ResultCode result = readAt(file, chunk.offset + chunkPrefixLength + chunk.length, stored, chunkCrcLength);
+    const ResultCode result = readThroughWindow(file, window, chunk.offset + chunkPrefixLength + chunk.length, stored, chunkCrcLength);
     if (failed(result)) return result;
     return loadBe32(stored) == crc ? ResultCode::Success : ResultCode::ChecksumMismatch;
 }
@@ -130,12 +131,12 @@ struct HeaderWalk {
 };
 
 // The first chunk, an IHDR whose CRC holds and whose image a decoder can read.
-bool readIhdr(InputFile& file, PngHeader& header, Chunk& chunk, HeaderWalk& walk) {
+bool readIhdr(InputFile& file, ReadWindow& window, PngHeader& header, Chunk& chunk, HeaderWalk& walk) {
     bool more = false;
     std::array<uint8_t, ihdrLength> ihdr{};
-    if (failed(readChunk(file, pngSignature.size(), chunk, more)) || chunk.type != ihdrType ||
-        chunk.length != ihdrLength || failed(checkChunkCrc(file, chunk)) ||
-        failed(readAt(file, chunk.offset + chunkPrefixLength, ihdr.data(), ihdr.size()))) {
+    if (failed(readChunk(file, window, pngSignature.size(), chunk, more)) || chunk.type != ihdrType ||
+        chunk.length != ihdrLength || failed(checkChunkCrc(file, window, chunk)) ||
+        failed(readThroughWindow(file, window, chunk.offset + chunkPrefixLength, ihdr.data(), ihdr.size()))) {
         return false;
     }
     walk.bitDepth = ihdr[8];
@@ -165,13 +166,13 @@ bool paletteValid(const Chunk& chunk, const HeaderWalk& walk) {
 }
 
 // A chunk after IHDR and before the image data, as a decoder judges it: CRC, type, order.
-bool headerChunkValid(InputFile& file, const Chunk& chunk, HeaderWalk& walk) {
+bool headerChunkValid(InputFile& file, ReadWindow& window, const Chunk& chunk, HeaderWalk& walk) {
     if (!decoderReads(chunk.type) || chunk.type == ihdrType) return false;
     if (chunk.type == plteType) {
         if (!paletteValid(chunk, walk)) return false;
         walk.paletteSeen = true;
     }
-    return !failed(checkChunkCrc(file, chunk));
+    return !failed(checkChunkCrc(file, window, chunk));
 }
 
 void keep(std::vector<Extent>& kept, uint64_t from, uint64_t to) {
@@ -220,10 +221,10 @@ ResultCode putIntoChunks(void* context, const uint8_t* data, size_t count) {
 }
 
 // The data of the first IDAT chunk at or after offset, walking past every other chunk.
-ResultCode findIdat(InputFile& file, uint64_t offset, Extent& data, bool& found) {
+ResultCode findIdat(InputFile& file, ReadWindow& window, uint64_t offset, Extent& data, bool& found) {
     Chunk chunk;
     for (;; offset = nextChunkOffset(chunk)) {
-        const ResultCode result = readChunk(file, offset, chunk, found);
+        const ResultCode result = readChunk(file, window, offset, chunk, found);
         if (failed(result) || !found) return result;
         if (chunk.type == idatType) {
             data = Extent{chunk.offset + chunkPrefixLength, chunk.length};
@@ -233,14 +234,14 @@ ResultCode findIdat(InputFile& file, uint64_t offset, Extent& data, bool& found)
 }
 
 // The data region's next piece: the data of the IDAT chunk after the one previous lies in.
-ResultCode nextIdat(InputFile& file, const Extent& previous, Extent& next, bool& found) {
-    return findIdat(file, previous.offset + previous.length + chunkCrcLength, next, found);
+ResultCode nextIdat(InputFile& file, ReadWindow& window, const Extent& previous, Extent& next, bool& found) {
+    return findIdat(file, window, previous.offset + previous.length + chunkCrcLength, next, found);
 }
 
 // A wrong chunk CRC is noted, to be said only once the file is known to be whole and its stream
 // to inflate; any other failure (a read) ends the file at once.
-ResultCode noteChunkCrc(InputFile& file, const Chunk& chunk, InputFindings& findings) {
-    const ResultCode result = checkChunkCrc(file, chunk);
+ResultCode noteChunkCrc(InputFile& file, ReadWindow& window, const Chunk& chunk, InputFindings& findings) {
+    const ResultCode result = checkChunkCrc(file, window, chunk);
     if (result == ResultCode::ChecksumMismatch) findings.carried.framingCrcWrong = true;
     return result == ResultCode::ChecksumMismatch ? ResultCode::Success : result;
 }
@@ -289,10 +290,11 @@ ResultCode readPngContainer(InputFile& input, bool checkCrcs, InputFindings& fin
     uint64_t headerLeft = zlibHeaderLength;
     Chunk chunk;
     bool more = true;
+    ReadWindow window;
     for (uint64_t offset = pngSignature.size(); more; offset = nextChunkOffset(chunk)) {
-        ResultCode result = readChunk(input, offset, chunk, more);
+        ResultCode result = readChunk(input, window, offset, chunk, more);
         if (!failed(result) && checkCrcs && (chunk.type == idatType || chunk.type == iendType)) {
-            result = noteChunkCrc(input, chunk, findings);
+            result = noteChunkCrc(input, window, chunk, findings);
         }
         if (failed(result)) return result;
         if (chunk.type == idatType) addIdat(chunk, headerLeft, findings.region);
@@ -319,14 +321,15 @@ ResultCode readPngHeader(const std::string& path, PngHeader& header) {
     if (opened == ResultCode::InputMissing) return ResultCode::HeaderPngMissing;
     HeaderWalk walk;
     Chunk chunk;
-    if (failed(opened) || !hasSignature(header.file) || !readIhdr(header.file, header, chunk, walk)) {
+    ReadWindow window;
+    if (failed(opened) || !hasSignature(header.file) || !readIhdr(header.file, window, header, chunk, walk)) {
         return ResultCode::HeaderPngInvalid;
     }
     uint64_t kept = 0;  // where the run of chunks being kept began
     for (bool more = true;;) {
-        if (failed(readChunk(header.file, nextChunkOffset(chunk), chunk, more))) return ResultCode::HeaderPngInvalid;
+        if (failed(readChunk(header.file, window, nextChunkOffset(chunk), chunk, more))) return ResultCode::HeaderPngInvalid;
         if (!more || chunk.type == idatType) break;
-        if (!headerChunkValid(header.file, chunk, walk)) return ResultCode::HeaderPngInvalid;
+        if (!headerChunkValid(header.file, window, chunk, walk)) return ResultCode::HeaderPngInvalid;
         // One image is written: animation control would promise frames the output lacks.
         if (chunk.type == actlType || chunk.type == fctlType) {
             keep(header.kept, kept, chunk.offset);

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/result_code.h"
 #include "io/native_file.h"
@@ -26,11 +28,32 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// Bytes of a file kept from one read, from which the short reads that follow nearby are served:
+// walking a container's framing (chunk headers, member headers and trailers, pieces of a few
+// bytes) then costs a system call per window rather than per field. Memory stays one window.
+// A copy starts empty and allocates nothing: what it reads, it reads afresh.
+struct ReadWindow {
+    std::vector<uint8_t> bytes;  // allocated at the first read through it
+    uint64_t offset = 0;         // in the file, of bytes[0]
+    size_t length = 0;           // how many of bytes hold the file's
+
+    ReadWindow() = default;
+    ReadWindow(const ReadWindow&) {}
+    ReadWindow& operator=(const ReadWindow&) {
+        length = 0;
+        return *this;
+    }
+    ReadWindow(ReadWindow&&) = default;
+    ReadWindow& operator=(ReadWindow&&) = default;
+};
+
 struct InputFile {
     NativeFile handle = invalidNativeFile;
     uint64_t size = 0;
     std::optional<FileStamp> stamp;        // none for standard input, which is no file of its own
     std::optional<FileIdentity> identity;  // likewise
+    ReadWindow window;                     // readAt's, used by one thread at a time
+    std::mutex windowInUse;
 
     InputFile() = default;
     InputFile(const InputFile&) = delete;
@@ -50,7 +73,19 @@ std::optional<FileIdentity> fileIdentityAt(const std::string& path);
 // Reads what is there, up to count bytes, into destination; got says how many.
 ResultCode readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count, size_t& got);
 
-// Reads exactly count bytes at offset.
+// Reads exactly count bytes at offset from the file itself, never from a window: for the bytes an
+// output is made of, which must be as the file holds them when the output is written.
+ResultCode readAtDirectly(InputFile& file, uint64_t offset, uint8_t* destination, size_t count);
+
+// Reads exactly count bytes at offset; a short read is served from the window, which is filled
+// from offset onwards when it doesn't hold them. Whatever fails only in the bytes read ahead (a
+// read error, a file that shrank) leaves the bytes asked for read directly, so the verdict is
+// theirs alone. Where the window can't be allocated: OutOfMemory.
+ResultCode readThroughWindow(InputFile& file, ReadWindow& window, uint64_t offset, uint8_t* destination, size_t count);
+
+// Reads exactly count bytes at offset, for a container's framing: through the file's own window,
+// so the bytes may be as an earlier read nearby found them. Safe from several threads: one that
+// finds the window in use reads directly.
 ResultCode readAt(InputFile& file, uint64_t offset, uint8_t* destination, size_t count);
 
 // True when count bytes starting at offset lie inside the file.

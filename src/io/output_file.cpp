@@ -7,7 +7,7 @@ ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offs
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
     while (count > 0) {
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
-        ResultCode result = readAt(input, offset, buffer.data(), piece);
+        ResultCode result = readAtDirectly(input, offset, buffer.data(), piece);
         if (!failed(result)) result = writeBytes(output, buffer.data(), piece);
         if (failed(result)) return result;
         offset += piece;

@@ -25,7 +25,7 @@ ResultCode stepToNextExtent(RegionReader& reader) {
     }
     bool found = false;
     Extent next;
-    const ResultCode result = reader.walk ? reader.walk(*reader.file, reader.current, next, found) : ResultCode::Success;
+    const ResultCode result = reader.walk ? reader.walk(*reader.file, reader.window, reader.current, next, found) : ResultCode::Success;
     reader.ended = !found;
     if (found) reader.current = next;
     return result;
@@ -78,7 +78,7 @@ ResultCode readRegion(RegionReader& reader, uint8_t* destination, size_t count, 
         ResultCode result = nextStretch(reader, count - got, stretch);
         if (failed(result)) return result;
         if (stretch.length == 0) break;
-        result = readAt(*reader.file, stretch.offset, destination + got, stretch.length);
+        result = readThroughWindow(*reader.file, reader.window, stretch.offset, destination + got, stretch.length);
         if (failed(result)) return result;
         advance(reader, stretch.length);
         got += static_cast<size_t>(stretch.length);
@@ -97,7 +97,11 @@ ResultCode readRegionExactly(RegionReader& reader, uint8_t* destination, size_t 
 
 namespace {
 
-ResultCode copyWatched(RegionReader& reader, uint64_t count, OutputFile& output) {
+// Shorter pieces are copied through this process rather than by the system, a call each.
+constexpr uint64_t shortestPieceCopiedInSystem = 64 * 1024;
+
+// Reads count bytes into a bounded buffer and writes them out, a buffer at a time.
+ResultCode copyByReading(RegionReader& reader, uint64_t count, OutputFile& output) {
     std::vector<uint8_t> buffer;
     ResultCode result = allocateBuffer(buffer, static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
     while (count > 0 && !failed(result)) {
@@ -112,12 +116,17 @@ ResultCode copyWatched(RegionReader& reader, uint64_t count, OutputFile& output)
 }  // namespace
 
 ResultCode copyRegion(RegionReader& reader, uint64_t count, OutputFile& output) {
-    if (reader.watch.see) return copyWatched(reader, count, output);
+    if (reader.watch.see) return copyByReading(reader, count, output);
     while (count > 0) {
         Extent stretch;
         ResultCode result = nextStretch(reader, count, stretch);
         if (failed(result)) return result;
         if (stretch.length == 0) return ResultCode::InputTruncated;
+        // A region of short pieces (a PNG's small IDAT chunks) would cost a system call per
+        // piece: it is gathered through a buffer instead.
+        if (stretch.length < count && stretch.length < shortestPieceCopiedInSystem) {
+            return copyByReading(reader, count, output);
+        }
         result = copyFromInput(output, *reader.file, stretch.offset, stretch.length);
         if (failed(result)) return result;
         advance(reader, stretch.length);

@@ -26,8 +26,8 @@ struct ReadWatch {
 
 // The piece of a region that follows `previous` in the file, for a region whose pieces are found by
 // walking the file (a PNG's IDAT chunks) rather than held in a list, so that memory doesn't grow with
-// their number. found is false at the region's end.
-using NextExtent = ResultCode (*)(InputFile& file, const Extent& previous, Extent& next, bool& found);
+// their number. found is false at the region's end. The walk reads through the reader's window.
+using NextExtent = ResultCode (*)(InputFile& file, ReadWindow& window, const Extent& previous, Extent& next, bool& found);
 
 struct RegionReader {
     InputFile* file = nullptr;
@@ -40,6 +40,9 @@ struct RegionReader {
     uint64_t position = 0;  // from the region's start
     ReadProgress progress;
     ReadWatch watch;
+    // Short pieces and the walk's reads are served from here. Each reader has its own, so a reader
+    // made for writing an output reads the file afresh, and readers on two threads share nothing.
+    ReadWindow window;
 };
 
 RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents, NextExtent walk = nullptr);

@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
@@ -124,7 +125,15 @@ TEST(PosixFaults, SignalsAndFailedAllocationsCleanUpUnlessIgnoredFromTheStart) {
         EXPECT_EQ(runWithFaults(dir.path, "ulimit -c 0; SHIM_NO_LINK=1 SHIM_AT=5000 SHIM_SIGNAL=" + std::to_string(signal), "a.gz").exitCode, 128 + signal);
         EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"}) << signal;
     }
-    for (const std::string n : {"3", "4", "5"}) EXPECT_EQ(runWithFaults(dir.path, "SHIM_NO_MEMORY=" + n, "a.gz").out, banner + errorLine("a.gz", "Out of memory.")) << n;
+    // Whichever allocation fails, the run ends in a line of its own: some are survived (a thread fewer).
+    int outOfMemory = 0;
+    for (int n = 1; n <= 8; ++n) {
+        const std::string out = runWithFaults(dir.path, "SHIM_NO_MEMORY=" + std::to_string(n), "-f a.gz").out;
+        outOfMemory += out == banner + errorLine("a.gz", "Out of memory.");
+        EXPECT_TRUE(out == banner + errorLine("a.gz", "Out of memory.") || out == banner + successLine("a.gz", "a.gz.zip")) << out;
+    }
+    EXPECT_GT(outOfMemory, 0);
+    std::filesystem::remove(dir.file("a.gz.zip"));
     EXPECT_EQ(runWithFaults(dir.path, "SHIM_AT=5000 SHIM_SIGNAL=9", "-f a.gz").exitCode, 128 + SIGKILL);
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"a.gz"});
     EXPECT_EQ(runWithFaults(dir.path, "trap '' HUP; SHIM_AT=5000 SHIM_SIGNAL=1", "a.gz").out, banner + successLine("a.gz", "a.gz.zip"));

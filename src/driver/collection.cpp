@@ -151,7 +151,7 @@ FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings
     if (failed(result)) return reportResult(inputPath, result, settings, FileReport{});
     const std::string root = settings.outputFolder ? settings.outputFolder : folderNamedAfter(inputPath);
     if (!settings.checkOnly) {
-        for (const std::vector<uint8_t>& folder : entries.folders) makeFolder(folder, root, settings.flushToDisk);
+        for (const ZipFolderEntry& folder : entries.folders) makeFolder(folder.name, root, settings.flushToDisk);
     }
     FileOutcome outcome = FileOutcome::Converted;
     for (size_t i = 0; i < countZipFileEntries(entries); ++i) {

@@ -78,19 +78,25 @@ void makeFolder(const std::vector<uint8_t>& name, const std::string& root, bool 
     if (!cleaned.empty()) (void)openOutputFolder(root, componentsOf(cleaned), flushToDisk, folder);
 }
 
+// -o and -c name the one output, whatever the entry's name.
+bool intoOneOutput(const DriverSettings& settings) {
+    return settings.outputPath || settings.toStandardOutput;
+}
+
 // The entry is read before its folder is made: an entry that can't be read leaves nothing behind.
 FileOutcome convertEntry(InputFile& input, const ZipFileEntries& entries, size_t index, const std::string& root,
                          const std::string& archivePath, const DriverSettings& settings) {
     const std::vector<uint8_t>& name = entries.files[index].name;
     const std::string shown = archivePath + ":" + std::string(name.begin(), name.end());
-    const EntryPlace place = placeOf(name, root, archivePath, settings);
+    const bool intoOne = intoOneOutput(settings);
+    const EntryPlace place = intoOne ? EntryPlace{{}, outputPathFor(archivePath, settings)} : placeOf(name, root, archivePath, settings);
     FileReport report;
     report.outputPath = place.outputPath;
     report.progress.path = shown;
     InputFindings findings;
     OutputFolder folder;
     ResultCode result = readZipFileEntry(input, entries, index, findings);
-    if (!failed(result) && !settings.checkOnly) result = openOutputFolder(root, place.folders, settings.flushToDisk, folder);
+    if (!failed(result) && !settings.checkOnly && !intoOne) result = openOutputFolder(root, place.folders, settings.flushToDisk, folder);
     if (!failed(result)) {
         const OutputFolderInUse inUse(folder);
         result = convertZipEntry(input, findings, archivePath, settings, report);
@@ -99,7 +105,9 @@ FileOutcome convertEntry(InputFile& input, const ZipFileEntries& entries, size_t
     return reportResult(shown, result, settings, report);
 }
 
-ResultCode listEntries(const std::string& inputPath, InputFile& input, ZipFileEntries& entries, bool& isArchive) {
+}  // namespace
+
+ResultCode listArchiveEntries(const std::string& inputPath, InputFile& input, ZipFileEntries& entries, bool& isArchive) {
     ResultCode result = openInputFile(inputPath, input);
     if (failed(result)) return result;
     isArchive = readsAsZipArchive(input);
@@ -111,8 +119,6 @@ ResultCode listEntries(const std::string& inputPath, InputFile& input, ZipFileEn
     }
     return !failed(result) && countZipFileEntries(entries) == 0 ? ResultCode::NoFileEntry : result;
 }
-
-}  // namespace
 
 void printOutcome(const std::string& shownPath, const DriverSettings& settings, const std::vector<std::string>& warnings,
                   ResultCode result, const std::string& outputPath, const std::string& takenName) {
@@ -146,11 +152,14 @@ FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings
     InputFile input;
     ZipFileEntries entries;
     bool isArchive = true;
-    const ResultCode result = listEntries(inputPath, input, entries, isArchive);
+    ResultCode result = listArchiveEntries(inputPath, input, entries, isArchive);
     if (!isArchive) return convertFileAndReport(inputPath, settings);
+    // A PNG holds one image: several entries can't go into one.
+    const bool severalIntoPng = intoOneOutput(settings) && settings.outputFormat == FormatCode::Png && countZipFileEntries(entries) > 1;
+    if (!failed(result) && severalIntoPng) result = ResultCode::SeveralEntriesForPng;
     if (failed(result)) return reportResult(inputPath, result, settings, FileReport{});
     const std::string root = settings.outputFolder ? settings.outputFolder : folderNamedAfter(inputPath);
-    if (!settings.checkOnly) {
+    if (!settings.checkOnly && !intoOneOutput(settings)) {
         for (const ZipFolderEntry& folder : entries.folders) makeFolder(folder.name, root, settings.flushToDisk);
     }
     FileOutcome outcome = FileOutcome::Converted;

@@ -346,7 +346,8 @@ LAYOUT += [each("AllEntriesEachToItsOwn", "--zip", zip_file([(b"e/", 0, 0, 0, b"
                  ("b.txt", "b.txt.zip", zip_written(b"b.txt", X[4], X[3], 1))], ("in", "in/d", "in/e")),
            each("AllEntriesNamesLandInside", "--zlib", zip_file([entry(name=b"../x"), entry(name=b"/etc/x"), entry(name=b"C:\\y")]),
                 [("../x", "x.zlib", zlib_file()), ("/etc/x", "etc/x.zlib", zlib_file()), ("C:\\y", "y.zlib", zlib_file())], ("in", "in/etc")),
-           each("AllEntriesOneDamaged", "--gzip", DAMAGED, [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("b", "", INFLATE), ("c", "c.gz", gzip(mtime=MTIME, xfl=2))])]
+           each("AllEntriesOneDamaged", "--gzip", DAMAGED, [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("b", "", INFLATE), ("c", "c.gz", gzip(mtime=MTIME, xfl=2))]),
+           each("AllEntriesOfANameWithoutExtension", "--zlib", zip_file([entry(name=b"a")]), [("a", "a.zlib", zlib_file())], ["in.d"], "in", "in.d")]
 
 
 # A JOINED case: inputs (file name, data) into the one output -o names, and the lines (file, text) printed.

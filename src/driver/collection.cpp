@@ -23,11 +23,12 @@ FileOutcome worseOf(FileOutcome a, FileOutcome b) {
 }
 
 // The archive's path less the last extension of its last component: "web/site.zip" gives "web/site".
+// A name without one would name the archive itself: "site" gives "site.d".
 std::string folderNamedAfter(const std::string& archivePath) {
     const size_t slash = archivePath.find_last_of("/\\");
     const size_t dot = archivePath.find_last_of('.');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    return dot != std::string::npos && dot > nameStart ? archivePath.substr(0, dot) : archivePath;
+    return dot != std::string::npos && dot > nameStart ? archivePath.substr(0, dot) : archivePath + ".d";
 }
 
 std::vector<std::string> componentsOf(const std::vector<uint8_t>& cleanedName) {

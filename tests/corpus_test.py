@@ -98,16 +98,18 @@ X = (b"b.txt", 8, 0, zlib.crc32(b"x"), deflate(b"x"), 1)  # a second file entry
 LEFT_OUT = "WARNING: 1 more file entry was left out."
 
 
-# An archive as the program writes it, an entry per name, each holding stream: version 20 made by Unix,
-# flags 2, a regular file of the input's mode (0640, as failures() leaves it; 0644 from Windows, whose
-# files have no Unix mode), the time as an extended timestamp too.
+# An archive as the program writes it, an entry per name, each holding stream (or a name's own: (name,
+# stream, crc, size, method)): version 20 made by Unix, flags 2, a regular file of the input's mode
+# (0640, as failures() leaves it; 0644 from Windows, whose files have no Unix mode), or for a name
+# ending in "/", a folder of that mode made searchable; the time as an extended timestamp too.
 MODE = 0o644 if os.environ.get("QUORVEXA_TEST_PROGRAM", "").endswith(".exe") else 0o640
 def zip_written(names, stream: bytes, crc=CRC, size=SIZE, method=8, dos=DOS, time=MTIME) -> bytes:
     local, central, names = b"", b"", names if isinstance(names, list) else [names]
-    for name in names:
-        fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *dos, crc, len(stream), size, len(name), 9) + name + struct.pack("<HHBI", 0x5455, 5, 1, time)
-        central += b"PK\x01\x02\x14\x03" + fields[:26] + struct.pack("<HHHII", 0, 0, 0, (0o100000 | MODE) << 16, len(local)) + fields[26:]
-        local += b"PK\x03\x04" + fields + stream
+    for name, data, crc, size, method in [n if isinstance(n, tuple) else (n, stream, crc, size, method) for n in names]:
+        fields = struct.pack("<HHHHHIIIHH", 20, 2, method, *dos, crc, len(data), size, len(name), 9) + name + struct.pack("<HHBI", 0x5455, 5, 1, time)
+        mode = (0o40000 | MODE | (MODE & 0o444) >> 2) << 16 | 16 if name.endswith(b"/") else (0o100000 | MODE) << 16
+        central += b"PK\x01\x02\x14\x03" + fields[:26] + struct.pack("<HHHII", 0, 0, 0, mode, len(local)) + fields[26:]
+        local += b"PK\x03\x04" + fields + data
     return local + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(names), len(names), len(central), len(local), 0)
 
 
@@ -336,19 +338,20 @@ MALFORMED.append(("PngInterlacedHeaderOneByteShort", "in", "--pngh.png", INTERLA
                   zlib_file(deflate(bytes(21)), zlib.adler32(bytes(21)))))
 
 
-# --all-entries: (entry, its output below in/, the output's bytes, or an ERROR line), each in turn; folders are None.
-def each(name, options, data, rows, folders=("in",)):
-    printed = "".join(line(f"in.zip:{entry}", f"SUCCESS: Saved as in/{path}." if path else out) for entry, path, out in rows)
-    return (name, "in.zip", options + " --all-entries", "-", printed, {**{f"in/{p}": o for _, p, o in rows if p}, **dict.fromkeys(folders)}, data)
+# --all-entries: (entry, its output below in/ (root/), the output's bytes, or an ERROR line), each in turn; folders are None.
+def each(name, options, data, rows, folders=("in",), archive="in.zip", root="in"):
+    printed = "".join(line(f"{archive}:{entry}", f"SUCCESS: Saved as {root}/{path}." if path else out) for entry, path, out in rows)
+    return (name, archive, options + " --all-entries", "-", printed, {**{f"{root}/{p}": o for _, p, o in rows if p}, **dict.fromkeys(folders)}, data)
 
 
+DAMAGED = zip_file([entry(name=b"a"), entry(name=b"b", data=flip(STREAM, 40, 0xFF)), entry(name=b"c")])
 LAYOUT += [each("AllEntriesEachToItsOwn", "--zip", zip_file([(b"e/", 0, 0, 0, b"", 0), entry(name=b"d/a"), entry(0, data=TEXT, name=b"s"), X]),
                 [("d/a", "d/a.zip", zip_written(b"d/a", STREAM)), ("s", "s.zip", zip_written(b"s", TEXT, method=0)),
                  ("b.txt", "b.txt.zip", zip_written(b"b.txt", X[4], X[3], 1))], ("in", "in/d", "in/e")),
            each("AllEntriesNamesLandInside", "--zlib", zip_file([entry(name=b"../x"), entry(name=b"/etc/x"), entry(name=b"C:\\y")]),
                 [("../x", "x.zlib", zlib_file()), ("/etc/x", "etc/x.zlib", zlib_file()), ("C:\\y", "y.zlib", zlib_file())], ("in", "in/etc")),
-           each("AllEntriesOneDamaged", "--gzip", zip_file([entry(name=b"a"), entry(name=b"b", data=flip(STREAM, 40, 0xFF)), entry(name=b"c")]),
-                [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("b", "", INFLATE), ("c", "c.gz", gzip(mtime=MTIME, xfl=2))])]
+           each("AllEntriesOneDamaged", "--gzip", DAMAGED, [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("b", "", INFLATE), ("c", "c.gz", gzip(mtime=MTIME, xfl=2))]),
+           each("AllEntriesOfANameWithoutExtension", "--zlib", zip_file([entry(name=b"a")]), [("a", "a.zlib", zlib_file())], ["in.d"], "in", "in.d")]
 
 
 # A JOINED case: inputs (file name, data) into the one output -o names, and the lines (file, text) printed.
@@ -359,11 +362,18 @@ def joined(name, options, lines, written, *inputs):
 # Two members whose final blocks are known (as in MEMBERS), joined: the first one's made non-final, then the seam.
 GZ, A_GZ, B_GZ = gzip(mtime=MTIME), member(synced(PART1) + b"\x03\x00", PART1, 0), member(stored_blocks(PART2), PART2, 0)
 SEAMED, SAVED = JOINED[:len(synced(PART1)) + 6] + stored_blocks(PART2), lambda out: [(f, f"SUCCESS: Saved as {out}.") for f in ("a.gz", "b.gz")]
+# An archive of a folder, an entry whose final block is known (as A_GZ's) and a stored one, rewrapped.
+A_DATA, A_CRC, REWRAPPED = synced(PART1) + b"\x03\x00", zlib.crc32(PART1), lambda out: [(f"in.zip:{e}", f"SUCCESS: Saved as {out}.") for e in ("d/a", "s")]
+REWRAP = zip_file([(b"e/", 0, 0, 0, b"", 0), (b"d/a", 8, 0, A_CRC, A_DATA, len(PART1)), entry(0, data=TEXT, name=b"s")])
 LAYOUT += [joined("TwoGzipFilesIntoOneZip", "-o o.zip", SAVED("o.zip"), zip_written([b"a", b"b"], STREAM), ("a.gz", GZ), ("b.gz", GZ)),
            joined("OneDamagedNoneWritten", "-o o.zip", [("b.gz", INFLATE)], "-", ("a.gz", GZ), ("b.gz", gzip(stream=flip(STREAM, 40, 0xFF)))),
            joined("NameTaken", "-o o.zip", [("b.gz", "ERROR: The archive already holds an entry named a.")], "-", ("a.gz", GZ), ("b.gz", gzip(flags=8, name=b"a"))),
            joined("JoinedIntoGzipAtTheSeam", "--gzip -o o.gz", SAVED("o.gz"), gzip(SEAMED, mtime=MTIME, xfl=2), ("a.gz", A_GZ), ("b.gz", B_GZ)),
-           joined("JoinedIntoZlibAtTheSeam", "--zlib -o o.zlib", SAVED("o.zlib"), zlib_file(SEAMED), ("a.gz", A_GZ), ("b.gz", B_GZ))]
+           joined("JoinedIntoZlibAtTheSeam", "--zlib -o o.zlib", SAVED("o.zlib"), zlib_file(SEAMED), ("a.gz", A_GZ), ("b.gz", B_GZ)),
+           joined("RewrapKeepsFoldersAndStoredEntries", "--all-entries -o o.zip", REWRAPPED("o.zip"), zip_written([(b"e/", b"", 0, 0, 0), (b"d/a", A_DATA, A_CRC, len(PART1), 8), b"s"], TEXT, method=0), ("in.zip", REWRAP)),
+           joined("RewrapIntoGzipAtTheSeam", "--all-entries --gzip -o o.gz", REWRAPPED("o.gz"), gzip(JOINED[:len(A_DATA) + 4] + stored_blocks(TEXT), zlib.crc32(PART1 + TEXT), len(PART1 + TEXT), mtime=MTIME, xfl=2), ("in.zip", REWRAP)),
+           joined("RewrapOneDamagedNoneWritten", "--all-entries -o o.zip", [("in.zip:b", INFLATE)], "-", ("in.zip", DAMAGED)),
+           ("RewrapIntoOnePng", "in.zip", "--pngh.png --all-entries -o o.png", png(), line("in.zip", "ERROR: The archive holds several file entries: -o or -c with --png takes exactly one."), "-", REWRAP)]
 
 
 BANNER = "\nQuorvexa v1.03 by Tessivander\n\n"

@@ -125,7 +125,8 @@ TEST(Interop, SystemGzipFilesSurviveARoundTrip) {
 }
 
 // Wheels and jars: the first file entry comes out as the data zipfile reads from it; with
-// --all-entries, every file entry does, each in a GZIP file of its own.
+// --all-entries, every file entry does, each in a GZIP file of its own; and rewrapped with -o,
+// the archive reads back entry by entry as it was, folders too.
 TEST(Interop, WheelsAndJarsConvertTheirFirstFileOrEveryFile) {
     const std::vector<std::string> found =
         filesFound("/usr/share/python-wheels /usr/share/java \\( -name '*.whl' -o -name '*.jar' \\) -size -20M");
@@ -142,6 +143,9 @@ TEST(Interop, WheelsAndJarsConvertTheirFirstFileOrEveryFile) {
             << path;
         ASSERT_EQ(runQuorvexa({"--gzip", "--all-entries", "in.zip"}, dir.path).exitCode, 0) << path;
         EXPECT_EQ(runShell("cd " + dir.path + " && " + python3() + " -c \"" + everyEntry + "\" in.zip in gz").exitCode, 0) << path;
+        ASSERT_EQ(runQuorvexa({"--all-entries", "-o", "in.new.zip", "in.zip"}, dir.path).exitCode, 0) << path;
+        EXPECT_EQ(runShell("cd " + dir.path + " && " + python3() + " -c \"import zipfile; e = lambda p: [(i.filename, zipfile.ZipFile(p).read(i))"
+                           " for i in zipfile.ZipFile(p).infolist()]; exit(e('in.zip') != e('in.new.zip'))\"").exitCode, 0) << path;
         runShell("rm -rf " + dir.file("in*"));
     }
 }

@@ -39,6 +39,8 @@ constexpr uint16_t versionPlain = 20;
 constexpr uint16_t versionZip64 = 45;
 constexpr uint16_t hostUnix = 3;            // "version made by", high byte
 constexpr uint32_t unixRegularFile = 0100000;  // file type bits of a Unix mode
+constexpr uint32_t unixFolder = 0040000;
+constexpr uint32_t dosFolder = 0x10;           // the MS-DOS attribute bit, for readers that go by it
 constexpr uint16_t methodStored = 0;
 constexpr uint16_t methodDeflate = 8;
 
@@ -119,7 +121,8 @@ ResultCode readLocalHeader(InputFile& input, uint64_t offset, EntryFields& entry
     return ResultCode::Success;
 }
 
-ResultCode readCentralHeader(InputFile& input, uint64_t offset, EntryFields& entry) {
+// extra, where given, gets the record's extra field.
+ResultCode readCentralHeader(InputFile& input, uint64_t offset, EntryFields& entry, std::vector<uint8_t>* extra = nullptr) {
     std::array<uint8_t, centralHeaderLength> header{};
     ResultCode result = readAt(input, offset, header.data(), header.size());
     if (failed(result)) return result;
@@ -127,6 +130,7 @@ ResultCode readCentralHeader(InputFile& input, uint64_t offset, EntryFields& ent
     entry.madeBy = loadLe16(&header[4]);
     entry.flags = loadLe16(&header[8]);
     entry.method = loadLe16(&header[10]);
+    entry.dos = DosDateTime{loadLe16(&header[14]), loadLe16(&header[12])};
     entry.crc32 = loadLe32(&header[16]);
     entry.compressed = loadLe32(&header[20]);
     entry.uncompressed = loadLe32(&header[24]);
@@ -135,9 +139,10 @@ ResultCode readCentralHeader(InputFile& input, uint64_t offset, EntryFields& ent
     entry.externalAttributes = loadLe32(&header[38]);
     entry.localOffset = loadLe32(&header[42]);
     const uint64_t commentLength = loadLe16(&header[32]);
-    std::vector<uint8_t> extra;
-    result = readExtraAt(input, offset + centralHeaderLength + entry.nameLength, entry.extraLength, extra);
-    if (!failed(result) && !takeZip64Fields(extra, false, entry)) result = ResultCode::InputTruncated;
+    std::vector<uint8_t> ownExtra;
+    std::vector<uint8_t>& read = extra ? *extra : ownExtra;
+    result = readExtraAt(input, offset + centralHeaderLength + entry.nameLength, entry.extraLength, read);
+    if (!failed(result) && !takeZip64Fields(read, false, entry)) result = ResultCode::InputTruncated;
     entry.extraLength += commentLength;  // what follows the name, up to the next header
     return result;
 }
@@ -387,19 +392,25 @@ std::optional<int64_t> extendedTime(const std::vector<uint8_t>& extra) {
     return loadLe32(block + 1);
 }
 
-void recordFindings(LocalEntry& entry, InputFindings& findings) {
-    const EntryFields& fields = entry.fields;
-    CarriedFacts& carried = findings.carried;
+// The time a header gives (an extended timestamp over the DOS words), the permissions of an entry
+// its central record says was made on Unix, and how the name is encoded.
+void recordTimeAndMode(const EntryFields& fields, const std::vector<uint8_t>& extra, const EntryFields* record, CarriedFacts& carried) {
     if (!dosTimeIsMissing(fields.dos)) {
         carried.dosTime = fields.dos;
         carried.unixTime = dosToUnixTime(fields.dos);
     }
-    if (const std::optional<int64_t> time = extendedTime(entry.extra)) carried.unixTime = time;
-    const uint32_t mode = entry.record ? entry.record->fields.externalAttributes >> 16 : 0;
-    if (entry.record && (entry.record->fields.madeBy >> 8) == hostUnix && mode != 0) carried.permissions = mode & 0777;
+    if (const std::optional<int64_t> time = extendedTime(extra)) carried.unixTime = time;
+    const uint32_t mode = record ? record->externalAttributes >> 16 : 0;
+    if (record && (record->madeBy >> 8) == hostUnix && mode != 0) carried.permissions = mode & 0777;
+    carried.nameIsUtf8 = (fields.flags & flagUtf8Name) != 0;
+}
+
+void recordFindings(LocalEntry& entry, InputFindings& findings) {
+    const EntryFields& fields = entry.fields;
+    CarriedFacts& carried = findings.carried;
+    recordTimeAndMode(fields, entry.extra, entry.record ? &entry.record->fields : nullptr, carried);
     if (fields.crc32 != 0) carried.crc32 = fields.crc32;
     if (fields.uncompressed != 0) carried.size = fields.uncompressed;
-    carried.nameIsUtf8 = (fields.flags & flagUtf8Name) != 0;
     carried.payloadIsStored = fields.method == methodStored;
     findings.region.extents = {Extent{entry.dataOffset(), fields.compressed}};
     findings.region.length = fields.compressed;
@@ -550,7 +561,7 @@ ResultCode writeCentralHeader(const ZipEntryRecord& entry, const EntryLayout& la
     putLe16(header, 0);  // comment length
     putLe16(header, 0);  // disk number start
     putLe16(header, 0);  // internal attributes
-    putLe32(header, (unixRegularFile | entry.permissions) << 16);
+    putLe32(header, entry.folder ? (unixFolder | entry.permissions) << 16 | dosFolder : (unixRegularFile | entry.permissions) << 16);
     putLe32(header, layout.zip64Offset ? zip64Marker : static_cast<uint32_t>(entry.localOffset));
     return writeHeaderWithName(output, header, entry, layout, true);
 }
@@ -630,7 +641,7 @@ ResultCode listZipFileEntries(InputFile& input, ZipFileEntries& entries) {
     if (failed(result)) return result;
     return walkCentralDirectory(input, entries.prefix, [&](const EntryFields&, const std::vector<uint8_t>& name, uint64_t offset) {
         if (isFolderName(name)) {
-            entries.folders.push_back(name);
+            entries.folders.push_back(ZipFolderEntry{offset, name, entries.files.size()});
         } else {
             entries.files.push_back(ZipFileEntry{offset, name});
         }
@@ -647,6 +658,16 @@ ResultCode readZipFileEntry(InputFile& input, const ZipFileEntries& entries, siz
     if (!failed(result)) result = checkEntry(input, entry);
     if (failed(result)) return result;
     recordFindings(entry, findings);
+    return ResultCode::Success;
+}
+
+ResultCode readZipFolderEntry(InputFile& input, const ZipFolderEntry& folder, CarriedFacts& carried) {
+    EntryFields record;
+    std::vector<uint8_t> extra;
+    const ResultCode result = readCentralHeader(input, folder.recordOffset, record, &extra);
+    if (failed(result)) return result;
+    recordTimeAndMode(record, extra, &record, carried);
+    carried.name = folder.name;
     return ResultCode::Success;
 }
 
@@ -693,9 +714,16 @@ ResultCode writeZipTail(const OutputFacts& facts, OutputFile& output) {
     return failed(result) ? result : writeEndRecords(directory, output);
 }
 
-ResultCode writeZipEntryHead(ZipArchive& archive, const OutputFacts& facts, OutputFile& output) {
+ResultCode writeZipEntryHead(ZipArchive& archive, const OutputFacts& facts, OutputFile& output, bool folder) {
     ZipEntryRecord entry;
     ResultCode result = entryRecordFor(facts, output.bytesWritten, entry);
+    if (folder) {
+        entry.name.push_back('/');
+        entry.streamLength = entry.size = 0;
+        entry.crc32 = 0;
+        entry.stored = entry.folder = true;
+        if (entry.name.size() > maxNameLength) result = ResultCode::NameTooLong;
+    }
     if (!failed(result)) result = writeLocalHeader(entry, layoutOf(entry), output);
     if (failed(result)) return result;
     try {

@@ -38,12 +38,19 @@ struct ZipFileEntry {
     std::vector<uint8_t> name;  // as the archive holds it, uncleaned
 };
 
+// One folder entry (a name ending in "/"), and how many file entries the directory lists before it.
+struct ZipFolderEntry {
+    uint64_t recordOffset = 0;
+    std::vector<uint8_t> name;
+    size_t filesBefore = 0;
+};
+
 // Every file entry of an archive, for reading them one by one in the central directory's order (or
-// any order), and the folder entries' names. Memory grows with the directory, never with the data.
+// any order), and the folder entries. Memory grows with the directory, never with the data.
 struct ZipFileEntries {
-    uint64_t prefix = 0;                        // bytes in front of the archive, which its offsets don't count
-    std::vector<ZipFileEntry> files;            // in the directory's order
-    std::vector<std::vector<uint8_t>> folders;  // the folder entries' names (ending in "/"), in that order
+    uint64_t prefix = 0;                  // bytes in front of the archive, which its offsets don't count
+    std::vector<ZipFileEntry> files;      // in the directory's order
+    std::vector<ZipFolderEntry> folders;  // in that order too
 };
 
 // Walks the whole central directory once, as readZipContainer does.
@@ -58,6 +65,10 @@ inline size_t countZipFileEntries(const ZipFileEntries& entries) {
 // UnsupportedMethod, InputTruncated), data descriptors, ZIP64 fields and the prefix, the name as the
 // archive holds it; no warning of the others.
 ResultCode readZipFileEntry(InputFile& input, const ZipFileEntries& entries, size_t index, InputFindings& findings);
+
+// What a folder entry's central record carries: its name as the archive holds it, its time, and
+// its permissions where it was made on Unix.
+ResultCode readZipFolderEntry(InputFile& input, const ZipFolderEntry& folder, CarriedFacts& carried);
 
 // An entry's data has no trailer; bytes after its stream are reported, even zeros.
 extern const RegionRules zipRegionRules;
@@ -82,14 +93,16 @@ struct ZipEntryRecord {
     uint32_t permissions = 0;
     bool stored = false;
     bool nameIsUtf8 = false;
+    bool folder = false;  // a folder entry: the name ends in "/", no data
 };
 struct ZipArchive {
     std::vector<ZipEntryRecord> entries;
 };
 
 // Writes the entry's local header where the output stands (nothing may seek it meanwhile) and
-// keeps its record; NameTooLong for a name longer than 65,535 bytes.
-ResultCode writeZipEntryHead(ZipArchive& archive, const OutputFacts& facts, OutputFile& output);
+// keeps its record; NameTooLong for a name longer than 65,535 bytes. A folder entry (folder) is
+// named facts.name and "/", takes facts' time and permissions, and holds nothing (stored, empty).
+ResultCode writeZipEntryHead(ZipArchive& archive, const OutputFacts& facts, OutputFile& output, bool folder = false);
 
 // The central directory and end records, after the last entry's stream.
 ResultCode writeZipDirectory(const ZipArchive& archive, OutputFile& output);

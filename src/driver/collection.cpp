@@ -23,11 +23,12 @@ FileOutcome worseOf(FileOutcome a, FileOutcome b) {
 }
 
 // The archive's path less the last extension of its last component: "web/site.zip" gives "web/site".
+// A name without one would name the archive itself: "site" gives "site.d".
 std::string folderNamedAfter(const std::string& archivePath) {
     const size_t slash = archivePath.find_last_of("/\\");
     const size_t dot = archivePath.find_last_of('.');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    return dot != std::string::npos && dot > nameStart ? archivePath.substr(0, dot) : archivePath;
+    return dot != std::string::npos && dot > nameStart ? archivePath.substr(0, dot) : archivePath + ".d";
 }
 
 std::vector<std::string> componentsOf(const std::vector<uint8_t>& cleanedName) {
@@ -78,19 +79,25 @@ void makeFolder(const std::vector<uint8_t>& name, const std::string& root, bool 
     if (!cleaned.empty()) (void)openOutputFolder(root, componentsOf(cleaned), flushToDisk, folder);
 }
 
+// -o and -c name the one output, whatever the entry's name.
+bool intoOneOutput(const DriverSettings& settings) {
+    return settings.outputPath || settings.toStandardOutput;
+}
+
 // The entry is read before its folder is made: an entry that can't be read leaves nothing behind.
 FileOutcome convertEntry(InputFile& input, const ZipFileEntries& entries, size_t index, const std::string& root,
                          const std::string& archivePath, const DriverSettings& settings) {
     const std::vector<uint8_t>& name = entries.files[index].name;
     const std::string shown = archivePath + ":" + std::string(name.begin(), name.end());
-    const EntryPlace place = placeOf(name, root, archivePath, settings);
+    const bool intoOne = intoOneOutput(settings);
+    const EntryPlace place = intoOne ? EntryPlace{{}, outputPathFor(archivePath, settings)} : placeOf(name, root, archivePath, settings);
     FileReport report;
     report.outputPath = place.outputPath;
     report.progress.path = shown;
     InputFindings findings;
     OutputFolder folder;
     ResultCode result = readZipFileEntry(input, entries, index, findings);
-    if (!failed(result) && !settings.checkOnly) result = openOutputFolder(root, place.folders, settings.flushToDisk, folder);
+    if (!failed(result) && !settings.checkOnly && !intoOne) result = openOutputFolder(root, place.folders, settings.flushToDisk, folder);
     if (!failed(result)) {
         const OutputFolderInUse inUse(folder);
         result = convertZipEntry(input, findings, archivePath, settings, report);
@@ -99,7 +106,9 @@ FileOutcome convertEntry(InputFile& input, const ZipFileEntries& entries, size_t
     return reportResult(shown, result, settings, report);
 }
 
-ResultCode listEntries(const std::string& inputPath, InputFile& input, ZipFileEntries& entries, bool& isArchive) {
+}  // namespace
+
+ResultCode listArchiveEntries(const std::string& inputPath, InputFile& input, ZipFileEntries& entries, bool& isArchive) {
     ResultCode result = openInputFile(inputPath, input);
     if (failed(result)) return result;
     isArchive = readsAsZipArchive(input);
@@ -111,8 +120,6 @@ ResultCode listEntries(const std::string& inputPath, InputFile& input, ZipFileEn
     }
     return !failed(result) && countZipFileEntries(entries) == 0 ? ResultCode::NoFileEntry : result;
 }
-
-}  // namespace
 
 void printOutcome(const std::string& shownPath, const DriverSettings& settings, const std::vector<std::string>& warnings,
                   ResultCode result, const std::string& outputPath, const std::string& takenName) {
@@ -146,12 +153,15 @@ FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings
     InputFile input;
     ZipFileEntries entries;
     bool isArchive = true;
-    const ResultCode result = listEntries(inputPath, input, entries, isArchive);
+    ResultCode result = listArchiveEntries(inputPath, input, entries, isArchive);
     if (!isArchive) return convertFileAndReport(inputPath, settings);
+    // A PNG holds one image: several entries can't go into one.
+    const bool severalIntoPng = intoOneOutput(settings) && settings.outputFormat == FormatCode::Png && countZipFileEntries(entries) > 1;
+    if (!failed(result) && severalIntoPng) result = ResultCode::SeveralEntriesForPng;
     if (failed(result)) return reportResult(inputPath, result, settings, FileReport{});
     const std::string root = settings.outputFolder ? settings.outputFolder : folderNamedAfter(inputPath);
-    if (!settings.checkOnly) {
-        for (const std::vector<uint8_t>& folder : entries.folders) makeFolder(folder, root, settings.flushToDisk);
+    if (!settings.checkOnly && !intoOneOutput(settings)) {
+        for (const ZipFolderEntry& folder : entries.folders) makeFolder(folder.name, root, settings.flushToDisk);
     }
     FileOutcome outcome = FileOutcome::Converted;
     for (size_t i = 0; i < countZipFileEntries(entries); ++i) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "containers/zip_container.h"
 #include "core/result_code.h"
 #include "driver/convert_file.h"
 
@@ -23,11 +24,16 @@ FileOutcome reportResult(const std::string& shownPath, ResultCode result, const 
 // Converts one input path as convertFile does, and reports it.
 FileOutcome convertFileAndReport(const std::string& inputPath, const DriverSettings& settings);
 
+// Opens the input path and, where it reads as a ZIP archive (isArchive), lists its entries;
+// NoFileEntry where it holds none that is a file.
+ResultCode listArchiveEntries(const std::string& inputPath, InputFile& input, ZipFileEntries& entries, bool& isArchive);
+
 // Every file entry of a ZIP archive, in the central directory's order, each to its own output in
 // the folder named after the archive less its last extension (site.zip: site/), or in --outdir:
 // entry css/a.css gives site/css/a.css.gz, its folders made as needed, never outside that folder
 // nor through a symbolic link in it. Folder entries make their folders and print nothing; each file
 // entry prints its own line, "ARCHIVE:ENTRY - ...", and one failing doesn't stop the others. With
-// -t, each entry is checked and nothing is made. An input that isn't a ZIP archive, or standard
-// input, is converted as convertFileAndReport does.
+// -t, each entry is checked and nothing is made. With -o or -c (a check, or PNG output) there is no
+// folder: each entry goes to the one output, and PNG output takes an archive of one file entry
+// only. An input that isn't a ZIP archive, or standard input, is converted as convertFileAndReport does.
 FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings& settings);

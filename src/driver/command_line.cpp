@@ -40,7 +40,7 @@ void printUsage(const char* programName) {
                  "  --no-sync      don't wait for outputs to reach the disk (for scratch files)\n"
                  "  --version      print the version and exit\n"
                  "  --entry=NAME   convert the ZIP entry named NAME instead of the first\n"
-                 "  --all-entries  convert every file entry of a ZIP archive, each to its own output\n"
+                 "  --all-entries  convert every file entry of a ZIP archive, each to its own output (-o, -c: into one)\n"
                  "  --             every later argument is an input file\n"
                  "  -o PATH        write the output to PATH; several input files: one output holds them all\n"
                  "  --output=PATH  the same as -o PATH\n"
@@ -300,16 +300,13 @@ FileOutcome convertIntoOneAndReport(const std::vector<const char*>& inputPaths, 
     return leftOut ? FileOutcome::ConvertedLeavingOut : FileOutcome::Converted;
 }
 
-// -o and -c make one output of whatever the inputs hold.
-bool eachEntryToItsOwnOutput(const DriverSettings& settings) {
-    return settings.allEntries && !settings.outputPath && !settings.toStandardOutput;
-}
-
-// -o or -c with several input paths: one output holds them all. (A check writes nothing: each
-// input is checked on its own.)
+// -o or -c with several input paths, or with --all-entries: one output holds every stream. (A
+// check writes nothing: each input is checked on its own. A PNG holds one stream: an archive's
+// entries go to it as --all-entries takes them, one to each output.)
 bool joinsInputs(const CommandLine& line) {
     const DriverSettings& settings = line.settings;
-    return (settings.outputPath || settings.toStandardOutput) && line.inputs.size() > 1 && !settings.checkOnly;
+    const bool streams = line.inputs.size() > 1 || (settings.allEntries && settings.outputFormat != FormatCode::Png);
+    return (settings.outputPath || settings.toStandardOutput) && streams && !settings.checkOnly;
 }
 
 // A failed write of the version (a full disk, a closed pipe) must not pass for success.
@@ -355,7 +352,7 @@ int runQuorvexa(int argc, char** argv) {
             note(convertIntoOneAndReport(line.inputs, line.settings));
         } else {
             for (const char* input : line.inputs) {
-                note(eachEntryToItsOwnOutput(line.settings) ? convertAllEntries(input, line.settings) : convertFileAndReport(input, line.settings));
+                note(line.settings.allEntries ? convertAllEntries(input, line.settings) : convertFileAndReport(input, line.settings));
             }
         }
     } catch (const std::bad_alloc&) {

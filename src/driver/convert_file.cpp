@@ -120,11 +120,17 @@ void showProgress(void* line, uint64_t done, uint64_t total) {
 
 // A ZIP entry made from a file gets the file's permissions where the input didn't carry its own;
 // standard input has none, and keeps what a new file gets.
-ResultCode readInput(InputFile& input, const DriverSettings& settings,
-                     const InputContainer*& container, InputFindings& findings) {
-    ResultCode result = detectInputContainer(input, container);
-    if (!failed(result)) result = container->read(input, settings, findings);
+void takeFilePermissions(const InputFile& input, InputFindings& findings) {
     if (!findings.carried.permissions && input.stamp) findings.carried.permissions = input.stamp->permissions & 0777;
+}
+
+// Opens the input path ("-": standard input, staged) and reads its container.
+ResultCode readInput(const std::string& inputPath, InputFile& input, const DriverSettings& settings,
+                     const InputContainer*& container, InputFindings& findings) {
+    ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
+    if (!failed(result)) result = detectInputContainer(input, container);
+    if (!failed(result)) result = container->read(input, settings, findings);
+    takeFilePermissions(input, findings);
     return result;
 }
 
@@ -216,9 +222,13 @@ ResultCode checkOutputIsNotInput(const std::string& outputPath, OutputTarget tar
     return fileIdentityAt(outputPath) == input.identity ? ResultCode::OutputIsInput : ResultCode::Success;
 }
 
-OutputTarget outputTargetFor(const DriverSettings& settings) {
-    if (settings.toStandardOutput) return OutputTarget::StandardOutput;
-    return settings.replaceExisting ? OutputTarget::ReplacedFile : OutputTarget::NewFile;
+// An existing output is found before the stream is touched: a batch run again is quick. A check
+// writes nothing, so whatever stands at the output path doesn't matter to it.
+ResultCode checkOutputPath(const std::string& outputPath, const InputFile& input, const DriverSettings& settings) {
+    const OutputTarget target = outputTargetFor(settings);
+    if (settings.checkOnly) return ResultCode::Success;
+    const ResultCode result = checkOutputIsNotInput(outputPath, target, input, settings);
+    return failed(result) ? result : checkOutputPathFor(outputPath, target);
 }
 
 // The path a stored name is derived from: standard input has none, so the -o path stands in.
@@ -280,10 +290,7 @@ ResultCode convertFindings(InputFile& input, const InputContainer& container, In
     WorkPool pool(threadsFor(settings));
     const OutputTarget target = outputTargetFor(settings);
     ResultCode result = readHeader(settings, output, header, needs);
-    // An existing output is found before the stream is touched: a batch run again is quick. A
-    // check writes nothing, so whatever stands at the output path doesn't matter to it.
-    if (!failed(result) && !settings.checkOnly) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
-    if (!failed(result) && !settings.checkOnly) result = checkOutputPathFor(report.outputPath, target);
+    if (!failed(result)) result = checkOutputPath(report.outputPath, input, settings);
     if (!failed(result)) {
         CheckOfInput check{input, settings, needs, container, findings, sums, report, pool};
         result = checkAndCopy(namedAfter, output, target, check, early);
@@ -303,8 +310,7 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
         InputFile input;
         const InputContainer* container = nullptr;
         InputFindings findings;
-        ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
-        if (!failed(result)) result = readInput(input, settings, container, findings);
+        const ResultCode result = readInput(inputPath, input, settings, container, findings);
         if (!failed(result)) return convertFindings(input, *container, findings, nameSourceFor(inputPath, settings), settings, report);
         report.warnings = findings.warnings;
         return result;
@@ -321,7 +327,7 @@ bool readsAsZipArchive(InputFile& input) {
 ResultCode convertZipEntry(InputFile& input, InputFindings& findings, const std::string& namedAfter, const DriverSettings& settings,
                            FileReport& report) {
     try {
-        if (!findings.carried.permissions && input.stamp) findings.carried.permissions = input.stamp->permissions & 0777;
+        takeFilePermissions(input, findings);
         return convertFindings(input, inputContainers.front(), findings, namedAfter, settings, report);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
@@ -332,27 +338,48 @@ OutputNeeds outputNeedsFor(FormatCode outputFormat) {
     return outputContainerFor(outputFormat).needs;
 }
 
+namespace {
+
+// What follows reading one stream of an output that holds several: the output path, the stream,
+// the facts for its writer.
+ResultCode checkFindingsOfJoined(const InputContainer& container, const std::string& namedAfter, const DriverSettings& settings,
+                                 OutputNeeds needs, FileReport& report, CheckedInput& checked) {
+    InputFile& input = *checked.input;
+    WorkPool pool(threadsFor(settings));
+    ResultCode result = checkOutputPath(report.outputPath, input, settings);
+    if (!failed(result)) {
+        CheckOfInput check{input, settings, needs, container, checked.findings, checked.sums, report, pool};
+        result = checkInput(check, nullptr);
+    }
+    report.warnings = checked.findings.warnings;
+    if (failed(result)) return result;
+    checked.walk = container.region->walk;
+    const OutputContainer& output = outputContainerFor(settings.outputFormat);
+    checked.facts = resolveOutputFacts(namedAfter, output, checked.findings.carried, checked.sums);
+    return ResultCode::Success;
+}
+
+}  // namespace
+
 ResultCode checkInputOfJoined(const std::string& inputPath, const DriverSettings& settings, OutputNeeds needs,
                               FileReport& report, CheckedInput& checked) {
     try {
         const InputContainer* container = nullptr;
-        const OutputTarget target = outputTargetFor(settings);
-        InputFile& input = checked.input;
-        WorkPool pool(threadsFor(settings));
-        ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
-        if (!failed(result)) result = readInput(input, settings, container, checked.findings);
-        if (!failed(result)) result = checkOutputIsNotInput(report.outputPath, target, input, settings);
-        if (!failed(result)) result = checkOutputPathFor(report.outputPath, target);
-        if (!failed(result)) {
-            CheckOfInput check{input, settings, needs, *container, checked.findings, checked.sums, report, pool};
-            result = checkInput(check, nullptr);
-        }
+        checked.input = std::make_shared<InputFile>();
+        const ResultCode result = readInput(inputPath, *checked.input, settings, container, checked.findings);
         report.warnings = checked.findings.warnings;
         if (failed(result)) return result;
-        checked.walk = container->region->walk;
-        const OutputContainer& output = outputContainerFor(settings.outputFormat);
-        checked.facts = resolveOutputFacts(nameSourceFor(inputPath, settings), output, checked.findings.carried, checked.sums);
-        return ResultCode::Success;
+        return checkFindingsOfJoined(*container, nameSourceFor(inputPath, settings), settings, needs, report, checked);
+    } catch (const std::bad_alloc&) {
+        return ResultCode::OutOfMemory;
+    }
+}
+
+ResultCode checkZipEntryOfJoined(const std::string& archivePath, const DriverSettings& settings, OutputNeeds needs,
+                                 FileReport& report, CheckedInput& checked) {
+    try {
+        takeFilePermissions(*checked.input, checked.findings);
+        return checkFindingsOfJoined(inputContainers.front(), archivePath, settings, needs, report, checked);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }

@@ -3,6 +3,7 @@
 // that fails decides the result.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/result_code.h"
 #include "driver/console.h"
 #include "io/input_file.h"
+#include "io/output_file.h"
 #include "io/region_reader.h"
 #include "stream/stream_check.h"
 
@@ -42,6 +44,12 @@ struct FileReport {
     ProgressLine progress;
 };
 
+// What -c and -f make of an output: standard output, a file that may replace one, or a new file.
+inline OutputTarget outputTargetFor(const DriverSettings& settings) {
+    if (settings.toStandardOutput) return OutputTarget::StandardOutput;
+    return settings.replaceExisting ? OutputTarget::ReplacedFile : OutputTarget::NewFile;
+}
+
 // The input path with the output format's extension appended (ZIP's for an unknown format).
 std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat);
 
@@ -62,9 +70,10 @@ ResultCode convertFile(const std::string& inputPath, const DriverSettings& setti
 OutputNeeds outputNeedsFor(FormatCode outputFormat);
 
 // One input of an output that holds several streams, checked and ready to be written: the input
-// stays open, its data region read through walk (regionReader), and facts.joined points into sums.
+// stays open (an archive's, as long as any of its entries needs it), its data region read through
+// walk (regionReader), and facts.joined points into sums.
 struct CheckedInput {
-    InputFile input;
+    std::shared_ptr<InputFile> input;
     NextExtent walk = nullptr;
     InputFindings findings;
     StreamSums sums;
@@ -76,6 +85,11 @@ struct CheckedInput {
 // facts the writer takes resolved. report gets the warnings and the progress line.
 ResultCode checkInputOfJoined(const std::string& inputPath, const DriverSettings& settings, OutputNeeds needs,
                               FileReport& report, CheckedInput& checked);
+
+// The same for an entry of a ZIP archive: checked.input is the archive, and checked.findings what
+// readZipFileEntry read of the entry. A name the entry lacks is derived from archivePath.
+ResultCode checkZipEntryOfJoined(const std::string& archivePath, const DriverSettings& settings, OutputNeeds needs,
+                                 FileReport& report, CheckedInput& checked);
 
 // Whether the open input is read as a ZIP archive (by its first bytes, or by an end record behind
 // something that no container claims).

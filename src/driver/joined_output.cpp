@@ -1,5 +1,6 @@
 #include "driver/joined_output.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <optional>
@@ -8,20 +9,34 @@
 #include "containers/gzip_container.h"
 #include "containers/zip_container.h"
 #include "containers/zlib_container.h"
+#include "driver/collection.h"
 #include "driver/console.h"
+#include "io/local_time.h"
 #include "io/output_file.h"
 #include "stream/byte_sink.h"
 #include "stream/checksum.h"
 #include "stream/stored_blocks.h"
+#include "stream/timestamp.h"
 
 namespace {
 
 // A checked stream on its way into the output, read again through reader; the bytes read are
-// summed, to hold them against those that were checked.
+// summed, to hold them against those that were checked. An archive's entry going into a ZIP output
+// takes the archive's folder entries along: those listed before it, and after it where it is the
+// archive's last file entry.
 struct StreamToWrite {
     CheckedInput checked;
     RegionReader reader;
     uint32_t readCrc32 = 0;
+    std::vector<OutputFacts> foldersBefore;
+    std::vector<OutputFacts> foldersAfter;
+};
+
+// A ZIP archive whose file entries are streams of the output; open as long as one of them is held.
+struct ArchiveInput {
+    std::string path;
+    std::shared_ptr<InputFile> file = std::make_shared<InputFile>();
+    ZipFileEntries entries;
 };
 
 struct JoinedOutput {
@@ -83,14 +98,32 @@ ResultCode claimEntryName(JoinedOutput& out, const OutputFacts& facts, std::stri
     return out.names.insert(name).second ? ResultCode::Success : ResultCode::EntryNameTaken;
 }
 
+// A folder entry named as one the archive holds already (in another archive given, say) is left
+// out: the folder is there.
+void claimFolderNames(JoinedOutput& out, std::vector<OutputFacts>& folders) {
+    std::erase_if(folders, [&](const OutputFacts& folder) {
+        return folder.name.empty() || !out.names.insert(std::string(folder.name.begin(), folder.name.end()) + "/").second;
+    });
+}
+
+ResultCode writeFolders(JoinedOutput& out, const std::vector<OutputFacts>& folders) {
+    for (const OutputFacts& folder : folders) {
+        const ResultCode result = writeZipEntryHead(out.archive, folder, *out.file, true);
+        if (failed(result)) return result;
+    }
+    return ResultCode::Success;
+}
+
 // ZIP: the entry's local header, then its stream as a one-entry archive holds it.
 ResultCode writeEntry(JoinedOutput& out, StreamToWrite& stream) {
     ResultCode result = openOutput(out);
+    if (!failed(result)) result = writeFolders(out, stream.foldersBefore);
     if (!failed(result)) result = writeZipEntryHead(out.archive, stream.checked.facts, *out.file);
     if (failed(result)) return result;
     ByteSink sink = fileSink(*out.file);
     result = writeStream(stream.reader, stream.checked.facts, sink);
-    return failed(result) ? result : checkReadAsChecked(out, stream);
+    if (!failed(result)) result = checkReadAsChecked(out, stream);
+    return failed(result) ? result : writeFolders(out, stream.foldersAfter);
 }
 
 // A stream up to its last final block: each piece before its last joined to the next, then the last
@@ -140,7 +173,7 @@ ResultCode joinStream(JoinedOutput& out, std::unique_ptr<StreamToWrite> stream) 
 
 ResultCode writeChecked(JoinedOutput& out, std::unique_ptr<StreamToWrite> stream) {
     CheckedInput& checked = stream->checked;
-    stream->reader = regionReader(checked.input, checked.findings.region.extents, checked.walk);
+    stream->reader = regionReader(*checked.input, checked.findings.region.extents, checked.walk);
     if (comparesWritten(out, *stream)) stream->reader.watch = ReadWatch{sumRead, &stream->readCrc32};
     const ResultCode result = isZip(out) ? writeEntry(out, *stream) : joinStream(out, std::move(stream));
     out.ended = result == ResultCode::OutputNotCreated || result == ResultCode::WriteFailed;
@@ -155,24 +188,97 @@ void dropOutput(JoinedOutput& out) {
     out.archive = ZipArchive{};
 }
 
-void takeStream(JoinedOutput& out, const char* inputPath, StreamOutcome& outcome) {
+void endStream(JoinedOutput& out, StreamOutcome& outcome, ResultCode result) {
+    if (failed(result)) dropOutput(out);
+    outcome.result = result;
+}
+
+// check(report, stream) checks the stream shown as outcome.inputPath.
+template <typename Check>
+void takeStream(JoinedOutput& out, StreamOutcome& outcome, Check check) {
     FileReport report;
     ResultCode result = ResultCode::Success;
     try {
         report.outputPath = out.path;
-        report.progress.path = inputPath;
+        report.progress.path = outcome.inputPath;
         auto stream = std::make_unique<StreamToWrite>();
-        result = checkInputOfJoined(inputPath, out.settings, out.needs, report, stream->checked);
+        result = check(report, *stream);
         out.ended = result == ResultCode::OutputExists || result == ResultCode::OutputNotCreated;  // the output path's
         if (!failed(result) && isZip(out)) result = claimEntryName(out, stream->checked.facts, outcome.entryName);
+        if (!failed(result) && isZip(out)) claimFolderNames(out, stream->foldersBefore);
+        if (!failed(result) && isZip(out)) claimFolderNames(out, stream->foldersAfter);
         if (!failed(result) && !out.dropped) result = writeChecked(out, std::move(stream));
         outcome.warnings = std::move(report.warnings);
     } catch (const std::bad_alloc&) {
         result = ResultCode::OutOfMemory;
     }
     eraseProgressLine(report.progress);
-    if (failed(result)) dropOutput(out);
-    outcome.result = result;
+    endStream(out, outcome, result);
+}
+
+void takePath(JoinedOutput& out, const char* inputPath, StreamOutcome& outcome) {
+    outcome.inputPath = inputPath;
+    takeStream(out, outcome, [&](FileReport& report, StreamToWrite& stream) {
+        return checkInputOfJoined(inputPath, out.settings, out.needs, report, stream.checked);
+    });
+}
+
+// A folder entry as the output holds it: named as the file entries are cleaned, with its time (the
+// present one where it carries none) and its permissions, else the archive's made searchable
+// wherever they let read.
+ResultCode readFolder(const ArchiveInput& archive, const ZipFolderEntry& folder, OutputFacts& facts) {
+    CarriedFacts carried;
+    const ResultCode result = readZipFolderEntry(*archive.file, folder, carried);
+    const uint32_t archiveMode = archive.file->stamp ? archive.file->stamp->permissions & 0777 : 0755;
+    facts.name = cleanZipName(folder.name);
+    facts.unixTime = carried.unixTime.value_or(currentUnixTime());
+    facts.dosTime = carried.dosTime.value_or(unixToDosTime(facts.unixTime));
+    facts.nameIsUtf8 = carried.nameIsUtf8;
+    facts.permissions = carried.permissions.value_or(archiveMode | (archiveMode & 0444) >> 2);
+    return result;
+}
+
+// The folder entries the directory lists after filesBefore file entries (it lists them in order).
+ResultCode readFoldersAt(const ArchiveInput& archive, size_t filesBefore, std::vector<OutputFacts>& folders) {
+    const std::vector<ZipFolderEntry>& all = archive.entries.folders;
+    const auto [first, last] = std::equal_range(all.begin(), all.end(), ZipFolderEntry{0, {}, filesBefore},
+                                                [](const ZipFolderEntry& a, const ZipFolderEntry& b) { return a.filesBefore < b.filesBefore; });
+    for (auto folder = first; folder != last; ++folder) {
+        const ResultCode result = readFolder(archive, *folder, folders.emplace_back());
+        if (failed(result)) return result;
+    }
+    return ResultCode::Success;
+}
+
+ResultCode checkEntry(const JoinedOutput& out, const ArchiveInput& archive, size_t index, FileReport& report, StreamToWrite& stream) {
+    const bool last = index + 1 == countZipFileEntries(archive.entries);
+    ResultCode result = isZip(out) ? readFoldersAt(archive, index, stream.foldersBefore) : ResultCode::Success;
+    if (!failed(result) && isZip(out) && last) result = readFoldersAt(archive, index + 1, stream.foldersAfter);
+    stream.checked.input = archive.file;
+    if (!failed(result)) result = readZipFileEntry(*archive.file, archive.entries, index, stream.checked.findings);
+    return failed(result) ? result : checkZipEntryOfJoined(archive.path, out.settings, out.needs, report, stream.checked);
+}
+
+// Every file entry of the archive at inputPath, in its directory's order, each a stream; an input
+// that isn't an archive is one stream, as without --all-entries. An output that would replace the
+// archive would replace it for every entry: the first one says so.
+void takeEntries(JoinedOutput& out, const char* inputPath, std::vector<StreamOutcome>& outcomes) {
+    ArchiveInput archive;
+    archive.path = inputPath;
+    bool isArchive = true;
+    const ResultCode listed = listArchiveEntries(inputPath, *archive.file, archive.entries, isArchive);
+    if (!isArchive) return takePath(out, inputPath, outcomes.emplace_back());
+    if (failed(listed)) {
+        outcomes.emplace_back().inputPath = inputPath;
+        return endStream(out, outcomes.back(), listed);
+    }
+    for (size_t i = 0; i < countZipFileEntries(archive.entries) && !out.ended; ++i) {
+        const std::vector<uint8_t>& name = archive.entries.files[i].name;
+        StreamOutcome& outcome = outcomes.emplace_back();
+        outcome.inputPath = archive.path + ":" + std::string(name.begin(), name.end());
+        takeStream(out, outcome, [&](FileReport& report, StreamToWrite& stream) { return checkEntry(out, archive, i, report, stream); });
+        if (outcome.result == ResultCode::OutputIsInput) break;
+    }
 }
 
 // The last stream's final block, or the stand-in where none held data, then the sums of them all.
@@ -207,11 +313,6 @@ ResultCode finishOutput(JoinedOutput& out) {
     }
 }
 
-OutputTarget outputTargetFor(const DriverSettings& settings) {
-    if (settings.toStandardOutput) return OutputTarget::StandardOutput;
-    return settings.replaceExisting ? OutputTarget::ReplacedFile : OutputTarget::NewFile;
-}
-
 // Joining needs every stream's final block: each is walked to it, and what is walked is judged, so
 // a joined stream is checked as when verifying, --no-verify or not.
 void setUp(JoinedOutput& out, const DriverSettings& settings, const char* firstPath) {
@@ -231,9 +332,11 @@ bool writeJoinedOutput(const std::vector<const char*>& inputPaths, const DriverS
     setUp(out, settings, inputPaths.front());
     for (const char* inputPath : inputPaths) {
         if (out.ended) break;
-        StreamOutcome& outcome = outcomes.emplace_back();
-        outcome.inputPath = inputPath;
-        takeStream(out, inputPath, outcome);
+        if (settings.allEntries && std::string(inputPath) != standardInputPath) {
+            takeEntries(out, inputPath, outcomes);
+        } else {
+            takePath(out, inputPath, outcomes.emplace_back());
+        }
     }
     if (out.dropped) return false;
     outcomes.back().result = finishOutput(out);  // the last stream completes the output

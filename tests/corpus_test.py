@@ -373,7 +373,7 @@ LAYOUT += [joined("TwoGzipFilesIntoOneZip", "-o o.zip", SAVED("o.zip"), zip_writ
            joined("RewrapKeepsFoldersAndStoredEntries", "--all-entries -o o.zip", REWRAPPED("o.zip"), zip_written([(b"e/", b"", 0, 0, 0), (b"d/a", A_DATA, A_CRC, len(PART1), 8), b"s"], TEXT, method=0), ("in.zip", REWRAP)),
            joined("RewrapIntoGzipAtTheSeam", "--all-entries --gzip -o o.gz", REWRAPPED("o.gz"), gzip(JOINED[:len(A_DATA) + 4] + stored_blocks(TEXT), zlib.crc32(PART1 + TEXT), len(PART1 + TEXT), mtime=MTIME, xfl=2), ("in.zip", REWRAP)),
            joined("RewrapOneDamagedNoneWritten", "--all-entries -o o.zip", [("in.zip:b", INFLATE)], "-", ("in.zip", DAMAGED)),
-           ("RewrapIntoOnePng", "in.zip", "--pngh.png --all-entries -o o.png", png(), line("in.zip", "ERROR: The archive holds several file entries: -o or -c with --png takes exactly one."), "-", REWRAP)]
+           ("RewrapIntoOnePng", "in.zip", "--pngh.png --all-entries -o o.png", png(), "ERROR: -o with --png takes exactly one stream: in.zip holds several file entries.\n", "-", REWRAP)]
 
 
 BANNER = "\nQuorvexa v1.03 by Tessivander\n\n"
@@ -417,7 +417,7 @@ def failures(case) -> list:
         outputs = written if isinstance(written, dict) else dict(zip(saved[:1], [written]))  # several: {path: bytes}
         left = {os.path.relpath(os.path.join(d, f), top) for d, dirs, files in os.walk(top) for f in files + dirs} - {*files, "h.png"}
         found = [f"prints {run.stderr!r}" if run.stderr.decode(errors="replace") != BANNER + printed else "",
-                 f"exit status {run.returncode}" if run.returncode != (2 if "ERROR" in printed else 3 if "WARNING" in printed else 0) else "",
+                 f"exit status {run.returncode}" if run.returncode != (1 if printed.startswith("ERROR") else 2 if "ERROR" in printed else 3 if "WARNING" in printed else 0) else "",
                  f"leaves {sorted(left)}" if left != set(outputs) else "",
                  "a row without output has output bytes" if not saved and written != "-" else ""]
         for path in [path for path in set(outputs) & left if outputs[path] is not None]:  # None: a folder

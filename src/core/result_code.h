@@ -33,7 +33,6 @@ enum class [[nodiscard]] ResultCode : int32_t {
     HeadersDisagree = 26,  // a ZIP entry's local header and central record
     EntryNameTaken = 27,  // a name already used in the archive being written
     OutputIsInput = 28,
-    SeveralEntriesForPng = 29,  // an archive's entries into one PNG output
 };
 
 inline bool failed(ResultCode code) {

@@ -148,6 +148,14 @@ FileOutcome convertFileAndReport(const std::string& inputPath, const DriverSetti
     return reportResult(inputPath, result, settings, report);
 }
 
+size_t fileEntriesOf(const std::string& inputPath) {
+    InputFile input;
+    ZipFileEntries entries;
+    bool isArchive = true;
+    if (inputPath == standardInputPath || failed(listArchiveEntries(inputPath, input, entries, isArchive)) || !isArchive) return 1;
+    return countZipFileEntries(entries);
+}
+
 FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings& settings) {
     if (inputPath == standardInputPath) return convertFileAndReport(inputPath, settings);
     InputFile input;
@@ -155,9 +163,6 @@ FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings
     bool isArchive = true;
     ResultCode result = listArchiveEntries(inputPath, input, entries, isArchive);
     if (!isArchive) return convertFileAndReport(inputPath, settings);
-    // A PNG holds one image: several entries can't go into one.
-    const bool severalIntoPng = intoOneOutput(settings) && settings.outputFormat == FormatCode::Png && countZipFileEntries(entries) > 1;
-    if (!failed(result) && severalIntoPng) result = ResultCode::SeveralEntriesForPng;
     if (failed(result)) return reportResult(inputPath, result, settings, FileReport{});
     const std::string root = settings.outputFolder ? settings.outputFolder : folderNamedAfter(inputPath);
     if (!settings.checkOnly && !intoOneOutput(settings)) {

@@ -28,12 +28,15 @@ FileOutcome convertFileAndReport(const std::string& inputPath, const DriverSetti
 // NoFileEntry where it holds none that is a file.
 ResultCode listArchiveEntries(const std::string& inputPath, InputFile& input, ZipFileEntries& entries, bool& isArchive);
 
+// The file entries --all-entries takes from the input path: those of a ZIP archive, else 1 (also
+// where the input can't be read: its conversion then says why).
+size_t fileEntriesOf(const std::string& inputPath);
+
 // Every file entry of a ZIP archive, in the central directory's order, each to its own output in
 // the folder named after the archive less its last extension (site.zip: site/), or in --outdir:
 // entry css/a.css gives site/css/a.css.gz, its folders made as needed, never outside that folder
 // nor through a symbolic link in it. Folder entries make their folders and print nothing; each file
 // entry prints its own line, "ARCHIVE:ENTRY - ...", and one failing doesn't stop the others. With
 // -t, each entry is checked and nothing is made. With -o or -c (a check, or PNG output) there is no
-// folder: each entry goes to the one output, and PNG output takes an archive of one file entry
-// only. An input that isn't a ZIP archive, or standard input, is converted as convertFileAndReport does.
+// folder: each entry goes to the one output. An input that isn't a ZIP archive, or standard input, is converted as convertFileAndReport does.
 FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings& settings);

@@ -271,6 +271,11 @@ std::string misuseOf(const CommandLine& line) {
     if (destinations == 1 && !settings.outputFolder && line.inputs.size() > 1 && settings.outputFormat == FormatCode::Png) {
         return std::string(settings.outputPath ? "-o" : "-c") + " with --png takes exactly one input file.\n";
     }
+    if (destinations == 1 && !settings.outputFolder && settings.allEntries && settings.outputFormat == FormatCode::Png &&
+        line.inputs.size() == 1 && fileEntriesOf(line.inputs.front()) > 1) {
+        return std::string(settings.outputPath ? "-o" : "-c") + " with --png takes exactly one stream: " +
+               printable(line.inputs.front()) + " holds several file entries.\n";
+    }
     if (readsInput > 0 && !settings.outputPath && !settings.toStandardOutput && !settings.checkOnly) {
         return "Standard input (-) needs -o or -c.\n";
     }

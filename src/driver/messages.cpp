@@ -29,7 +29,6 @@ std::string resultMessage(ResultCode code, const std::string& outputPath, const 
     case ResultCode::HeadersDisagree: return "The ZIP entry's local and central headers disagree.\n";
     case ResultCode::EntryNameTaken: return "The archive already holds an entry named " + entryName + ".\n";
     case ResultCode::OutputIsInput: return "Output would replace its own input.\n";
-    case ResultCode::SeveralEntriesForPng: return "The archive holds several file entries: -o or -c with --png takes exactly one.\n";
     case ResultCode::Success: break;
     }
     return "";

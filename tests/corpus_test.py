@@ -344,7 +344,8 @@ def each(name, options, data, rows, folders=("in",), archive="in.zip", root="in"
     return (name, archive, options + " --all-entries", "-", printed, {**{f"{root}/{p}": o for _, p, o in rows if p}, **dict.fromkeys(folders)}, data)
 
 
-DAMAGED = zip_file([entry(name=b"a"), entry(name=b"b", data=flip(STREAM, 40, 0xFF)), entry(name=b"c")])
+DAMAGED_ENTRIES = [entry(name=b"a"), entry(name=b"b", data=flip(STREAM, 40, 0xFF)), entry(name=b"c")]
+DAMAGED = zip_file(DAMAGED_ENTRIES)
 LAYOUT += [each("AllEntriesEachToItsOwn", "--zip", zip_file([(b"e/", 0, 0, 0, b"", 0), entry(name=b"d/a"), entry(0, data=TEXT, name=b"s"), X]),
                 [("d/a", "d/a.zip", zip_written(b"d/a", STREAM)), ("s", "s.zip", zip_written(b"s", TEXT, method=0)),
                  ("b.txt", "b.txt.zip", zip_written(b"b.txt", X[4], X[3], 1))], ("in", "in/d", "in/e")),
@@ -374,6 +375,10 @@ LAYOUT += [joined("TwoGzipFilesIntoOneZip", "-o o.zip", SAVED("o.zip"), zip_writ
            joined("RewrapIntoGzipAtTheSeam", "--all-entries --gzip -o o.gz", REWRAPPED("o.gz"), gzip(JOINED[:len(A_DATA) + 4] + stored_blocks(TEXT), zlib.crc32(PART1 + TEXT), len(PART1 + TEXT), mtime=MTIME, xfl=2), ("in.zip", REWRAP)),
            joined("RewrapOneDamagedNoneWritten", "--all-entries -o o.zip", [("in.zip:b", INFLATE)], "-", ("in.zip", DAMAGED)),
            ("RewrapIntoOnePng", "in.zip", "--pngh.png --all-entries -o o.png", png(), "ERROR: -o with --png takes exactly one stream: in.zip holds several file entries.\n", "-", REWRAP)]
+# Streams checked on three threads: the same lines and bytes, in the same order, as on one.
+LAYOUT += [each("AllEntriesInOrderOnThreeThreads", "--gzip -T 3", zip_file([*DAMAGED_ENTRIES, entry(0, data=TEXT, name=b"/a")]), [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("b", "", INFLATE), ("c", "c.gz", gzip(mtime=MTIME, xfl=2)), ("/a", "", "ERROR: Output file in/a.gz already exists.")]),
+           joined("JoinedInOrderOnThreeThreads", "--gzip -T 3 -o o.gz", SAVED("o.gz"), gzip(SEAMED, mtime=MTIME, xfl=2), ("a.gz", A_GZ), ("b.gz", B_GZ)),
+           joined("RewrapAndMoreFailInOrderOnThreeThreads", "--all-entries -T 3 -o o.zip", [("in.zip:b", INFLATE), ("c.gz", "ERROR: The archive already holds an entry named a.")], "-", ("in.zip", DAMAGED), ("c.gz", gzip(flags=8, name=b"a")))]
 
 
 BANNER = "\nQuorvexa v1.03 by Tessivander\n\n"

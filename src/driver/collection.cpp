@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "containers/zip_container.h"
+#include "driver/checked_in_order.h"
 #include "driver/console.h"
 #include "driver/messages.h"
 #include "io/input_file.h"
@@ -84,26 +85,59 @@ bool intoOneOutput(const DriverSettings& settings) {
     return settings.outputPath || settings.toStandardOutput;
 }
 
+// What every entry of one archive shares.
+struct ArchiveRun {
+    InputFile& input;
+    const ZipFileEntries& entries;
+    const std::string& root;
+    const std::string& archivePath;
+    const DriverSettings& settings;
+    bool checkAhead;  // entries checked on other threads ahead of the one converted
+};
+
+EntryPlace placeOfEntry(const ArchiveRun& run, size_t index) {
+    if (intoOneOutput(run.settings)) return EntryPlace{{}, outputPathFor(run.archivePath, run.settings)};
+    return placeOf(run.entries.files[index].name, run.root, run.archivePath, run.settings);
+}
+
+// An entry on its way: read and prepared on any thread, then converted in order on the calling one.
+struct EntryUnderWay {
+    size_t index = 0;
+    ResultCode read = ResultCode::Success;
+    InputFindings findings;
+    StreamPrepared prepared;
+};
+
+void prepareEntry(const ArchiveRun& run, EntryUnderWay& entry) {
+    try {
+        entry.read = readZipFileEntry(run.input, run.entries, entry.index, entry.findings);
+        if (failed(entry.read)) return;
+        const std::string outputPath = placeOfEntry(run, entry.index).outputPath;
+        prepareZipEntry(run.input, entry.findings, outputPath, run.settings, run.checkAhead, entry.prepared);
+    } catch (const std::bad_alloc&) {
+        entry.read = ResultCode::OutOfMemory;
+    }
+}
+
 // The entry is read before its folder is made: an entry that can't be read leaves nothing behind.
-FileOutcome convertEntry(InputFile& input, const ZipFileEntries& entries, size_t index, const std::string& root,
-                         const std::string& archivePath, const DriverSettings& settings) {
-    const std::vector<uint8_t>& name = entries.files[index].name;
-    const std::string shown = archivePath + ":" + std::string(name.begin(), name.end());
-    const bool intoOne = intoOneOutput(settings);
-    const EntryPlace place = intoOne ? EntryPlace{{}, outputPathFor(archivePath, settings)} : placeOf(name, root, archivePath, settings);
+FileOutcome convertEntry(const ArchiveRun& run, EntryUnderWay& entry) {
+    const std::vector<uint8_t>& name = run.entries.files[entry.index].name;
+    const std::string shown = run.archivePath + ":" + std::string(name.begin(), name.end());
+    const EntryPlace place = placeOfEntry(run, entry.index);
     FileReport report;
     report.outputPath = place.outputPath;
     report.progress.path = shown;
-    InputFindings findings;
     OutputFolder folder;
-    ResultCode result = readZipFileEntry(input, entries, index, findings);
-    if (!failed(result) && !settings.checkOnly && !intoOne) result = openOutputFolder(root, place.folders, settings.flushToDisk, folder);
+    ResultCode result = entry.read;
+    if (!failed(result) && !run.settings.checkOnly && !intoOneOutput(run.settings)) {
+        result = openOutputFolder(run.root, place.folders, run.settings.flushToDisk, folder);
+    }
     if (!failed(result)) {
         const OutputFolderInUse inUse(folder);
-        result = convertZipEntry(input, findings, archivePath, settings, report);
+        result = convertPreparedZipEntry(run.input, entry.findings, run.archivePath, run.settings, report, entry.prepared);
     }
     eraseProgressLine(report.progress);
-    return reportResult(shown, result, settings, report);
+    return reportResult(shown, result, run.settings, report);
 }
 
 }  // namespace
@@ -168,9 +202,17 @@ FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings
     if (!settings.checkOnly && !intoOneOutput(settings)) {
         for (const ZipFolderEntry& folder : entries.folders) makeFolder(folder.name, root, settings.flushToDisk);
     }
+    // Entries are checked ahead on other threads; their outputs are made, and their lines printed,
+    // on this one in the directory's order, so that what one entry finds made by those before it
+    // (a name taken, a file where a folder should be) is the same whatever the threads.
+    const size_t count = countZipFileEntries(entries);
+    const unsigned threads = threadsFor(settings);
+    const ArchiveRun run{input, entries, root, inputPath, settings, threads > 1 && count > 1};
     FileOutcome outcome = FileOutcome::Converted;
-    for (size_t i = 0; i < countZipFileEntries(entries); ++i) {
-        outcome = worseOf(outcome, convertEntry(input, entries, i, root, inputPath, settings));
-    }
-    return outcome;
+    size_t handedOut = 0;
+    result = checkInOrder<EntryUnderWay>(
+        run.checkAhead ? threads : 1, [&](EntryUnderWay& entry) { entry.index = handedOut; return handedOut++ < count; },
+        [&](EntryUnderWay& entry) { prepareEntry(run, entry); },
+        [&](EntryUnderWay& entry) { outcome = worseOf(outcome, convertEntry(run, entry)); return true; });
+    return failed(result) ? reportResult(inputPath, result, settings, FileReport{}) : outcome;
 }

@@ -12,6 +12,7 @@
 #include "driver/console.h"
 #include "driver/convert_file.h"
 #include "driver/joined_output.h"
+#include "io/local_time.h"
 #include "io/output_file.h"
 #include "io/standard_streams.h"
 
@@ -346,6 +347,7 @@ int runQuorvexa(int argc, char** argv) {
     }
 
     installOutputCleanupHandlers();
+    loadLocalTimeZone();
     bool anyFailed = false;
     bool anyLeftOut = false;
     try {

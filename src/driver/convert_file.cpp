@@ -256,6 +256,17 @@ std::string outputPathFor(const std::string& inputPath, const DriverSettings& se
     return folder + outputPathFor(fileNameOf(inputPath), settings.outputFormat);
 }
 
+unsigned threadsFor(const DriverSettings& settings) {
+    return settings.threads > 0 ? settings.threads : processorsAvailable();
+}
+
+DriverSettings settingsCheckedAhead(const DriverSettings& settings) {
+    DriverSettings alone = settings;
+    alone.threads = 1;
+    alone.quiet = true;
+    return alone;
+}
+
 std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& carried, const std::string& inputPath) {
     if (carried) {
         std::vector<uint8_t> name = cleanZipName(*carried);
@@ -275,32 +286,46 @@ std::vector<uint8_t> storedNameFor(const std::optional<std::vector<uint8_t>>& ca
 
 namespace {
 
-unsigned threadsFor(const DriverSettings& settings) {
-    return settings.threads > 0 ? settings.threads : processorsAvailable();
+// Reads the header PNG; the warnings so far are the stream's where its output path then fails.
+void prepareStream(const DriverSettings& settings, const InputFindings& findings, StreamPrepared& prepared) {
+    prepared.headerResult = readHeader(settings, outputContainerFor(settings.outputFormat), prepared.header, prepared.needs);
+    prepared.warningsRead = findings.warnings;
 }
 
-// What follows reading the input: the header PNG, the output path, the stream, the write.
-ResultCode convertFindings(InputFile& input, const InputContainer& container, InputFindings& findings,
-                           const std::string& namedAfter, const DriverSettings& settings, FileReport& report) {
+// What follows the header PNG: the output path, the stream (unless checked ahead), the write.
+ResultCode convertPrepared(InputFile& input, const InputContainer& container, InputFindings& findings,
+                           const std::string& namedAfter, const DriverSettings& settings, FileReport& report,
+                           StreamPrepared& prepared) {
     const OutputContainer& output = outputContainerFor(settings.outputFormat);
-    StreamSums sums;
-    PngHeader header;
-    OutputNeeds needs;
     std::optional<EarlyCopy> early;
     WorkPool pool(threadsFor(settings));
     const OutputTarget target = outputTargetFor(settings);
-    ResultCode result = readHeader(settings, output, header, needs);
+    ResultCode result = prepared.headerResult;
     if (!failed(result)) result = checkOutputPath(report.outputPath, input, settings);
-    if (!failed(result)) {
-        CheckOfInput check{input, settings, needs, container, findings, sums, report, pool};
+    if (failed(result)) {
+        report.warnings = prepared.warningsRead;
+        return result;
+    }
+    if (prepared.checked) {
+        result = prepared.checkResult;
+    } else {
+        CheckOfInput check{input, settings, prepared.needs, container, findings, prepared.sums, report, pool};
         result = checkAndCopy(namedAfter, output, target, check, early);
     }
     report.warnings = findings.warnings;
-    if (!failed(result)) result = checkHeaderFits(output, sums, header);
+    if (!failed(result)) result = checkHeaderFits(output, prepared.sums, prepared.header);
     if (failed(result) || settings.checkOnly) return result;
-    const OutputFacts facts = resolveOutputFacts(namedAfter, output, findings.carried, sums);
+    const OutputFacts facts = resolveOutputFacts(namedAfter, output, findings.carried, prepared.sums);
     const RegionReader stream = regionReader(input, findings.region.extents, container.region->walk);
-    return putOutputInPlace(output, facts, input, stream, header, OutputPlace{report.outputPath, target, settings}, sums, early);
+    const OutputPlace place{report.outputPath, target, settings};
+    return putOutputInPlace(output, facts, input, stream, prepared.header, place, prepared.sums, early);
+}
+
+ResultCode convertFindings(InputFile& input, const InputContainer& container, InputFindings& findings,
+                           const std::string& namedAfter, const DriverSettings& settings, FileReport& report) {
+    StreamPrepared prepared;
+    prepareStream(settings, findings, prepared);
+    return convertPrepared(input, container, findings, namedAfter, settings, report, prepared);
 }
 
 }  // namespace
@@ -324,11 +349,27 @@ bool readsAsZipArchive(InputFile& input) {
     return !failed(detectInputContainer(input, container)) && container->format == FormatCode::Zip;
 }
 
-ResultCode convertZipEntry(InputFile& input, InputFindings& findings, const std::string& namedAfter, const DriverSettings& settings,
-                           FileReport& report) {
+void prepareZipEntry(InputFile& input, InputFindings& findings, const std::string& outputPath, const DriverSettings& settings,
+                     bool checkAhead, StreamPrepared& prepared) {
     try {
         takeFilePermissions(input, findings);
-        return convertFindings(input, inputContainers.front(), findings, namedAfter, settings, report);
+        prepareStream(settings, findings, prepared);
+        if (!checkAhead || failed(prepared.headerResult) || failed(checkOutputPath(outputPath, input, settings))) return;
+        const DriverSettings alone = settingsCheckedAhead(settings);
+        WorkPool pool(alone.threads);
+        FileReport report;
+        CheckOfInput check{input, alone, prepared.needs, inputContainers.front(), findings, prepared.sums, report, pool};
+        prepared.checkResult = checkInput(check, nullptr);
+        prepared.checked = true;
+    } catch (const std::bad_alloc&) {
+        prepared.headerResult = ResultCode::OutOfMemory;
+    }
+}
+
+ResultCode convertPreparedZipEntry(InputFile& input, InputFindings& findings, const std::string& namedAfter,
+                                   const DriverSettings& settings, FileReport& report, StreamPrepared& prepared) {
+    try {
+        return convertPrepared(input, inputContainers.front(), findings, namedAfter, settings, report, prepared);
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "containers/png_container.h"
 #include "core/conversion.h"
 #include "core/result_code.h"
 #include "driver/console.h"
@@ -32,6 +33,13 @@ struct DriverSettings {
     bool checkOnly = false;              // -t: every check, no output
     unsigned threads = 0;                // -T: at most this many threads; 0: one per processor
 };
+
+// At most this many threads do the work: -T, else one per processor.
+unsigned threadsFor(const DriverSettings& settings);
+
+// The settings of a stream checked ahead on one of several threads: it starts none of its own, and
+// draws no progress line (the calling thread owns the console).
+DriverSettings settingsCheckedAhead(const DriverSettings& settings);
 
 // The input path that stands for standard input.
 inline constexpr const char* standardInputPath = "-";
@@ -95,8 +103,28 @@ ResultCode checkZipEntryOfJoined(const std::string& archivePath, const DriverSet
 // something that no container claims).
 bool readsAsZipArchive(InputFile& input);
 
-// Converts one entry of the ZIP archive open in input, which readZipFileEntry read into findings,
-// as convertFile converts a file from there on: the header PNG, the output path (report.outputPath),
-// the stream, the write. A name the entry lacks is derived from namedAfter.
-ResultCode convertZipEntry(InputFile& input, InputFindings& findings, const std::string& namedAfter, const DriverSettings& settings,
-                           FileReport& report);
+// An entry's conversion up to its output path, so that entries can be prepared on other threads
+// ahead of the outputs made in order on one: the header PNG read and, where checked ahead, the
+// stream's verdict. warningsRead are the entry's warnings where its output path then fails.
+struct StreamPrepared {
+    ResultCode headerResult = ResultCode::Success;
+    PngHeader header;
+    OutputNeeds needs;
+    std::vector<std::string> warningsRead;
+    bool checked = false;
+    ResultCode checkResult = ResultCode::Success;
+    StreamSums sums;
+};
+
+// The entry of the ZIP archive open in input, which readZipFileEntry read into findings, prepared on
+// any thread: nothing is made and nothing drawn. With checkAhead its stream is checked too, alone on
+// the thread, unless something stood at outputPath when looked at (that is then its result, found
+// before the stream is touched).
+void prepareZipEntry(InputFile& input, InputFindings& findings, const std::string& outputPath, const DriverSettings& settings,
+                     bool checkAhead, StreamPrepared& prepared);
+
+// Converts the entry prepared as convertFile converts a file from there on: the output path
+// (report.outputPath), the stream unless checked ahead, the write. A name the entry lacks is derived
+// from namedAfter.
+ResultCode convertPreparedZipEntry(InputFile& input, InputFindings& findings, const std::string& namedAfter,
+                                   const DriverSettings& settings, FileReport& report, StreamPrepared& prepared);

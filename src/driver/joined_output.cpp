@@ -9,6 +9,7 @@
 #include "containers/gzip_container.h"
 #include "containers/zip_container.h"
 #include "containers/zlib_container.h"
+#include "driver/checked_in_order.h"
 #include "driver/collection.h"
 #include "driver/console.h"
 #include "io/local_time.h"
@@ -37,6 +38,7 @@ struct ArchiveInput {
     std::string path;
     std::shared_ptr<InputFile> file = std::make_shared<InputFile>();
     ZipFileEntries entries;
+    bool skipped = false;  // its entries after one found the output to be the archive itself
 };
 
 struct JoinedOutput {
@@ -193,36 +195,6 @@ void endStream(JoinedOutput& out, StreamOutcome& outcome, ResultCode result) {
     outcome.result = result;
 }
 
-// check(report, stream) checks the stream shown as outcome.inputPath.
-template <typename Check>
-void takeStream(JoinedOutput& out, StreamOutcome& outcome, Check check) {
-    FileReport report;
-    ResultCode result = ResultCode::Success;
-    try {
-        report.outputPath = out.path;
-        report.progress.path = outcome.inputPath;
-        auto stream = std::make_unique<StreamToWrite>();
-        result = check(report, *stream);
-        out.ended = result == ResultCode::OutputExists || result == ResultCode::OutputNotCreated;  // the output path's
-        if (!failed(result) && isZip(out)) result = claimEntryName(out, stream->checked.facts, outcome.entryName);
-        if (!failed(result) && isZip(out)) claimFolderNames(out, stream->foldersBefore);
-        if (!failed(result) && isZip(out)) claimFolderNames(out, stream->foldersAfter);
-        if (!failed(result) && !out.dropped) result = writeChecked(out, std::move(stream));
-        outcome.warnings = std::move(report.warnings);
-    } catch (const std::bad_alloc&) {
-        result = ResultCode::OutOfMemory;
-    }
-    eraseProgressLine(report.progress);
-    endStream(out, outcome, result);
-}
-
-void takePath(JoinedOutput& out, const char* inputPath, StreamOutcome& outcome) {
-    outcome.inputPath = inputPath;
-    takeStream(out, outcome, [&](FileReport& report, StreamToWrite& stream) {
-        return checkInputOfJoined(inputPath, out.settings, out.needs, report, stream.checked);
-    });
-}
-
 // A folder entry as the output holds it: named as the file entries are cleaned, with its time (the
 // present one where it carries none) and its permissions, else the archive's made searchable
 // wherever they let read.
@@ -250,35 +222,111 @@ ResultCode readFoldersAt(const ArchiveInput& archive, size_t filesBefore, std::v
     return ResultCode::Success;
 }
 
-ResultCode checkEntry(const JoinedOutput& out, const ArchiveInput& archive, size_t index, FileReport& report, StreamToWrite& stream) {
+ResultCode checkEntry(const JoinedOutput& out, const DriverSettings& settings, const ArchiveInput& archive, size_t index,
+                      FileReport& report, StreamToWrite& stream) {
     const bool last = index + 1 == countZipFileEntries(archive.entries);
     ResultCode result = isZip(out) ? readFoldersAt(archive, index, stream.foldersBefore) : ResultCode::Success;
     if (!failed(result) && isZip(out) && last) result = readFoldersAt(archive, index + 1, stream.foldersAfter);
     stream.checked.input = archive.file;
     if (!failed(result)) result = readZipFileEntry(*archive.file, archive.entries, index, stream.checked.findings);
-    return failed(result) ? result : checkZipEntryOfJoined(archive.path, out.settings, out.needs, report, stream.checked);
+    return failed(result) ? result : checkZipEntryOfJoined(archive.path, settings, out.needs, report, stream.checked);
 }
 
-// Every file entry of the archive at inputPath, in its directory's order, each a stream; an input
-// that isn't an archive is one stream, as without --all-entries. An output that would replace the
-// archive would replace it for every entry: the first one says so.
-void takeEntries(JoinedOutput& out, const char* inputPath, std::vector<StreamOutcome>& outcomes) {
-    ArchiveInput archive;
-    archive.path = inputPath;
-    bool isArchive = true;
-    const ResultCode listed = listArchiveEntries(inputPath, *archive.file, archive.entries, isArchive);
-    if (!isArchive) return takePath(out, inputPath, outcomes.emplace_back());
-    if (failed(listed)) {
-        outcomes.emplace_back().inputPath = inputPath;
-        return endStream(out, outcomes.back(), listed);
+// A stream on its way into the output: an input path, an archive's entry, or an archive that can't
+// be listed (its one record); checked on any thread, then taken in order on the calling one.
+struct StreamUnderWay {
+    std::string shown;  // as its lines show it
+    const char* path = nullptr;
+    std::shared_ptr<ArchiveInput> archive;
+    size_t index = 0;
+    ResultCode listed = ResultCode::Success;
+    FileReport report;
+    std::unique_ptr<StreamToWrite> stream;
+    ResultCode result = ResultCode::Success;
+};
+
+// Where the streams are handed out from: the input paths in turn, and with --all-entries every
+// file entry of each ZIP archive among them, in its directory's order (an input that isn't an
+// archive is one stream, as without it).
+struct StreamCursor {
+    const std::vector<const char*>& inputPaths;
+    size_t nextPath = 0;
+    std::shared_ptr<ArchiveInput> archive;  // the one whose entries are being handed out
+    size_t nextEntry = 0;
+};
+
+// An output that would replace the archive would replace it for every entry: the first one says
+// so, and the entries after it are left (skipped).
+bool entryLeftOut(const StreamCursor& cursor) {
+    return !cursor.archive || cursor.archive->skipped || cursor.nextEntry == countZipFileEntries(cursor.archive->entries);
+}
+
+void handOutEntry(StreamCursor& cursor, StreamUnderWay& stream) {
+    const std::vector<uint8_t>& name = cursor.archive->entries.files[cursor.nextEntry].name;
+    stream.shown = cursor.archive->path + ":" + std::string(name.begin(), name.end());
+    stream.archive = cursor.archive;
+    stream.index = cursor.nextEntry++;
+}
+
+bool nextStream(const JoinedOutput& out, StreamCursor& cursor, StreamUnderWay& stream) {
+    while (entryLeftOut(cursor)) {
+        cursor.archive.reset();
+        if (cursor.nextPath == cursor.inputPaths.size()) return false;
+        const char* path = cursor.inputPaths[cursor.nextPath++];
+        stream.shown = path;
+        stream.path = path;
+        if (!out.settings.allEntries || stream.shown == standardInputPath) return true;
+        auto archive = std::make_shared<ArchiveInput>();
+        archive->path = path;
+        bool isArchive = true;
+        stream.listed = listArchiveEntries(path, *archive->file, archive->entries, isArchive);
+        if (!isArchive || failed(stream.listed)) return true;
+        cursor.archive = std::move(archive);
+        cursor.nextEntry = 0;
     }
-    for (size_t i = 0; i < countZipFileEntries(archive.entries) && !out.ended; ++i) {
-        const std::vector<uint8_t>& name = archive.entries.files[i].name;
-        StreamOutcome& outcome = outcomes.emplace_back();
-        outcome.inputPath = archive.path + ":" + std::string(name.begin(), name.end());
-        takeStream(out, outcome, [&](FileReport& report, StreamToWrite& stream) { return checkEntry(out, archive, i, report, stream); });
-        if (outcome.result == ResultCode::OutputIsInput) break;
+    handOutEntry(cursor, stream);
+    return true;
+}
+
+// settings are out's, or where the stream is checked ahead on another thread, those for that.
+void checkStream(const JoinedOutput& out, const DriverSettings& settings, StreamUnderWay& taken) {
+    if (failed(taken.listed)) return;
+    try {
+        taken.report.outputPath = out.path;
+        taken.report.progress.path = taken.shown;
+        taken.stream = std::make_unique<StreamToWrite>();
+        StreamToWrite& stream = *taken.stream;
+        taken.result = taken.archive ? checkEntry(out, settings, *taken.archive, taken.index, taken.report, stream)
+                                     : checkInputOfJoined(taken.path, settings, out.needs, taken.report, stream.checked);
+    } catch (const std::bad_alloc&) {
+        taken.result = ResultCode::OutOfMemory;
     }
+}
+
+// The stream checked, its names claimed and, while every stream before it passed, written.
+ResultCode writeStreamChecked(JoinedOutput& out, StreamUnderWay& taken, StreamOutcome& outcome) {
+    ResultCode result = taken.result;
+    out.ended = result == ResultCode::OutputExists || result == ResultCode::OutputNotCreated;  // the output path's
+    if (!failed(result) && isZip(out)) result = claimEntryName(out, taken.stream->checked.facts, outcome.entryName);
+    if (!failed(result) && isZip(out)) {
+        claimFolderNames(out, taken.stream->foldersBefore);
+        claimFolderNames(out, taken.stream->foldersAfter);
+    }
+    if (!failed(result) && !out.dropped) result = writeChecked(out, std::move(taken.stream));
+    outcome.warnings = std::move(taken.report.warnings);
+    return result;
+}
+
+// False once no stream after this one is to be looked at.
+bool takeStream(JoinedOutput& out, StreamUnderWay& taken, std::vector<StreamOutcome>& outcomes) {
+    if (taken.archive && taken.archive->skipped) return true;
+    StreamOutcome& outcome = outcomes.emplace_back();
+    outcome.inputPath = taken.shown;
+    const ResultCode result = failed(taken.listed) ? taken.listed : writeStreamChecked(out, taken, outcome);
+    eraseProgressLine(taken.report.progress);
+    endStream(out, outcome, result);
+    if (taken.archive && result == ResultCode::OutputIsInput) taken.archive->skipped = true;
+    return !out.ended;
 }
 
 // The last stream's final block, or the stand-in where none held data, then the sums of them all.
@@ -330,13 +378,17 @@ bool writeJoinedOutput(const std::vector<const char*>& inputPaths, const DriverS
                        std::vector<StreamOutcome>& outcomes) {
     JoinedOutput out;
     setUp(out, settings, inputPaths.front());
-    for (const char* inputPath : inputPaths) {
-        if (out.ended) break;
-        if (settings.allEntries && std::string(inputPath) != standardInputPath) {
-            takeEntries(out, inputPath, outcomes);
-        } else {
-            takePath(out, inputPath, outcomes.emplace_back());
-        }
+    // Streams are checked ahead on other threads and written on this one in the order given.
+    const unsigned threads = threadsFor(settings);
+    const DriverSettings ahead = threads > 1 ? settingsCheckedAhead(out.settings) : out.settings;
+    StreamCursor cursor{inputPaths, 0, nullptr, 0};
+    const ResultCode result = checkInOrder<StreamUnderWay>(
+        threads, [&](StreamUnderWay& stream) { return nextStream(out, cursor, stream); },
+        [&](StreamUnderWay& stream) { checkStream(out, ahead, stream); },
+        [&](StreamUnderWay& stream) { return takeStream(out, stream, outcomes); });
+    if (failed(result)) {  // no room for the streams in flight: nothing is written
+        outcomes.emplace_back(StreamOutcome{inputPaths.front(), result, {}, {}});
+        return false;
     }
     if (out.dropped) return false;
     outcomes.back().result = finishOutput(out);  // the last stream completes the output

@@ -1,7 +1,13 @@
+#include <time.h>
+
 #include "io/local_time.h"
 
 int64_t currentUnixTime() {
     return static_cast<int64_t>(std::time(nullptr));
+}
+
+void loadLocalTimeZone() {
+    tzset();
 }
 
 bool breakDownLocalTime(int64_t unixTime, std::tm& fields) {

@@ -9,6 +9,10 @@ int64_t currentUnixTime() {
     return static_cast<int64_t>(_time64(nullptr));
 }
 
+void loadLocalTimeZone() {
+    _tzset();
+}
+
 bool breakDownLocalTime(int64_t unixTime, std::tm& fields) {
     // The C runtime breaks down 1970-01-01 to 3000-12-31 and refuses the rest.
     const time_t seconds = static_cast<time_t>(unixTime);

@@ -73,6 +73,7 @@ struct MemberCheck {
     ResultCode result = ResultCode::Success;
     CarriedFacts carried;
     InflateTotals totals;
+    ReadWindow* window = nullptr;  // its place's, kept from the member checked there before
 };
 
 uint64_t streamStart(const MemberCheck& member) {
@@ -80,23 +81,28 @@ uint64_t streamStart(const MemberCheck& member) {
 }
 
 // The member's stream and trailer, with a reader of its own (reads at an offset are safe from
-// several threads).
+// several threads). Its window is its place's: the members checked there before read the bytes
+// around this one already, so a file of small members costs a read per window, not per member.
 void checkMemberStream(void* context) {
     MemberCheck& member = *static_cast<MemberCheck*>(context);
     const DataRegion& region = member.findings->region;
     RegionReader reader = regionReader(*member.file, region.extents, member.rules->walk);
+    reader.window = std::move(*member.window);
     const uint64_t from = streamStart(member);
     member.result = inflateFrom(reader, from, region.length - from, member.wants, member.totals);
     const uint64_t length = endByte(member.totals.walk.endBit);
     if (!failed(member.result) && length < shortestStream) member.result = ResultCode::InflateFailed;
     if (!failed(member.result)) member.result = readTrailer(reader, from + length, region, *member.rules, member.carried);
+    *member.window = std::move(reader.window);
 }
 
 // The members handed out and not yet taken, in the file's order; at most as many as the pool's
 // threads can work on, with as many waiting again behind them. Every one is settled on the way out.
+// Each place keeps a window for the members checked in it.
 struct MembersOut {
     WorkPool& pool;
     std::vector<MemberCheck> members;
+    std::vector<ReadWindow> windows;
     size_t first = 0;
     size_t count = 0;
     ~MembersOut() { settleAll(); }
@@ -109,9 +115,11 @@ struct MembersOut {
 // Reads the header at the region's position at and hands the member out, to go on from rows; the
 // member's length where its header hints it, else 0.
 uint64_t handOut(MembersOut& out, const MemberCheck& model, uint64_t at, const RowWalk& rows) {
-    MemberCheck& member = out.at(out.count++);
+    const size_t place = (out.first + out.count++) % out.members.size();
+    MemberCheck& member = out.members[place];
     member = model;
     member.job = PoolJob{checkMemberStream, &member};
+    member.window = &out.windows[place];
     member.at = at;
     member.carried.sizeIsModulo2To32 = model.findings->carried.sizeIsModulo2To32;
     member.totals.rows = rows;
@@ -193,9 +201,10 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     join.mismatch = compareCarried(findings.carried, own);
     ResultCode result = addMember(join, 0, first);
     if (failed(result)) return result;
-    MembersOut out{pool, {}};
+    MembersOut out{pool, {}, {}};
     try {
         out.members.resize(2 * std::max(pool.threadsAllowed, 1u) - 1);
+        out.windows.resize(out.members.size());
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }

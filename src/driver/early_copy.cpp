@@ -9,11 +9,12 @@
 
 namespace {
 
-constexpr uint64_t earlyCopyPiece = uint64_t{4} << 20;
+constexpr uint64_t earlyCopyPiece = uint64_t{1} << 20;
 // Small members (BGZF's are 64 KiB of data) would cost several writes each: their bytes are
-// gathered first. The copy is flushed to the disk on the way, so that little is left at the end.
+// gathered first. The copy's writing to the disk is started on the way, so that little is left to
+// wait for at the end; a flush that waited here would hold up the thread that hands out the members.
 constexpr size_t joinedBytesGathered = size_t{1} << 20;
-constexpr uint64_t joinedBytesFlushed = uint64_t{32} << 20;
+constexpr uint64_t joinedBytesFlushed = uint64_t{8} << 20;
 // Pieces the check joins before the copy's new file is made wait for it, this many at most (24 KiB).
 constexpr size_t mostPiecesPending = 1024;
 
@@ -67,7 +68,7 @@ ResultCode writePiece(EarlyCopy& copy, const JoinedPiece& piece) {
     copy.lastPiece = piece;
     ++copy.piecesJoined;
     if (!failed(result) && copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
-        result = flushOutputFile(*copy.file);
+        startFlushingOutput(*copy.file);
         copy.flushedAt = copy.file->bytesWritten;
     }
     return result;

@@ -81,6 +81,11 @@ ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offs
 // commit's own flush has little left to do: WriteFailed where it may not have reached the disk.
 ResultCode flushOutputFile(OutputFile& output);
 
+// Asks the system to start writing what was written so far to the disk, and returns without waiting
+// for it (nothing where flushToDisk is off, or where the system has no such request): the flushes
+// after it then have less left to wait for. Whatever fails here, the later flush reports.
+void startFlushingOutput(OutputFile& output);
+
 // Gives the file its stamp, flushes it, gives it its final name and flushes the folder that
 // holds the name (the flushes unless flushToDisk is off): OutputExists when the name was taken in
 // the meantime, WriteFailed when the data may not have reached the disk. A replacing file is

@@ -327,6 +327,14 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
     return copyThroughBuffer(output, input, offset, count);
 }
 
+void startFlushingOutput(OutputFile& output) {
+#ifdef __linux__
+    if (output.flushToDisk) sync_file_range(output.handle, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)output;
+#endif
+}
+
 ResultCode flushOutputFile(OutputFile& output) {
     return !output.flushToDisk || syncHandle(output.handle) ? ResultCode::Success : ResultCode::WriteFailed;
 }

@@ -250,6 +250,8 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
     return copyThroughBuffer(output, input, offset, count);
 }
 
+void startFlushingOutput(OutputFile&) {}  // Windows has no request that doesn't wait
+
 ResultCode flushOutputFile(OutputFile& output) {
     return !output.flushToDisk || FlushFileBuffers(output.handle) != 0 ? ResultCode::Success : ResultCode::WriteFailed;
 }

@@ -97,8 +97,9 @@ void checkMemberStream(void* context) {
 }
 
 // The members handed out and not yet taken, in the file's order; at most as many as the pool's
-// threads can work on, with as many waiting again behind them. Every one is settled on the way out.
-// Each place keeps a window for the members checked in it.
+// threads can work on, with three times as many waiting behind them, so that a thread finishing a
+// member finds the next queued even while the one that hands them out is busy joining or writing.
+// Every one is settled on the way out. Each place keeps a window for the members checked in it.
 struct MembersOut {
     WorkPool& pool;
     std::vector<MemberCheck> members;
@@ -203,7 +204,7 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     if (failed(result)) return result;
     MembersOut out{pool, {}, {}};
     try {
-        out.members.resize(2 * std::max(pool.threadsAllowed, 1u) - 1);
+        out.members.resize(4 * std::max(pool.threadsAllowed, 1u) - 1);
         out.windows.resize(out.members.size());
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;

@@ -70,6 +70,9 @@ ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count);
 // Moves where the next write goes to offset from the file's start.
 ResultCode seekOutput(OutputFile& output, uint64_t offset);
 
+// Ends the file where the next write would go: whatever was written past there is cut off.
+ResultCode endOutputHere(OutputFile& output);
+
 // Appends count bytes of input, from offset on, without passing them through this process where
 // the system can copy between files itself.
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);

@@ -89,6 +89,10 @@ void checkMemberStream(void* context) {
     RegionReader reader = regionReader(*member.file, region.extents, member.rules->walk);
     reader.window = std::move(*member.window);
     const uint64_t from = streamStart(member);
+    // A hinted member is read whole at once, with a few bytes past its trailer, so that the decoder
+    // needn't read again for the last bits it looks ahead at.
+    const uint64_t hintedEnd = member.at + member.start.hintedLength;
+    if (member.start.hintedLength > 0 && hintedEnd > from) reader.expected = hintedEnd - from + 64;
     member.result = inflateFrom(reader, from, region.length - from, member.wants, member.totals);
     const uint64_t length = endByte(member.totals.walk.endBit);
     if (!failed(member.result) && length < shortestStream) member.result = ResultCode::InflateFailed;

@@ -69,6 +69,7 @@ struct MemberCheck {
     const RegionRules* rules = nullptr;
     InflateWants wants;
     uint64_t at = 0;  // where its header starts in the region
+    uint64_t firstLength = 0;  // where the first member is checked here too: where the next starts
     MemberStart start;
     ResultCode result = ResultCode::Success;
     CarriedFacts carried;
@@ -117,6 +118,15 @@ struct MembersOut {
     }
 };
 
+// The first member's header was read with the container: its stream starts the region, and the
+// walk that found its end says where the next member starts.
+ResultCode firstMemberStart(const MemberCheck& model, MemberStart& start) {
+    start.streamOffset = model.findings->region.extents.front().offset;
+    start.headerCrcWrong = model.findings->carried.framingCrcWrong;
+    start.hintedLength = model.firstLength;
+    return ResultCode::Success;
+}
+
 // Reads the header at the region's position at and hands the member out, to go on from rows; the
 // member's length where its header hints it, else 0.
 uint64_t handOut(MembersOut& out, const MemberCheck& model, uint64_t at, const RowWalk& rows) {
@@ -129,7 +139,7 @@ uint64_t handOut(MembersOut& out, const MemberCheck& model, uint64_t at, const R
     member.carried.sizeIsModulo2To32 = model.findings->carried.sizeIsModulo2To32;
     member.totals.rows = rows;
     const uint64_t base = model.findings->region.extents.front().offset;
-    member.result = model.rules->readMember(*model.file, base + at, member.start);
+    member.result = at == 0 ? firstMemberStart(model, member.start) : model.rules->readMember(*model.file, base + at, member.start);
     member.carried.framingCrcWrong = member.start.headerCrcWrong;
     const uint64_t hintedLength = member.start.hintedLength;
     // Once queued, the member is the thread's that takes it until it is done.
@@ -197,15 +207,18 @@ ResultCode checkLaterMembers(RegionReader& reader, const MemberCheck& model, uin
 }  // namespace
 
 ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, InflateWants wants,
-                        const InflateTotals& first, uint64_t at, StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
+                        const InflateTotals* first, uint64_t at, StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
     Join join;
     join.wants = wants;
     join.watch = watch;
-    StreamSums own;
-    takeTotals(first, wants, own);
-    join.mismatch = compareCarried(findings.carried, own);
-    ResultCode result = addMember(join, 0, first);
-    if (failed(result)) return result;
+    ResultCode result = ResultCode::Success;
+    if (first) {
+        StreamSums own;
+        takeTotals(*first, wants, own);
+        join.mismatch = compareCarried(findings.carried, own);
+        result = addMember(join, 0, *first);
+        if (failed(result)) return result;
+    }
     MembersOut out{pool, {}, {}};
     try {
         out.members.resize(4 * std::max(pool.threadsAllowed, 1u) - 1);
@@ -218,6 +231,8 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     model.findings = &findings;
     model.rules = &rules;
     model.wants = wants;
+    model.firstLength = first ? 0 : at;
+    if (!first) at = 0;
     result = checkLaterMembers(reader, model, at, join, out);
     out.settleAll();
     if (failed(result)) return result;

@@ -5,20 +5,21 @@
 #include <new>
 #include <thread>
 
+#include "io/bytes.h"
 #include "stream/byte_sink.h"
 
 namespace {
 
-constexpr uint64_t earlyCopyPiece = uint64_t{4} << 20;
+constexpr uint64_t earlyCopyPiece = uint64_t{1} << 20;
 // Small members (BGZF's are 64 KiB of data) would cost several writes each: their bytes are
-// gathered first. The copy is flushed to the disk on the way, so that little is left at the end.
+// gathered first. The copy's writing to the disk is started on the way, so that little is left to
+// wait for at the end; a flush that waited here would hold up the thread that hands out the members.
 constexpr size_t joinedBytesGathered = size_t{1} << 20;
-constexpr uint64_t joinedBytesFlushed = uint64_t{32} << 20;
+constexpr uint64_t joinedBytesFlushed = uint64_t{8} << 20;
 // Pieces the check joins before the copy's new file is made wait for it, this many at most (24 KiB).
 constexpr size_t mostPiecesPending = 1024;
 
 ResultCode startCopy(EarlyCopy& copy) {
-    copy.file.reset();  // a file copied before goes before another is made
     OutputFile& file = copy.file.emplace();
     ResultCode result = createOutputFile(copy.path, file, copy.target);
     if (!failed(result)) result = copy.writeHead(copy.guess, file);
@@ -45,11 +46,12 @@ ResultCode gather(void* context, const uint8_t* data, size_t count) {
     return ResultCode::Success;
 }
 
-// On the checking thread: asks for the copy's new file at the first piece; true once it is made.
-bool joinFileReady(EarlyCopy& copy) {
+// On the checking thread: asks for the joined copy at the first piece; true once it is ready.
+bool joinFileReady(EarlyCopy& copy, const JoinedPiece& piece) {
     const std::lock_guard held(copy.lock);
     if (!copy.joinAsked) {
         copy.joinAsked = true;
+        copy.firstPiece = piece;
         copy.changed.notify_all();
     }
     return copy.joinReady && !copy.joinFailed;
@@ -63,11 +65,17 @@ ResultCode writePiece(EarlyCopy& copy, const JoinedPiece& piece) {
         const ResultCode result = writeJoinedPieceEnd(copy.joinedStream, *copy.lastPiece, false, sink);
         if (failed(result)) return result;
     }
-    ResultCode result = writeJoinedPieceStart(copy.joinedStream, piece, sink);
+    JoinedPiece from = piece;  // the first goes on where the bytes the first copy kept end
+    if (copy.piecesJoined == 0) {
+        from.start += copy.keptBytes;
+        from.finalHeaderBit -= 8 * copy.keptBytes;
+        from.endBit -= 8 * copy.keptBytes;
+    }
+    ResultCode result = writeJoinedPieceStart(copy.joinedStream, from, sink);
     copy.lastPiece = piece;
     ++copy.piecesJoined;
     if (!failed(result) && copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
-        result = flushOutputFile(*copy.file);
+        startFlushingOutput(*copy.file);
         copy.flushedAt = copy.file->bytesWritten;
     }
     return result;
@@ -95,7 +103,7 @@ void copyJoinedPiece(void* context, const JoinedPiece& piece) {
         return;
     }
     copy.pending.push_back(piece);  // within the room reserved
-    if (joinFileReady(copy)) writePending(copy);
+    if (joinFileReady(copy, piece)) writePending(copy);
 }
 
 // The last piece to its end, once the check is over.
@@ -107,20 +115,50 @@ void finishJoinedCopy(EarlyCopy& copy) {
         failed(writeGathered(copy))) {
         return;
     }
-    copy.streamLength = copy.file->bytesWritten - copy.headLength;
+    copy.streamLength = copy.keptBytes + (copy.file->bytesWritten - copy.joinedFrom);
     copy.complete = !failed(flushOutputFile(*copy.file));
 }
 
-// Waits until the check is over or asks for a join; true for a join, whose file is then made.
+// Reads count bytes for the reader's watch to sum, and nothing else.
+ResultCode readToSum(RegionReader& reader, uint64_t count) {
+    std::vector<uint8_t> buffer;
+    ResultCode result = allocateBuffer(buffer, static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
+    while (count > 0 && !failed(result)) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
+        result = readRegionExactly(reader, buffer.data(), piece);
+        count -= piece;
+    }
+    return result;
+}
+
+// The joined stream is the region's bytes as they stand up to the first piece's final block, where
+// that piece starts the region: what the first copy wrote of them stays (its sum is taken again
+// where the copy went further), and the joined copy goes on from there, over what followed.
+ResultCode keepCopiedStart(EarlyCopy& copy, const JoinedPiece& first) {
+    const uint64_t keep = first.start == 0 ? std::min(copy.copied, first.finalHeaderBit / 8) : 0;
+    if (keep < copy.copied) {
+        copy.streamCrc32 = 0;
+        ResultCode result = seekRegion(copy.joinedStream, 0);
+        if (!failed(result)) result = readToSum(copy.joinedStream, keep);
+        if (failed(result)) return result;
+    }
+    copy.keptBytes = keep;
+    copy.joinedFrom = copy.file->bytesWritten;
+    return seekOutput(*copy.file, copy.headLength + keep);
+}
+
+// Waits until the check is over or asks for a join; true for a join, whose copy is then ready.
 bool prepareJoin(EarlyCopy& copy, const RegionReader& start) {
+    JoinedPiece first;
     {
         std::unique_lock held(copy.lock);
         copy.changed.wait(held, [&] { return copy.checkOver || copy.joinAsked; });
         if (!copy.joinAsked) return false;
+        first = copy.firstPiece;
     }
     copy.complete = false;
-    bool made = !failed(startCopy(copy));
     copy.joinedStream = start;
+    bool made = !failed(keepCopiedStart(copy, first));
     try {
         copy.gathered.reserve(joinedBytesGathered);
     } catch (const std::bad_alloc&) {
@@ -145,6 +183,7 @@ void copyEarly(EarlyCopy& copy, RegionReader stream, WorkPool& pool) {
             const uint64_t piece = std::min(left, earlyCopyPiece);
             if (failed(copyRegion(stream, piece, *copy.file))) return;
             left -= piece;
+            copy.copied += piece;
         }
         copy.complete = left == 0 && !copy.checkFailed && !failed(flushOutputFile(*copy.file));
         if (prepareJoin(copy, start)) helpPool(pool, copy.checkOver);
@@ -199,5 +238,7 @@ bool finishEarlyCopy(EarlyCopy& copy, const OutputFacts& facts) {
     const uint64_t before = file.bytesWritten;
     if (failed(seekOutput(file, 0)) || failed(copy.writeHead(facts, file))) return false;
     if (file.bytesWritten - before != copy.headLength) return false;
-    return !failed(seekOutput(file, copy.headLength + copy.streamLength)) && !failed(copy.writeTail(facts, file));
+    if (failed(seekOutput(file, copy.headLength + copy.streamLength)) || failed(copy.writeTail(facts, file))) return false;
+    // A joined stream written over the first copy may end before it did.
+    return pieces == 0 || !failed(endOutputHere(file));
 }

@@ -3,9 +3,9 @@
 // the stream as long as the container's layout says. Nothing is put in place before the check is
 // done; then the head is written again with the checked values, and the tail after the stream. A
 // wrong guess (the stream ended elsewhere, the head changed length) costs only a second, ordinary
-// write. Where the input turns out to hold several streams, the copy starts again in a new file,
-// which the check writes them into, joined, as it takes each in order, while the copying thread
-// helps check the members.
+// write. Where the input turns out to hold several streams, the copy keeps what it wrote of the first
+// one up to its final block, and the check writes the rest over what followed, joined, as it takes
+// each stream in order, while the copying thread helps check the members.
 #pragma once
 
 #include <atomic>
@@ -36,6 +36,9 @@ struct EarlyCopy {
     std::optional<OutputFile> file;
     uint64_t headLength = 0;
     uint64_t streamLength = 0;
+    uint64_t copied = 0;      // bytes of the region copied behind the head before any join
+    uint64_t keptBytes = 0;   // of those, kept as the joined stream's start
+    uint64_t joinedFrom = 0;  // the file's bytesWritten when the joined copy went on from there
     uint32_t streamCrc32 = 0;  // of the stream's bytes as copied
     bool complete = false;
     size_t piecesJoined = 0;  // none: the stream was copied as it stands
@@ -48,6 +51,7 @@ struct EarlyCopy {
     std::atomic<bool> checkFailed = false;
     std::atomic<bool> checkOver = false;
     bool joinAsked = false;   // the check found a second member
+    JoinedPiece firstPiece;   // the first piece it joined, told with joinAsked
     bool joinReady = false;   // the copy's new file is made, or failed to be (joinFailed)
     bool joinFailed = false;
     RegionReader joinedStream;  // set before joinReady

@@ -11,15 +11,21 @@ constexpr size_t windowCapacity = 64 * 1024;
 // A read this long goes straight to its destination: through the window it would cost a copy
 // more and save hardly a system call.
 constexpr size_t shortestDirectRead = windowCapacity / 2;
+// A read this long is a reader's piece, not a field: where it starts outside the window, the window
+// is filled with it and a little more, not a whole window's worth. A decoder that reads a short
+// member whole (its length hinted) then costs a read of the member, not of 64 KiB past it; a read
+// that goes on from inside the window still fills it whole.
+constexpr size_t shortestPieceRead = 2 * 1024;
+constexpr size_t pieceReadAhead = 512;
 
 bool windowHolds(const ReadWindow& window, uint64_t offset, size_t count) {
     return offset >= window.offset && offset - window.offset <= window.length &&
            count <= window.length - (offset - window.offset);
 }
 
-// Reads what the file holds from offset into the window, as far as it goes. A window is never
+// Reads what the file holds from offset into the window, up to length bytes. A window is never
 // larger than its file: a small file costs a small window.
-ResultCode fillWindow(InputFile& file, ReadWindow& window, uint64_t offset) {
+ResultCode fillWindow(InputFile& file, ReadWindow& window, uint64_t offset, size_t length) {
     window.length = 0;
     if (window.bytes.empty()) {
         const ResultCode result = allocateBuffer(window.bytes, static_cast<size_t>(std::min<uint64_t>(windowCapacity, file.size)));
@@ -27,7 +33,7 @@ ResultCode fillWindow(InputFile& file, ReadWindow& window, uint64_t offset) {
     }
     window.offset = offset;
     size_t got = 0;
-    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(window.bytes.size(), file.size - offset));
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(std::min(window.bytes.size(), length), file.size - offset));
     const ResultCode result = readUpTo(file, offset, window.bytes.data(), wanted, got);
     if (!failed(result)) window.length = got;
     return result;
@@ -48,7 +54,9 @@ ResultCode readThroughWindow(InputFile& file, ReadWindow& window, uint64_t offse
     if (count == 0) return ResultCode::Success;
     if (count >= shortestDirectRead) return readAtDirectly(file, offset, destination, count);
     if (!windowHolds(window, offset, count)) {
-        if (fillWindow(file, window, offset) == ResultCode::OutOfMemory) return ResultCode::OutOfMemory;
+        const bool piece = count >= shortestPieceRead && !windowHolds(window, offset, 0);
+        const size_t length = piece ? count + pieceReadAhead : windowCapacity;
+        if (fillWindow(file, window, offset, length) == ResultCode::OutOfMemory) return ResultCode::OutOfMemory;
         if (!windowHolds(window, offset, count)) return readAtDirectly(file, offset, destination, count);
     }
     std::memcpy(destination, window.bytes.data() + (offset - window.offset), count);

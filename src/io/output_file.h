@@ -70,6 +70,9 @@ ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count);
 // Moves where the next write goes to offset from the file's start.
 ResultCode seekOutput(OutputFile& output, uint64_t offset);
 
+// Ends the file where the next write would go: whatever was written past there is cut off.
+ResultCode endOutputHere(OutputFile& output);
+
 // Appends count bytes of input, from offset on, without passing them through this process where
 // the system can copy between files itself.
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count);
@@ -80,6 +83,11 @@ ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offs
 // Flushes what was written so far to the disk (nothing where flushToDisk is off), so that the
 // commit's own flush has little left to do: WriteFailed where it may not have reached the disk.
 ResultCode flushOutputFile(OutputFile& output);
+
+// Asks the system to start writing what was written so far to the disk, and returns without waiting
+// for it (nothing where flushToDisk is off, or where the system has no such request): the flushes
+// after it then have less left to wait for. Whatever fails here, the later flush reports.
+void startFlushingOutput(OutputFile& output);
 
 // Gives the file its stamp, flushes it, gives it its final name and flushes the folder that
 // holds the name (the flushes unless flushToDisk is off): OutputExists when the name was taken in

@@ -308,6 +308,11 @@ ResultCode seekOutput(OutputFile& output, uint64_t offset) {
                                                                                                   : ResultCode::WriteFailed;
 }
 
+ResultCode endOutputHere(OutputFile& output) {
+    const off_t here = lseek(output.handle, 0, SEEK_CUR);
+    return here >= 0 && ftruncate(output.handle, here) == 0 ? ResultCode::Success : ResultCode::WriteFailed;
+}
+
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
     if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
 #ifdef __linux__
@@ -325,6 +330,14 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
     }
 #endif
     return copyThroughBuffer(output, input, offset, count);
+}
+
+void startFlushingOutput(OutputFile& output) {
+#ifdef __linux__
+    if (output.flushToDisk) sync_file_range(output.handle, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)output;
+#endif
 }
 
 ResultCode flushOutputFile(OutputFile& output) {

@@ -245,10 +245,16 @@ ResultCode seekOutput(OutputFile& output, uint64_t offset) {
     return SetFilePointerEx(output.handle, position, nullptr, FILE_BEGIN) ? ResultCode::Success : ResultCode::WriteFailed;
 }
 
+ResultCode endOutputHere(OutputFile& output) {
+    return SetEndOfFile(output.handle) ? ResultCode::Success : ResultCode::WriteFailed;
+}
+
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
     if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
     return copyThroughBuffer(output, input, offset, count);
 }
+
+void startFlushingOutput(OutputFile&) {}  // Windows has no request that doesn't wait
 
 ResultCode flushOutputFile(OutputFile& output) {
     return !output.flushToDisk || FlushFileBuffers(output.handle) != 0 ? ResultCode::Success : ResultCode::WriteFailed;

@@ -43,6 +43,9 @@ struct RegionReader {
     // Short pieces and the walk's reads are served from here. Each reader has its own, so a reader
     // made for writing an output reads the file afresh, and readers on two threads share nothing.
     ReadWindow window;
+    // How many bytes from here whoever reads expects to need, where something hints it (0: not
+    // known); only a hint for the size of a first read, never a limit.
+    uint64_t expected = 0;
 };
 
 RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents, NextExtent walk = nullptr);

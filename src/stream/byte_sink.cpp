@@ -19,11 +19,21 @@ ResultCode putIntoFile(void* context, const uint8_t* data, size_t count) {
     return writeBytes(*static_cast<OutputFile*>(context), data, count);
 }
 
+constexpr size_t passThroughPiece = 256 * 1024;
+
+// Kept for the thread's life, at most one piece long: a joined output passes every member through
+// here, and a buffer allocated (and zeroed) per call cost as much as the member's bytes.
+std::vector<uint8_t>& passThroughBuffer() {
+    thread_local std::vector<uint8_t> buffer;
+    return buffer;
+}
+
 ResultCode passThrough(RegionReader& stream, uint64_t length, ByteSink& sink) {
-    std::vector<uint8_t> buffer;
-    ResultCode result = allocateBuffer(buffer, static_cast<size_t>(std::min<uint64_t>(length, 256 * 1024)));
+    std::vector<uint8_t>& buffer = passThroughBuffer();
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(length, passThroughPiece));
+    ResultCode result = buffer.size() < wanted ? allocateBuffer(buffer, wanted) : ResultCode::Success;
     while (length > 0 && !failed(result)) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(length, wanted));
         result = readRegionExactly(stream, buffer.data(), piece);
         if (!failed(result)) result = putBytes(sink, buffer.data(), piece);
         length -= piece;

@@ -30,5 +30,7 @@ ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataReg
 
 // The first member checked (its totals), the members from at are checked, in parallel where their
 // headers hint where each starts, and joined; the first failing one in the file's order decides.
+// Without first, the first member is checked among them, from the region's start, the next one
+// starting at at (where a walk found it).
 ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, InflateWants wants,
-                        const InflateTotals& first, uint64_t at, StreamSums& sums, JoinWatch* watch, WorkPool& pool);
+                        const InflateTotals* first, uint64_t at, StreamSums& sums, JoinWatch* watch, WorkPool& pool);

@@ -693,6 +693,7 @@ ResultCode walkDeflate(RegionReader& reader, uint64_t limit, DeflateWalk& walk, 
     BitSource source;
     source.reader = &reader;
     source.limit = limit;
+    if (reader.expected > 0) source.readSize = static_cast<size_t>(std::clamp<uint64_t>(reader.expected, firstReadSize, bufferSize));
     source.room = memory->buffer.data();
     source.buffer = source.next = source.end = source.room;
     source.exhausted = limit == 0;

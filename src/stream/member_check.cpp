@@ -69,10 +69,12 @@ struct MemberCheck {
     const RegionRules* rules = nullptr;
     InflateWants wants;
     uint64_t at = 0;  // where its header starts in the region
+    uint64_t firstLength = 0;  // where the first member is checked here too: where the next starts
     MemberStart start;
     ResultCode result = ResultCode::Success;
     CarriedFacts carried;
     InflateTotals totals;
+    ReadWindow* window = nullptr;  // its place's, kept from the member checked there before
 };
 
 uint64_t streamStart(const MemberCheck& member) {
@@ -80,23 +82,33 @@ uint64_t streamStart(const MemberCheck& member) {
 }
 
 // The member's stream and trailer, with a reader of its own (reads at an offset are safe from
-// several threads).
+// several threads). Its window is its place's: the members checked there before read the bytes
+// around this one already, so a file of small members costs a read per window, not per member.
 void checkMemberStream(void* context) {
     MemberCheck& member = *static_cast<MemberCheck*>(context);
     const DataRegion& region = member.findings->region;
     RegionReader reader = regionReader(*member.file, region.extents, member.rules->walk);
+    reader.window = std::move(*member.window);
     const uint64_t from = streamStart(member);
+    // A hinted member is read whole at once, with a few bytes past its trailer, so that the decoder
+    // needn't read again for the last bits it looks ahead at.
+    const uint64_t hintedEnd = member.at + member.start.hintedLength;
+    if (member.start.hintedLength > 0 && hintedEnd > from) reader.expected = hintedEnd - from + 64;
     member.result = inflateFrom(reader, from, region.length - from, member.wants, member.totals);
     const uint64_t length = endByte(member.totals.walk.endBit);
     if (!failed(member.result) && length < shortestStream) member.result = ResultCode::InflateFailed;
     if (!failed(member.result)) member.result = readTrailer(reader, from + length, region, *member.rules, member.carried);
+    *member.window = std::move(reader.window);
 }
 
 // The members handed out and not yet taken, in the file's order; at most as many as the pool's
-// threads can work on, with as many waiting again behind them. Every one is settled on the way out.
+// threads can work on, with three times as many waiting behind them, so that a thread finishing a
+// member finds the next queued even while the one that hands them out is busy joining or writing.
+// Every one is settled on the way out. Each place keeps a window for the members checked in it.
 struct MembersOut {
     WorkPool& pool;
     std::vector<MemberCheck> members;
+    std::vector<ReadWindow> windows;
     size_t first = 0;
     size_t count = 0;
     ~MembersOut() { settleAll(); }
@@ -106,17 +118,28 @@ struct MembersOut {
     }
 };
 
+// The first member's header was read with the container: its stream starts the region, and the
+// walk that found its end says where the next member starts.
+ResultCode firstMemberStart(const MemberCheck& model, MemberStart& start) {
+    start.streamOffset = model.findings->region.extents.front().offset;
+    start.headerCrcWrong = model.findings->carried.framingCrcWrong;
+    start.hintedLength = model.firstLength;
+    return ResultCode::Success;
+}
+
 // Reads the header at the region's position at and hands the member out, to go on from rows; the
 // member's length where its header hints it, else 0.
 uint64_t handOut(MembersOut& out, const MemberCheck& model, uint64_t at, const RowWalk& rows) {
-    MemberCheck& member = out.at(out.count++);
+    const size_t place = (out.first + out.count++) % out.members.size();
+    MemberCheck& member = out.members[place];
     member = model;
     member.job = PoolJob{checkMemberStream, &member};
+    member.window = &out.windows[place];
     member.at = at;
     member.carried.sizeIsModulo2To32 = model.findings->carried.sizeIsModulo2To32;
     member.totals.rows = rows;
     const uint64_t base = model.findings->region.extents.front().offset;
-    member.result = model.rules->readMember(*model.file, base + at, member.start);
+    member.result = at == 0 ? firstMemberStart(model, member.start) : model.rules->readMember(*model.file, base + at, member.start);
     member.carried.framingCrcWrong = member.start.headerCrcWrong;
     const uint64_t hintedLength = member.start.hintedLength;
     // Once queued, the member is the thread's that takes it until it is done.
@@ -184,18 +207,22 @@ ResultCode checkLaterMembers(RegionReader& reader, const MemberCheck& model, uin
 }  // namespace
 
 ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, InflateWants wants,
-                        const InflateTotals& first, uint64_t at, StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
+                        const InflateTotals* first, uint64_t at, StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
     Join join;
     join.wants = wants;
     join.watch = watch;
-    StreamSums own;
-    takeTotals(first, wants, own);
-    join.mismatch = compareCarried(findings.carried, own);
-    ResultCode result = addMember(join, 0, first);
-    if (failed(result)) return result;
-    MembersOut out{pool, {}};
+    ResultCode result = ResultCode::Success;
+    if (first) {
+        StreamSums own;
+        takeTotals(*first, wants, own);
+        join.mismatch = compareCarried(findings.carried, own);
+        result = addMember(join, 0, *first);
+        if (failed(result)) return result;
+    }
+    MembersOut out{pool, {}, {}};
     try {
-        out.members.resize(2 * std::max(pool.threadsAllowed, 1u) - 1);
+        out.members.resize(4 * std::max(pool.threadsAllowed, 1u) - 1);
+        out.windows.resize(out.members.size());
     } catch (const std::bad_alloc&) {
         return ResultCode::OutOfMemory;
     }
@@ -204,6 +231,8 @@ ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const Reg
     model.findings = &findings;
     model.rules = &rules;
     model.wants = wants;
+    model.firstLength = first ? 0 : at;
+    if (!first) at = 0;
     result = checkLaterMembers(reader, model, at, join, out);
     out.settleAll();
     if (failed(result)) return result;

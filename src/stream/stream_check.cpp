@@ -73,6 +73,25 @@ bool mustInflateWithoutVerifying(const CarriedFacts& carried, OutputNeeds needs,
     return needs.exactSize && carried.sizeIsModulo2To32 && streamLength > longestStreamWithExactModuloSize;
 }
 
+// One piece at the region's start is a stream of its own, the empty members behind it dropped,
+// unless the output joins it to other streams and needs its final block.
+void dropLoneFirstPiece(OutputNeeds needs, StreamSums& sums) {
+    if (!needs.joinsOthers && sums.joined.size() == 1 && sums.joined.front().start == 0) sums.joined.clear();
+}
+
+// Members found by walking the first, unverified: every one checked as when verifying, the first
+// among the others (not inflated first on its own), so that it is checked beside the second.
+ResultCode checkWalkedMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
+                              uint64_t firstLength, StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
+    const DataRegion& region = findings.region;
+    ResultCode result = readTrailer(reader, firstLength - region.trailerLength, region, rules, findings.carried);
+    if (failed(result)) return result;
+    result = checkMembers(reader, findings, rules, checkedWants(findings.carried, needs, rules), nullptr, firstLength, sums,
+                          watch, pool);
+    dropLoneFirstPiece(needs, sums);
+    return result;
+}
+
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                           StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
     const DataRegion& region = findings.region;
@@ -88,10 +107,8 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
     const uint64_t after = sums.streamLength + region.trailerLength;
     if (memberFollows(reader, after, region, rules)) {
         if (watch) watch->joining = true;
-        result = checkMembers(reader, findings, rules, wants, totals, after, sums, watch, pool);
-        // One piece at the region's start is a stream of its own, the empty members behind it dropped,
-        // unless the output joins it to other streams and needs its final block.
-        if (!needs.joinsOthers && sums.joined.size() == 1 && sums.joined.front().start == 0) sums.joined.clear();
+        result = checkMembers(reader, findings, rules, wants, &totals, after, sums, watch, pool);
+        dropLoneFirstPiece(needs, sums);
         return result;
     }
     if (needs.joinsOthers && totals.walk.produced > 0) sums.joined = {JoinedPiece{0, totals.walk.finalHeaderBit, totals.walk.endBit}};
@@ -258,9 +275,12 @@ ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRul
         if (!several) return result;
         if (watch) watch->joining = true;
         findings.carried = carried;
+        const uint64_t firstLength = sums.streamLength + findings.region.trailerLength;
         sums = StreamSums{};
+        WorkPool alone(1);  // without a pool, every member is checked on this thread
+        return checkWalkedMembers(reader, findings, rules, needs, firstLength, sums, watch, pool ? *pool : alone);
     }
-    WorkPool alone(1);  // without a pool, every member is checked on this thread
+    WorkPool alone(1);
     return checkAndVerify(reader, findings, rules, needs, sums, watch, pool ? *pool : alone);
 }
 

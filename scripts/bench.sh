@@ -226,9 +226,7 @@ add "quorvexa -o all.zip --no-sync small/*.gz ($small_files files)" joined-zip "
   "rm -f entries/all.zip"
 add "zip -0 -q all.zip small/*.gz ($small_files files)" zip-stored "zip -0 -q entries/stored.zip $small/*.gz" \
   "rm -f entries/stored.zip"
-if "$binary" --help 2>&1 | grep -q -- '--threads'; then
-  add "quorvexa -T 2 --zip data.bgz" threads-bgzf "$q -T 2 --zip data.bgz" "rm -f data.bgz.zip"
-fi
+add "quorvexa -T 2 --zip data.bgz" threads-bgzf "$q -T 2 --zip data.bgz" "rm -f data.bgz.zip"
 add "quorvexa --zip cat.tar.gz" verified-cat "$q --zip cat.tar.gz" "rm -f cat.tar.gz.zip"
 add "igzip -t cat.tar.gz" igzip-cat "igzip -t cat.tar.gz"
 add "igzip -t bin.tar.gz" igzip-bin "igzip -t bin.tar.gz"

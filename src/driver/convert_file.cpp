@@ -146,7 +146,7 @@ struct CheckOfInput {
     WorkPool& pool;
 };
 
-ResultCode checkInput(CheckOfInput& check, JoinWatch* watch) {
+ResultCode checkInput(CheckOfInput& check, CheckWatch* watch) {
     try {
         // -q keeps the console to warnings and errors: no progress line either.
         const ReadProgress progress = check.settings.quiet ? ReadProgress{} : ReadProgress{showProgress, &check.report.progress};
@@ -157,7 +157,7 @@ ResultCode checkInput(CheckOfInput& check, JoinWatch* watch) {
     }
 }
 
-ResultCode runCheckOfInput(void* context, JoinWatch& watch) {
+ResultCode runCheckOfInput(void* context, CheckWatch& watch) {
     return checkInput(*static_cast<CheckOfInput*>(context), &watch);
 }
 
@@ -181,15 +181,14 @@ ResultCode readHeader(const DriverSettings& settings, const OutputContainer& out
     return readPngHeader(settings.pngHeaderPath ? settings.pngHeaderPath : "", header);
 }
 
-// Checks the stream, copying it early where that pays and a second thread is allowed; where none
-// can be started (a process or cgroup limit), the check runs alone and the output is written after it.
+// Checks the stream, copying it early where that pays: on a second thread where one is allowed and
+// can be started (not past a process or cgroup limit), else from the bytes the check reads where it
+// verifies; otherwise the output is written after the check.
 ResultCode checkAndCopy(const std::string& namedAfter, const OutputContainer& output, OutputTarget target,
                         CheckOfInput& check, std::optional<EarlyCopy>& early) {
     const DriverSettings& settings = check.settings;
     const InputFindings& findings = check.findings;
-    if (check.pool.threadsAllowed < 2 || !copiesEarly(settings, output, check.container, check.needs, findings)) {
-        return checkInput(check, nullptr);
-    }
+    if (!copiesEarly(settings, output, check.container, check.needs, findings)) return checkInput(check, nullptr);
     StreamSums guessed;
     guessed.streamLength = findings.region.length - findings.region.trailerLength;
     EarlyCopy& copy = early.emplace();
@@ -199,9 +198,13 @@ ResultCode checkAndCopy(const std::string& namedAfter, const OutputContainer& ou
     copy.path = check.report.outputPath;
     copy.target = target;
     copy.flushToDisk = settings.flushToDisk;
-    const RegionReader stream = regionReader(check.input, findings.region.extents, check.container.region->walk);
-    ResultCode result = ResultCode::Success;
-    if (checkWhileCopying(copy, stream, check.pool, CheckRun{runCheckOfInput, &check}, result)) return result;
+    const CheckRun run{runCheckOfInput, &check};
+    if (check.pool.threadsAllowed >= 2) {
+        const RegionReader stream = regionReader(check.input, findings.region.extents, check.container.region->walk);
+        ResultCode result = ResultCode::Success;
+        if (checkWhileCopying(copy, stream, check.pool, run, result)) return result;
+    }
+    if (settings.verify) return checkWhileFeeding(copy, run);
     early.reset();
     return checkInput(check, nullptr);
 }

@@ -7,6 +7,7 @@
 
 #include "io/bytes.h"
 #include "stream/byte_sink.h"
+#include "stream/checksum.h"
 
 namespace {
 
@@ -202,7 +203,24 @@ void endCheck(EarlyCopy& copy, ResultCode result, WorkPool& pool) {
     wakePool(pool);
 }
 
+// Handed the stream's bytes by the check, in order, on the checking thread.
+void feedCopy(void* context, const uint8_t* bytes, size_t count) {
+    EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
+    if (!copy.feedFailed && failed(writeBytes(*copy.file, bytes, count))) copy.feedFailed = true;
+    copy.streamCrc32 = updateCrc32(copy.streamCrc32, bytes, count);
+    copy.copied += count;
+}
+
 }  // namespace
+
+ResultCode checkWhileFeeding(EarlyCopy& copy, CheckRun check) {
+    const bool started = !failed(startCopy(copy));
+    if (started) copy.watch.firstStreamBytes = StreamBytesSeen{feedCopy, &copy};
+    const ResultCode result = check.run(check.context, copy.watch);
+    copy.streamLength = copy.copied;
+    copy.complete = started && !copy.feedFailed && !failed(result) && !copy.watch.joining && !failed(flushOutputFile(*copy.file));
+    return result;
+}
 
 bool checkWhileCopying(EarlyCopy& copy, RegionReader stream, WorkPool& pool, CheckRun check, ResultCode& result) {
     copy.watch.pieceJoined = copyJoinedPiece;

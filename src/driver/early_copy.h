@@ -45,7 +45,7 @@ struct EarlyCopy {
     std::optional<JoinedPiece> lastPiece;
 
     // Between the copying thread and the checking one, under lock.
-    JoinWatch watch;
+    CheckWatch watch;
     std::mutex lock;
     std::condition_variable changed;
     std::atomic<bool> checkFailed = false;
@@ -60,11 +60,12 @@ struct EarlyCopy {
     bool joinGivenUp = false;
     std::vector<uint8_t> gathered;
     uint64_t flushedAt = 0;
+    bool feedFailed = false;  // a write of the bytes the check handed over failed
 };
 
 // The check, run on a thread of its own; watch learns of the members it joins.
 struct CheckRun {
-    ResultCode (*run)(void* context, JoinWatch& watch) = nullptr;
+    ResultCode (*run)(void* context, CheckWatch& watch) = nullptr;
     void* context = nullptr;
 };
 
@@ -72,6 +73,11 @@ struct CheckRun {
 // stream turns out to be several, helps the pool check them). False where no thread could be started:
 // then nothing was run. result is the check's.
 bool checkWhileCopying(EarlyCopy& copy, RegionReader stream, WorkPool& pool, CheckRun check, ResultCode& result);
+
+// Runs the check on this thread, the copy written from the very bytes it reads (the first stream's,
+// where it verifies): with no second thread, the stream is still read once. A failed write leaves
+// the check alone; the output is then written anew after it, which tells the failure.
+ResultCode checkWhileFeeding(EarlyCopy& copy, CheckRun check);
 
 // Writes the head again with the checked values, and the tail. False when the copy can't be
 // finished as the checked values are: the output is written anew.

@@ -33,4 +33,4 @@ ResultCode judgeTrailingBytes(RegionReader& reader, uint64_t from, const DataReg
 // Without first, the first member is checked among them, from the region's start, the next one
 // starting at at (where a walk found it).
 ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, InflateWants wants,
-                        const InflateTotals* first, uint64_t at, StreamSums& sums, JoinWatch* watch, WorkPool& pool);
+                        const InflateTotals* first, uint64_t at, StreamSums& sums, CheckWatch* watch, WorkPool& pool);

@@ -187,6 +187,7 @@ struct BitSource {
     bool exhausted = false;
     ResultCode readFailure = ResultCode::Success;
     uint32_t* streamCrc32 = nullptr;  // where the stream's own bytes are summed
+    StreamBytesSeen streamBytes;      // and who else sees them
     uint64_t summed = 0;              // stream offset up to which they are
 };
 
@@ -212,7 +213,9 @@ uint64_t load64(const uint8_t* bytes) {
 // Sums the stream's bytes from where the sum stands up to the stream offset to, all in the buffer.
 void sumUpTo(BitSource& s, uint64_t to) {
     if (!s.streamCrc32 || to <= s.summed) return;
-    *s.streamCrc32 = updateCrc32(*s.streamCrc32, s.buffer + (s.summed - s.bufferStart), to - s.summed);
+    const uint8_t* const from = s.buffer + (s.summed - s.bufferStart);
+    *s.streamCrc32 = updateCrc32(*s.streamCrc32, from, to - s.summed);
+    if (s.streamBytes.see) s.streamBytes.see(s.streamBytes.context, from, static_cast<size_t>(to - s.summed));
     s.summed = to;
 }
 
@@ -653,6 +656,7 @@ ResultCode walkSource(BitSource& s, Memory& memory, DeflateWalk& walk, BlockRepo
     window.bytes = bytes;
     Window* const w = bytes.take ? &window : nullptr;
     s.streamCrc32 = w ? bytes.streamCrc32 : nullptr;  // a walk steps over stored bytes unread
+    s.streamBytes = bytes.streamBytes;
     const ResultCode result = walkBlocks(s, memory.tables, walk, report, w);
     if (w) handOver(window);
     if (failed(s.readFailure)) return s.readFailure;

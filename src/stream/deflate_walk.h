@@ -27,6 +27,13 @@ struct BlockReport {
     void* context = nullptr;
 };
 
+// Where set, handed the stream's own bytes in order as they are decoded, exactly up to its end
+// byte: a copy made of them is the very bytes checked, with no second read.
+struct StreamBytesSeen {
+    void (*see)(void* context, const uint8_t* bytes, size_t count) = nullptr;
+    void* context = nullptr;
+};
+
 // Handed the inflated bytes in order, in pieces of at most 288 KiB, each valid only during the
 // call; on failure, those before the fault. Without take, nothing is inflated. Where streamCrc32 is
 // set too, it gets the CRC-32 of the stream's own bytes, exactly up to its end byte: what was checked.
@@ -34,6 +41,7 @@ struct InflatedBytes {
     void (*take)(void* context, const uint8_t* bytes, size_t count) = nullptr;
     void* context = nullptr;
     uint32_t* streamCrc32 = nullptr;
+    StreamBytesSeen streamBytes = {};  // with streamCrc32 only
 };
 
 struct DeflateWalk {

@@ -51,5 +51,6 @@ ResultCode inflateStream(RegionReader& reader, uint64_t limit, InflateWants want
     totals = InflateTotals{};
     totals.rows = rows;
     Accounting accounting{totals, wants};
-    return walkDeflate(reader, limit, totals.walk, {}, InflatedBytes{takeInflated, &accounting, &totals.streamCrc32});
+    return walkDeflate(reader, limit, totals.walk, {},
+                       InflatedBytes{takeInflated, &accounting, &totals.streamCrc32, wants.streamBytes});
 }

@@ -36,6 +36,7 @@ struct InflateWants {
     bool crc32 = false;
     bool adler32 = false;
     const RowLayout* rows = nullptr;  // where the leading byte of every row is checked
+    StreamBytesSeen streamBytes = {};  // who sees the stream's own bytes as they are checked
 };
 
 struct InflateTotals {

@@ -26,7 +26,7 @@ struct Join {
     uint32_t streamCrc32 = 0;
     RowWalk rows;
     ResultCode mismatch = ResultCode::Success;  // told only once every member inflated
-    JoinWatch* watch = nullptr;
+    CheckWatch* watch = nullptr;
 };
 
 ResultCode addMember(Join& join, uint64_t start, const InflateTotals& totals) {
@@ -207,7 +207,7 @@ ResultCode checkLaterMembers(RegionReader& reader, const MemberCheck& model, uin
 }  // namespace
 
 ResultCode checkMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, InflateWants wants,
-                        const InflateTotals* first, uint64_t at, StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
+                        const InflateTotals* first, uint64_t at, StreamSums& sums, CheckWatch* watch, WorkPool& pool) {
     Join join;
     join.wants = wants;
     join.watch = watch;

@@ -82,7 +82,7 @@ void dropLoneFirstPiece(OutputNeeds needs, StreamSums& sums) {
 // Members found by walking the first, unverified: every one checked as when verifying, the first
 // among the others (not inflated first on its own), so that it is checked beside the second.
 ResultCode checkWalkedMembers(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                              uint64_t firstLength, StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
+                              uint64_t firstLength, StreamSums& sums, CheckWatch* watch, WorkPool& pool) {
     const DataRegion& region = findings.region;
     ResultCode result = readTrailer(reader, firstLength - region.trailerLength, region, rules, findings.carried);
     if (failed(result)) return result;
@@ -93,11 +93,13 @@ ResultCode checkWalkedMembers(RegionReader& reader, InputFindings& findings, con
 }
 
 ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                          StreamSums& sums, JoinWatch* watch, WorkPool& pool) {
+                          StreamSums& sums, CheckWatch* watch, WorkPool& pool) {
     const DataRegion& region = findings.region;
     const InflateWants wants = checkedWants(findings.carried, needs, rules);
+    InflateWants firstWants = wants;
+    if (watch) firstWants.streamBytes = watch->firstStreamBytes;
     InflateTotals totals;
-    ResultCode result = inflateFrom(reader, 0, region.length, wants, totals);
+    ResultCode result = inflateFrom(reader, 0, region.length, firstWants, totals);
     if (failed(result)) return result;
     takeTotals(totals, wants, sums);
     sums.streamLength = endByte(totals.walk.endBit);
@@ -262,7 +264,7 @@ ResultCode warnOfTrailingBytes(std::vector<std::string>& warnings, uint64_t coun
 }
 
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums, ReadProgress progress, JoinWatch* watch, WorkPool* pool) {
+                       bool verify, StreamSums& sums, ReadProgress progress, CheckWatch* watch, WorkPool* pool) {
     RegionReader reader = regionReader(file, findings.region.extents, rules.walk);
     reader.progress = progress;
     reader.progress.total = findings.region.length;

@@ -61,14 +61,16 @@ struct OutputNeeds {
 // A watch, where given, learns of a join as it is made: joining is set as soon as a second member is
 // found, and each piece that holds data is told, in order, once it is checked (on the checking
 // thread). Members are checked on the pool's threads where their headers say where the next starts;
-// without a pool, one after the other.
-struct JoinWatch {
+// without a pool, one after the other. Where verifying, firstStreamBytes sees the first stream's own
+// bytes as it is checked (on the checking thread).
+struct CheckWatch {
     std::atomic<bool> joining = false;
     void (*pieceJoined)(void* context, const JoinedPiece& piece) = nullptr;
     void* context = nullptr;
+    StreamBytesSeen firstStreamBytes = {};
 };
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
-                       bool verify, StreamSums& sums, ReadProgress progress = {}, JoinWatch* watch = nullptr,
+                       bool verify, StreamSums& sums, ReadProgress progress = {}, CheckWatch* watch = nullptr,
                        WorkPool* pool = nullptr);
 
 // True where checkStream reads the stream through (inflates or walks it), not only its trailer: then

@@ -203,12 +203,18 @@ void endCheck(EarlyCopy& copy, ResultCode result, WorkPool& pool) {
     wakePool(pool);
 }
 
-// Handed the stream's bytes by the check, in order, on the checking thread.
+// Handed the stream's bytes by the check, in order, on the checking thread. The writing to the disk
+// is started on the way, as for a joined copy: the flush at the end, which this thread waits for,
+// then finds little left to do.
 void feedCopy(void* context, const uint8_t* bytes, size_t count) {
     EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
     if (!copy.feedFailed && failed(writeBytes(*copy.file, bytes, count))) copy.feedFailed = true;
     copy.streamCrc32 = updateCrc32(copy.streamCrc32, bytes, count);
     copy.copied += count;
+    if (copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
+        startFlushingOutput(*copy.file);
+        copy.flushedAt = copy.file->bytesWritten;
+    }
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ NativeFile createStagingFile();
 
 // Copies standard input into a staging file that file then reads. OutputNotCreated when no
 // staging file can be made, WriteFailed when it can't hold the input (a full folder, a size
-// limit), InputTruncated when standard input can't be read.
+// limit), InputTruncated when standard input can't be read. Standard input can be read only once:
+// a later call opens the same staged bytes again (an archive's entries are listed, then converted).
 ResultCode stageStandardInput(InputFile& file);
 
 // Copies the whole of a staging file to standard output, through a bounded buffer; WriteFailed

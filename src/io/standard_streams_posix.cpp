@@ -1,6 +1,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,7 +72,9 @@ NativeFile createStagingFile() {
     return createUnlinked(folder);
 }
 
-ResultCode stageStandardInput(InputFile& file) {
+namespace {
+
+ResultCode copyStandardInput(InputFile& file) {
     file.handle = createStagingFile();
     if (file.handle < 0) return ResultCode::OutputNotCreated;
     std::vector<uint8_t> buffer(copyBufferSize);
@@ -81,6 +85,20 @@ ResultCode stageStandardInput(InputFile& file) {
         if (!writeAll(file.handle, buffer.data(), static_cast<size_t>(got))) return ResultCode::WriteFailed;
         file.size += static_cast<uint64_t>(got);
     }
+}
+
+}  // namespace
+
+ResultCode stageStandardInput(InputFile& file) {
+    static std::mutex lock;  // inputs are opened on several threads where checked ahead
+    static InputFile staged;
+    static std::optional<ResultCode> stagedResult;
+    const std::lock_guard held(lock);
+    if (!stagedResult) stagedResult = copyStandardInput(staged);
+    if (failed(*stagedResult)) return *stagedResult;
+    file.handle = fcntl(staged.handle, F_DUPFD_CLOEXEC, 0);
+    file.size = staged.size;
+    return file.handle < 0 ? ResultCode::OutputNotCreated : ResultCode::Success;
 }
 
 ResultCode copyToStandardOutput(NativeFile staged) {

@@ -1,3 +1,5 @@
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include <windows.h>
@@ -38,7 +40,9 @@ NativeFile createStagingFile() {
     return handle;
 }
 
-ResultCode stageStandardInput(InputFile& file) {
+namespace {
+
+ResultCode copyStandardInput(InputFile& file) {
     file.handle = createStagingFile();
     if (file.handle == invalidNativeFile) return ResultCode::OutputNotCreated;
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -53,6 +57,24 @@ ResultCode stageStandardInput(InputFile& file) {
         if (!writeAll(file.handle, buffer.data(), got)) return ResultCode::WriteFailed;
         file.size += got;
     }
+}
+
+}  // namespace
+
+ResultCode stageStandardInput(InputFile& file) {
+    static std::mutex lock;  // inputs are opened on several threads where checked ahead
+    static InputFile staged;
+    static std::optional<ResultCode> stagedResult;
+    const std::lock_guard held(lock);
+    if (!stagedResult) stagedResult = copyStandardInput(staged);
+    if (failed(*stagedResult)) return *stagedResult;
+    const HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, staged.handle, process, &file.handle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        file.handle = invalidNativeFile;
+        return ResultCode::OutputNotCreated;
+    }
+    file.size = staged.size;
+    return ResultCode::Success;
 }
 
 ResultCode copyToStandardOutput(NativeFile staged) {

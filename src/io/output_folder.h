@@ -31,8 +31,13 @@ struct OutputFolder {
 // that holds it.
 ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, bool flushToDisk, OutputFolder& folder);
 
+// Goes on down from the open folder, as openOutputFolder does, through below from index from on.
+// Where that fails, the folder is left part of the way down: it is to be closed.
+ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::string>& below, size_t from, bool flushToDisk);
+
 // While one lives, an output this thread creates whose path is folder.path, "/" and a name is made
-// and named through the folder's handle (createOutputFile does so), never through its path.
+// and named through the folder's handle (createOutputFile does so), never through its path. The
+// folder stays open until every output made in it is committed or discarded.
 struct OutputFolderInUse {
     explicit OutputFolderInUse(const OutputFolder& folder);
     ~OutputFolderInUse();

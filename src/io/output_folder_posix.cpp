@@ -57,7 +57,12 @@ ResultCode openOutputFolder(const std::string& root, const std::vector<std::stri
     folder.path = root;
     folder.handle = openFolder(AT_FDCWD, root, 0, flushToDisk);
     if (folder.handle < 0) return failureOf(errno);
-    for (const std::string& name : below) {
+    return descendOutputFolder(folder, below, 0, flushToDisk);
+}
+
+ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::string>& below, size_t from, bool flushToDisk) {
+    for (size_t i = from; i < below.size(); ++i) {
+        const std::string& name = below[i];
         if (!isPlainName(name)) return ResultCode::OutputNotCreated;
         const int next = openFolder(folder.handle, name, O_NOFOLLOW, flushToDisk);
         const int error = errno;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <windows.h>
 
 #include "io/output_folder.h"
@@ -39,8 +41,14 @@ ResultCode openOutputFolder(const std::string& root, const std::vector<std::stri
     if (root.empty()) return ResultCode::OutputNotCreated;
     folder.held.reserve(below.size() + 1);
     folder.path = root;
-    ResultCode result = holdFolder(root, true, folder);
-    for (size_t i = 0; i < below.size() && !failed(result); ++i) {
+    const ResultCode result = holdFolder(root, true, folder);
+    return failed(result) ? result : descendOutputFolder(folder, below, 0, false);
+}
+
+ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::string>& below, size_t from, bool) {
+    folder.held.reserve(folder.held.size() + below.size() - std::min(from, below.size()));
+    ResultCode result = ResultCode::Success;
+    for (size_t i = from; i < below.size() && !failed(result); ++i) {
         if (!isPlainName(below[i])) return ResultCode::OutputNotCreated;
         if (folder.path.back() != '/' && folder.path.back() != '\\') folder.path += '/';
         folder.path += below[i];

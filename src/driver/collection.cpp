@@ -98,6 +98,16 @@ ResultCode openKeptFolder(const std::string& root, bool flushToDisk, std::vector
     return result;
 }
 
+// Handing an entry to another thread and back costs about what checking 10 KiB of it does: an
+// archive of 1,000 files of 4 KiB (deflated) ran a quarter faster on one thread, one of 30 KiB a
+// tenth slower. Entries smaller than this on average are checked on one thread, unless -T asks
+// for more.
+constexpr uint64_t smallestEntriesCheckedAhead = 16 * 1024;
+
+bool checksAhead(const InputFile& input, size_t count, const DriverSettings& settings) {
+    return settings.threads > 0 || input.size / count >= smallestEntriesCheckedAhead;
+}
+
 // A folder entry's folder; a folder that can't be made is said by the entries that would go in it.
 void makeFolder(const std::vector<uint8_t>& name, const std::string& root, bool flushToDisk, FolderKeptOpen& kept) {
     const std::vector<uint8_t> cleaned = cleanZipName(name);
@@ -252,7 +262,7 @@ FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings
     // (a name taken, a file where a folder should be) is the same whatever the threads.
     const size_t count = countZipFileEntries(entries);
     const unsigned threads = threadsFor(settings);
-    const ArchiveRun run{input, entries, root, inputPath, settings, threads > 1 && count > 1};
+    const ArchiveRun run{input, entries, root, inputPath, settings, threads > 1 && count > 1 && checksAhead(input, count, settings)};
     FileOutcome outcome = FileOutcome::Converted;
     size_t handedOut = 0;
     result = checkInOrder<EntryUnderWay>(

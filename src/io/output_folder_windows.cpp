@@ -22,7 +22,8 @@ ResultCode holdFolder(const std::string& path, bool isRoot, OutputFolder& folder
     const HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return ResultCode::OutputNotCreated;
-    folder.held.push_back(handle);  // room was reserved: this never throws
+    folder.held.push_back(handle);  // room was reserved: these never throw
+    folder.pathLengths.push_back(folder.path.size());
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information)) return ResultCode::OutputNotCreated;
     const DWORD attributes = information.dwFileAttributes;
@@ -40,13 +41,16 @@ OutputFolder::~OutputFolder() {
 ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, bool, OutputFolder& folder) {
     if (root.empty()) return ResultCode::OutputNotCreated;
     folder.held.reserve(below.size() + 1);
+    folder.pathLengths.reserve(below.size() + 1);
     folder.path = root;
     const ResultCode result = holdFolder(root, true, folder);
     return failed(result) ? result : descendOutputFolder(folder, below, 0, false);
 }
 
 ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::string>& below, size_t from, bool) {
-    folder.held.reserve(folder.held.size() + below.size() - std::min(from, below.size()));
+    const size_t more = below.size() - std::min(from, below.size());
+    folder.held.reserve(folder.held.size() + more);
+    folder.pathLengths.reserve(folder.pathLengths.size() + more);
     ResultCode result = ResultCode::Success;
     for (size_t i = from; i < below.size() && !failed(result); ++i) {
         if (!isPlainName(below[i])) return ResultCode::OutputNotCreated;
@@ -55,4 +59,15 @@ ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::stri
         result = holdFolder(folder.path, false, folder);
     }
     return result;
+}
+
+bool ascendOutputFolder(OutputFolder& folder, size_t levels) {
+    if (levels >= folder.held.size()) return false;
+    for (; levels > 0; --levels) {
+        CloseHandle(folder.held.back());
+        folder.held.pop_back();
+        folder.pathLengths.pop_back();
+    }
+    folder.path.resize(folder.pathLengths.back());
+    return true;
 }

@@ -41,6 +41,9 @@ ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::stri
 // folder is then to be opened anew from the root).
 bool ascendOutputFolder(OutputFolder& folder, size_t levels);
 
+// Closes a folder's handle, as each system does.
+void closeFolderHandle(NativeFile folder);
+
 // While one lives, an output this thread creates whose path is folder.path, "/" and a name is made
 // and named through the folder's handle (createOutputFile does so), never through its path. The
 // folder stays open until every output made in it is committed or discarded.

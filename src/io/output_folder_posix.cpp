@@ -80,16 +80,8 @@ ResultCode openOutputFolder(const std::string& root, const std::vector<std::stri
     return descendOutputFolder(folder, below, 0, flushToDisk);
 }
 
-bool ascendOutputFolder(OutputFolder& folder, size_t levels) {
-    if (levels >= folder.held.size()) return false;
-    for (; levels > 0; --levels) {
-        close(folder.held.back());
-        folder.held.pop_back();
-        folder.pathLengths.pop_back();
-    }
-    folder.handle = folder.held.back();
-    folder.path.resize(folder.pathLengths.back());
-    return true;
+void closeFolderHandle(NativeFile folder) {
+    close(folder);
 }
 
 ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::string>& below, size_t from, bool flushToDisk) {

@@ -61,13 +61,6 @@ ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::stri
     return result;
 }
 
-bool ascendOutputFolder(OutputFolder& folder, size_t levels) {
-    if (levels >= folder.held.size()) return false;
-    for (; levels > 0; --levels) {
-        CloseHandle(folder.held.back());
-        folder.held.pop_back();
-        folder.pathLengths.pop_back();
-    }
-    folder.path.resize(folder.pathLengths.back());
-    return true;
+void closeFolderHandle(NativeFile folder) {
+    CloseHandle(folder);
 }

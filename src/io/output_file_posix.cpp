@@ -264,6 +264,14 @@ ResultCode writePending(OutputFile& output) {
     return written ? ResultCode::Success : ResultCode::WriteFailed;
 }
 
+// What stands at an output's path, itself (a link is not followed): looked at in the folder in use
+// where the output will be made there, which is where it counts, and a shorter walk than the path.
+int lookAtOutputPath(const std::string& path, struct stat& status) {
+    std::string name;
+    const int folder = folderInUseFor(path, name);
+    return folder >= 0 ? fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) : lstat(path.c_str(), &status);
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -298,13 +306,13 @@ CleanupSignalsHeld::~CleanupSignalsHeld() {
 
 ResultCode checkOutputPathFree(const std::string& path) {
     struct stat status {};
-    if (lstat(path.c_str(), &status) == 0) return ResultCode::OutputExists;
+    if (lookAtOutputPath(path, status) == 0) return ResultCode::OutputExists;
     return errno == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::Success;
 }
 
 ResultCode checkOutputPathReplaceable(const std::string& path) {
     struct stat status {};
-    if (lstat(path.c_str(), &status) == 0) return S_ISDIR(status.st_mode) ? ResultCode::OutputExists : ResultCode::Success;
+    if (lookAtOutputPath(path, status) == 0) return S_ISDIR(status.st_mode) ? ResultCode::OutputExists : ResultCode::Success;
     return checkOutputPathFree(path);
 }
 

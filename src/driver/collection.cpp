@@ -101,9 +101,9 @@ ResultCode openKeptFolder(const std::string& root, bool flushToDisk, std::vector
 }
 
 // Handing an entry to another thread and back costs about what checking 10 KiB of it does: on two
-// cores, an archive of 1,000 files of 4 KiB (deflated) ran a sixth faster on one thread, one of
-// 150 files of 30 KiB about a tenth slower. Entries smaller than this on average are checked on one thread, unless -T asks
-// for more.
+// cores, an archive of 1,000 files of 4 KiB (deflated) ran a sixth faster on one thread, one of 150
+// files of 30 KiB about a tenth slower. Entries smaller than this on average are checked on one
+// thread, unless -T asks for more.
 constexpr uint64_t smallestEntriesCheckedAhead = 16 * 1024;
 
 bool checksAhead(const InputFile& input, size_t count, const DriverSettings& settings) {
@@ -259,9 +259,9 @@ FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings
     if (!settings.checkOnly && !intoOneOutput(settings)) {
         for (const ZipFolderEntry& folder : entries.folders) makeFolder(folder.name, root, settings.flushToDisk, kept);
     }
-    // Entries are checked ahead on other threads; their outputs are made, and their lines printed,
-    // on this one in the directory's order, so that what one entry finds made by those before it
-    // (a name taken, a file where a folder should be) is the same whatever the threads.
+    // Entries are checked ahead on other threads where that pays; their outputs are made, and their
+    // lines printed, on this one in the directory's order, so that what one entry finds made by those
+    // before it (a name taken, a file where a folder should be) is the same whatever the threads.
     const size_t count = countZipFileEntries(entries);
     const unsigned threads = threadsFor(settings);
     const ArchiveRun run{input, entries, root, inputPath, settings, threads > 1 && count > 1 && checksAhead(input, count, settings)};

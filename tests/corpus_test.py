@@ -352,6 +352,8 @@ LAYOUT += [each("AllEntriesEachToItsOwn", "--zip", zip_file([(b"e/", 0, 0, 0, b"
            each("AllEntriesNamesLandInside", "--zlib", zip_file([entry(name=b"../x"), entry(name=b"/etc/x"), entry(name=b"C:\\y")]),
                 [("../x", "x.zlib", zlib_file()), ("/etc/x", "etc/x.zlib", zlib_file()), ("C:\\y", "y.zlib", zlib_file())], ("in", "in/etc")),
            each("AllEntriesOneDamaged", "--gzip", DAMAGED, [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("b", "", INFLATE), ("c", "c.gz", gzip(mtime=MTIME, xfl=2))]),
+           each("AllEntriesNameTakenBeforeTheStreamIsRead", "--gzip", zip_file([entry(name=b"a"), entry(name=b"a", data=flip(STREAM, 40, 0xFF))]),
+                [("a", "a.gz", gzip(mtime=MTIME, xfl=2)), ("a", "", "ERROR: Output file in/a.gz already exists.")]),
            each("AllEntriesOfANameWithoutExtension", "--zlib", zip_file([entry(name=b"a")]), [("a", "a.zlib", zlib_file())], ["in.d"], "in", "in.d")]
 
 

@@ -90,6 +90,15 @@ TEST(Outputs, PosixEachOptionAloneAndTogetherInBatchesPipesAndTerminals) {
         // Every entry to its own output, none through the link in its folder (into d), the others written.
         {"mkdir -p z/f && echo 1 >z/a && echo 2 >z/f/b && (cd z && zip -qr ../z.zip a f) && rm -r z && mkdir z && ln -s ../d z/f && $Q --all-entries z.zip",
          successLine("z.zip:a", "z/a.zip") + errorLine("z.zip:f/b", "Output file z/f/b.zip already exists."), 2, {"z", "z.zip"}},
+        // Each entry in its own folder, whatever folder the one before went into; a folder that can't be made fails each entry in it.
+        {"mkdir -p z/d/f/h z/e z/k.zip && touch z/d/a z/e/b z/d/f/c z/d/f/h/i z/d/g z/k z/k.zip/m z/k.zip/n && cd z && zip -qD ../z.zip d/a "
+         "e/b d/f/c d/f/h/i d/g k k.zip/m k.zip/n && cd .. && rm -r z && $Q -q --all-entries z.zip; find z -type f | sort >&2",
+         errorLine("z.zip:k.zip/m", "Output file z/k.zip/m.zip already exists.") + errorLine("z.zip:k.zip/n", "Output file z/k.zip/n.zip "
+         "already exists.") + "z/d/a.zip\nz/d/f/c.zip\nz/d/f/h/i.zip\nz/d/g.zip\nz/e/b.zip\nz/k.zip\n", 0, {"z", "z.zip"}},
+        {"d=$(seq -s/ 40) && mkdir -p z/$d && touch z/$d/j z/k && cd z && zip -qD ../z.zip $d/j k && cd .. && rm -r z && ulimit -n 32 && "
+         "$Q -q --all-entries z.zip; find z -type f | wc -l >&2", "2\n", 0, {"z", "z.zip"}},  // a few folders kept open, however deep
+        {"ulimit -f 1; $Q --gzip o.zip", errorLine("o.zip", "Couldn't write output file o.zip.gz."), 2, {}},  // a small output's one write
+        {"TZ=JST-9 $Q -q --gzip -o j o.zip && TZ=UTC $Q -q --gzip o.zip && cmp -s j o.zip.gz || echo differ >&2", "differ\n", 0, {"j", "o.zip.gz"}},
         {"$Q --all-entries --entry a o.zip", "ERROR: Give only one of --entry and --all-entries.\n", 1, {}},
         {"$Q -o x a.gz a.gz", errorLine("a.gz", "The archive already holds an entry named a."), 2, {}},
         {"$Q -c --png h.png a.gz o.zip", "ERROR: -c with --png takes exactly one input file.\n", 1, {}},

@@ -230,8 +230,12 @@ ResultCode checkOutputIsNotInput(const std::string& outputPath, OutputTarget tar
 ResultCode checkOutputPath(const std::string& outputPath, const InputFile& input, const DriverSettings& settings) {
     const OutputTarget target = outputTargetFor(settings);
     if (settings.checkOnly) return ResultCode::Success;
+    const ResultCode there = checkOutputPathFor(outputPath, target);
+    // Where nothing at all stands at a new file's path, nothing there can be the input either: the
+    // one look does for both checks.
+    if (!failed(there) && target == OutputTarget::NewFile) return there;
     const ResultCode result = checkOutputIsNotInput(outputPath, target, input, settings);
-    return failed(result) ? result : checkOutputPathFor(outputPath, target);
+    return failed(result) ? result : there;
 }
 
 // The path a stored name is derived from: standard input has none, so the -o path stands in.
@@ -260,7 +264,10 @@ std::string outputPathFor(const std::string& inputPath, const DriverSettings& se
 }
 
 unsigned threadsFor(const DriverSettings& settings) {
-    return settings.threads > 0 ? settings.threads : processorsAvailable();
+    if (settings.threads > 0) return settings.threads;
+    // Asked once a run: a collection asks for every entry, and the answer stays the same.
+    static const unsigned processors = processorsAvailable();
+    return processors;
 }
 
 DriverSettings settingsCheckedAhead(const DriverSettings& settings) {

@@ -39,10 +39,31 @@ ResultCode fillWindow(InputFile& file, ReadWindow& window, uint64_t offset, size
     return result;
 }
 
+thread_local const InputBytesHeld* bytesHeld = nullptr;
+
+bool servedFromHeld(const InputFile& file, uint64_t offset, uint8_t* destination, size_t count) {
+    const InputBytesHeld* held = bytesHeld;
+    if (!held || &held->file != &file || offset < held->offset) return false;
+    const uint64_t from = offset - held->offset;
+    if (from > held->bytes.size() || count > held->bytes.size() - from) return false;
+    if (count > 0) std::memcpy(destination, held->bytes.data() + from, count);
+    return true;
+}
+
 }  // namespace
+
+InputBytesHeld::InputBytesHeld(const InputFile& file, uint64_t offset, const std::vector<uint8_t>& bytes)
+    : file(file), offset(offset), bytes(bytes), previous(bytesHeld) {
+    bytesHeld = this;
+}
+
+InputBytesHeld::~InputBytesHeld() {
+    bytesHeld = previous;
+}
 
 ResultCode readAtDirectly(InputFile& file, uint64_t offset, uint8_t* destination, size_t count) {
     if (!fileHolds(file, offset, count)) return ResultCode::InputTruncated;
+    if (servedFromHeld(file, offset, destination, count)) return ResultCode::Success;
     size_t got = 0;
     const ResultCode result = readUpTo(file, offset, destination, count, got);
     if (failed(result)) return result;
@@ -53,6 +74,7 @@ ResultCode readThroughWindow(InputFile& file, ReadWindow& window, uint64_t offse
     if (!fileHolds(file, offset, count)) return ResultCode::InputTruncated;
     if (count == 0) return ResultCode::Success;
     if (count >= shortestDirectRead) return readAtDirectly(file, offset, destination, count);
+    if (servedFromHeld(file, offset, destination, count)) return ResultCode::Success;
     if (!windowHolds(window, offset, count)) {
         const bool piece = count >= shortestPieceRead && !windowHolds(window, offset, 0);
         const size_t length = piece ? count + pieceReadAhead : windowCapacity;
@@ -66,5 +88,7 @@ ResultCode readThroughWindow(InputFile& file, ReadWindow& window, uint64_t offse
 ResultCode readAt(InputFile& file, uint64_t offset, uint8_t* destination, size_t count) {
     const std::unique_lock held(file.windowInUse, std::try_to_lock);
     if (!held.owns_lock()) return readAtDirectly(file, offset, destination, count);
-    return readThroughWindow(file, file.window, offset, destination, count);
+    // The window used last, where it holds the bytes; else the other, filled anew where it doesn't.
+    if (!windowHolds(file.windows[file.windowUsedLast], offset, count)) file.windowUsedLast = 1 - file.windowUsedLast;
+    return readThroughWindow(file, file.windows[file.windowUsedLast], offset, destination, count);
 }

@@ -52,7 +52,10 @@ struct InputFile {
     uint64_t size = 0;
     std::optional<FileStamp> stamp;        // none for standard input, which is no file of its own
     std::optional<FileIdentity> identity;  // likewise
-    ReadWindow window;                     // readAt's, used by one thread at a time
+    // readAt's, used by one thread at a time: two, so that a walk that goes back and forth between
+    // two places (an archive's directory and its entries) keeps both.
+    ReadWindow windows[2];
+    int windowUsedLast = 0;
     std::mutex windowInUse;
 
     InputFile() = default;
@@ -73,8 +76,23 @@ std::optional<FileIdentity> fileIdentityAt(const std::string& path);
 // Reads what is there, up to count bytes, into destination; got says how many.
 ResultCode readUpTo(InputFile& file, uint64_t offset, uint8_t* destination, size_t count, size_t& got);
 
-// Reads exactly count bytes at offset from the file itself, never from a window: for the bytes an
-// output is made of, which must be as the file holds them when the output is written.
+// Bytes of a file that this thread read once and holds: while one lives, the thread's reads of them
+// (through a window or not) are served from there. A small entry of an archive is so read once,
+// then checked and written from the very bytes read, and its output holds exactly the bytes checked.
+struct InputBytesHeld {
+    InputBytesHeld(const InputFile& file, uint64_t offset, const std::vector<uint8_t>& bytes);
+    ~InputBytesHeld();
+    InputBytesHeld(const InputBytesHeld&) = delete;
+    InputBytesHeld& operator=(const InputBytesHeld&) = delete;
+    const InputFile& file;
+    uint64_t offset;
+    const std::vector<uint8_t>& bytes;
+    const InputBytesHeld* previous;
+};
+
+// Reads exactly count bytes at offset from the file itself, never from a window (unless this thread
+// holds them): for the bytes an output is made of, which must be as the file holds them when the
+// output is written, or as the check read them.
 ResultCode readAtDirectly(InputFile& file, uint64_t offset, uint8_t* destination, size_t count);
 
 // Reads exactly count bytes at offset; a short read is served from the window, which is filled
@@ -83,9 +101,9 @@ ResultCode readAtDirectly(InputFile& file, uint64_t offset, uint8_t* destination
 // theirs alone. Where the window can't be allocated: OutOfMemory.
 ResultCode readThroughWindow(InputFile& file, ReadWindow& window, uint64_t offset, uint8_t* destination, size_t count);
 
-// Reads exactly count bytes at offset, for a container's framing: through the file's own window,
+// Reads exactly count bytes at offset, for a container's framing: through the file's own windows,
 // so the bytes may be as an earlier read nearby found them. Safe from several threads: one that
-// finds the window in use reads directly.
+// finds the windows in use reads directly.
 ResultCode readAt(InputFile& file, uint64_t offset, uint8_t* destination, size_t count);
 
 // True when count bytes starting at offset lie inside the file.

@@ -1,3 +1,4 @@
+#include <stdlib.h>
 #include <time.h>
 
 #include "io/local_time.h"
@@ -7,6 +8,11 @@ int64_t currentUnixTime() {
 }
 
 void loadLocalTimeZone() {
+#ifdef __GLIBC__
+    // Left unset, TZ has glibc look at /etc/localtime again (a stat) at every conversion of a local
+    // time, thousands of them in a large archive; named, the same file is read once and kept.
+    setenv("TZ", ":/etc/localtime", 0);
+#endif
     tzset();
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/result_code.h"
 #include "io/input_file.h"
@@ -22,11 +23,15 @@ struct OutputFile {
     OutputTarget target = OutputTarget::NewFile;
     // POSIX: the folder the paths below count from, where the output was made in an OutputFolder in
     // use (io/output_folder.h), so that no link put in place of a folder on the way can lead it
-    // elsewhere; invalid: they count from the working folder.
+    // elsewhere; invalid: they count from the working folder. The folder's handle, not a copy: the
+    // folder stays in use for as long as any output made in it lives.
     NativeFile folder = invalidNativeFile;
     std::string finalPath;
     std::string tempPath;  // empty when the temporary file has no name
     uint64_t bytesWritten = 0;
+    // POSIX: short writes gathered, written in one go before anything else is done to the file, so
+    // that a small output (header, data, trailer) costs one write. Never more than 64 KiB.
+    std::vector<uint8_t> pending;
     bool flushToDisk = true;       // off: the system writes the data back when it likes
     std::optional<FileStamp> stamp;  // given to the file as it is committed; none: a new file's mode, the present time
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <vector>
 
 #include <fcntl.h>
@@ -55,10 +56,12 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// An unnamed file can only be linked through /proc, or by a process allowed AT_EMPTY_PATH.
+// An unnamed file can only be linked through /proc, or by a process allowed AT_EMPTY_PATH. Asked
+// once a run: a collection makes an output per entry.
 bool canLinkUnnamedFiles() {
 #ifdef O_TMPFILE
-    return access("/proc/self/fd", X_OK) == 0 || geteuid() == 0;
+    static const bool canLink = access("/proc/self/fd", X_OK) == 0 || geteuid() == 0;
+    return canLink;
 #else
     return false;
 #endif
@@ -192,7 +195,6 @@ void closeAndDiscard(OutputFile& output) {
     if (output.handle >= 0) close(output.handle);
     output.handle = -1;
     removeTempName(output);
-    if (output.folder >= 0) close(output.folder);
     output.folder = -1;
 }
 
@@ -223,6 +225,51 @@ ResultCode commitToStandardOutput(OutputFile& output) {
     close(output.handle);  // the staging file has no name: closing it is removing it
     output.handle = -1;
     return result;
+}
+
+// Writes all count bytes, in pieces where they are many: some systems cap a single write well below
+// SIZE_MAX.
+bool writeAll(int handle, const uint8_t* data, uint64_t count) {
+    constexpr uint64_t maxPiece = uint64_t{1} << 30;
+    while (count > 0) {
+        const ssize_t written = write(handle, data, static_cast<size_t>(std::min(count, maxPiece)));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        count -= static_cast<uint64_t>(written);
+    }
+    return true;
+}
+
+constexpr size_t mostGathered = 64 * 1024;
+
+// Keeps the bytes to be written with those gathered before them, where they fit; false where they
+// are written now (also where no memory is left to gather them).
+bool gathered(OutputFile& output, const uint8_t* data, uint64_t count) {
+    if (count > mostGathered - output.pending.size()) return false;
+    try {
+        output.pending.insert(output.pending.end(), data, data + count);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    output.bytesWritten += count;
+    return true;
+}
+
+// What was gathered goes out before anything else is done to the file: where it goes is where the
+// file's position stands.
+ResultCode writePending(OutputFile& output) {
+    const bool written = writeAll(output.handle, output.pending.data(), output.pending.size());
+    output.pending.clear();
+    return written ? ResultCode::Success : ResultCode::WriteFailed;
+}
+
+// What stands at an output's path, itself (a link is not followed): looked at in the folder in use
+// where the output will be made there, which is where it counts, and a shorter walk than the path.
+int lookAtOutputPath(const std::string& path, struct stat& status) {
+    std::string name;
+    const int folder = folderInUseFor(path, name);
+    return folder >= 0 ? fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) : lstat(path.c_str(), &status);
 }
 
 }  // namespace
@@ -259,13 +306,13 @@ CleanupSignalsHeld::~CleanupSignalsHeld() {
 
 ResultCode checkOutputPathFree(const std::string& path) {
     struct stat status {};
-    if (lstat(path.c_str(), &status) == 0) return ResultCode::OutputExists;
+    if (lookAtOutputPath(path, status) == 0) return ResultCode::OutputExists;
     return errno == ENAMETOOLONG ? ResultCode::OutputNotCreated : ResultCode::Success;
 }
 
 ResultCode checkOutputPathReplaceable(const std::string& path) {
     struct stat status {};
-    if (lstat(path.c_str(), &status) == 0) return S_ISDIR(status.st_mode) ? ResultCode::OutputExists : ResultCode::Success;
+    if (lookAtOutputPath(path, status) == 0) return S_ISDIR(status.st_mode) ? ResultCode::OutputExists : ResultCode::Success;
     return checkOutputPathFree(path);
 }
 
@@ -276,11 +323,7 @@ ResultCode createOutputFile(const std::string& path, OutputFile& output, OutputT
         output.handle = createStagingFile();
         return output.handle >= 0 ? ResultCode::Success : ResultCode::OutputNotCreated;
     }
-    const int folder = folderInUseFor(path, output.finalPath);
-    if (folder >= 0) {
-        output.folder = fcntl(folder, F_DUPFD_CLOEXEC, 0);
-        if (output.folder < 0) return ResultCode::OutputNotCreated;
-    }
+    output.folder = folderInUseFor(path, output.finalPath);
     const std::string directory = directoryOf(output.finalPath);
     // A file that replaces another is unnamed too: it is named only for the rename that puts it in place.
     if (!canLinkUnnamedFiles() || !createUnnamed(directory, output)) {
@@ -290,31 +333,30 @@ ResultCode createOutputFile(const std::string& path, OutputFile& output, OutputT
 }
 
 ResultCode writeBytes(OutputFile& output, const uint8_t* data, uint64_t count) {
-    // Large writes go in pieces: some systems cap a single write well below SIZE_MAX.
-    constexpr uint64_t maxPiece = uint64_t{1} << 30;
-    while (count > 0) {
-        const ssize_t written = write(output.handle, data, static_cast<size_t>(std::min(count, maxPiece)));
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return ResultCode::WriteFailed;
-        data += written;
-        count -= static_cast<uint64_t>(written);
-        output.bytesWritten += static_cast<uint64_t>(written);
-    }
+    if (gathered(output, data, count)) return ResultCode::Success;
+    const ResultCode result = writePending(output);
+    if (failed(result)) return result;
+    if (!writeAll(output.handle, data, count)) return ResultCode::WriteFailed;
+    output.bytesWritten += count;
     return ResultCode::Success;
 }
 
 ResultCode seekOutput(OutputFile& output, uint64_t offset) {
+    const ResultCode result = writePending(output);
+    if (failed(result)) return result;
     return lseek(output.handle, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ? ResultCode::Success
                                                                                                   : ResultCode::WriteFailed;
 }
 
 ResultCode endOutputHere(OutputFile& output) {
+    if (failed(writePending(output))) return ResultCode::WriteFailed;
     const off_t here = lseek(output.handle, 0, SEEK_CUR);
     return here >= 0 && ftruncate(output.handle, here) == 0 ? ResultCode::Success : ResultCode::WriteFailed;
 }
 
 ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
     if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
+    if (failed(writePending(output))) return ResultCode::WriteFailed;
 #ifdef __linux__
     while (count > 0) {
         loff_t from = static_cast<loff_t>(offset);
@@ -341,10 +383,12 @@ void startFlushingOutput(OutputFile& output) {
 }
 
 ResultCode flushOutputFile(OutputFile& output) {
+    if (failed(writePending(output))) return ResultCode::WriteFailed;
     return !output.flushToDisk || syncHandle(output.handle) ? ResultCode::Success : ResultCode::WriteFailed;
 }
 
 ResultCode commitOutputFile(OutputFile& output) {
+    if (failed(writePending(output))) return ResultCode::WriteFailed;
     if (output.target == OutputTarget::StandardOutput) return commitToStandardOutput(output);
     applyStamp(output);
     if (output.target == OutputTarget::ReplacedFile) return commitReplacing(output);

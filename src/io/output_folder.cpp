@@ -15,6 +15,19 @@ OutputFolderInUse::~OutputFolderInUse() {
     folderInUse = previous;
 }
 
+bool ascendOutputFolder(OutputFolder& folder, size_t levels) {
+    if (levels >= folder.held.size()) return false;
+    for (; levels > 0; --levels) {
+        closeFolderHandle(folder.held.back());
+        folder.held.pop_back();
+        folder.pathLengths.pop_back();
+    }
+    folder.path.resize(folder.pathLengths.back());
+    // POSIX makes outputs in the folder in hand; Windows names them by their path, its handle unused.
+    if (folder.handle != invalidNativeFile) folder.handle = folder.held.back();
+    return true;
+}
+
 NativeFile folderInUseFor(const std::string& outputPath, std::string& name) {
     if (!folderInUse || folderInUse->handle == invalidNativeFile || folderInUse->path.empty()) return invalidNativeFile;
     const std::string& folder = folderInUse->path;

@@ -11,12 +11,14 @@
 
 // A folder below the root, opened one folder at a time, each one made where it is missing and none
 // followed where it is a symbolic link. POSIX: handle is the folder itself, which outputs are made
-// in; Windows: every folder on the way is held open without letting it be renamed or removed (held),
-// so that its path keeps naming it.
+// in, and the last few folders on the way are kept open (held, handle last) to go back up to;
+// Windows: every folder on the way is held open without letting it be renamed or removed, so that
+// its path keeps naming it.
 struct OutputFolder {
     std::string path;  // the root and the folders below it, joined with "/": what outputs in it are named after
     NativeFile handle = invalidNativeFile;
     std::vector<NativeFile> held;
+    std::vector<size_t> pathLengths;  // of path at each folder held
 
     OutputFolder() = default;
     OutputFolder(const OutputFolder&) = delete;
@@ -31,8 +33,20 @@ struct OutputFolder {
 // that holds it.
 ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, bool flushToDisk, OutputFolder& folder);
 
+// Goes on down from the open folder, as openOutputFolder does, through below from index from on.
+// Where that fails, the folder is left part of the way down: it is to be closed.
+ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::string>& below, size_t from, bool flushToDisk);
+
+// Goes back up levels folders, to one it holds still; false where it holds none that high (the
+// folder is then to be opened anew from the root).
+bool ascendOutputFolder(OutputFolder& folder, size_t levels);
+
+// Closes a folder's handle, as each system does.
+void closeFolderHandle(NativeFile folder);
+
 // While one lives, an output this thread creates whose path is folder.path, "/" and a name is made
-// and named through the folder's handle (createOutputFile does so), never through its path.
+// and named through the folder's handle (createOutputFile does so), never through its path. The
+// folder stays open until every output made in it is committed or discarded.
 struct OutputFolderInUse {
     explicit OutputFolderInUse(const OutputFolder& folder);
     ~OutputFolderInUse();

@@ -46,26 +46,56 @@ ResultCode failureOf(int error) {
                                                                                     : ResultCode::OutputNotCreated;
 }
 
+// Folders kept open to go back up to: a few, however deep the names go, so that they never use up
+// the process's descriptors.
+constexpr size_t mostFoldersHeld = 16;
+
+// The folder opened below the one in hand becomes the one in hand; the one highest up is closed
+// where too many are held.
+void holdFolder(OutputFolder& folder, int opened) {
+    if (folder.held.size() == mostFoldersHeld) {
+        close(folder.held.front());
+        folder.held.erase(folder.held.begin());
+        folder.pathLengths.erase(folder.pathLengths.begin());
+    }
+    folder.held.push_back(opened);  // room was reserved: this never throws
+    folder.pathLengths.push_back(folder.path.size());
+    folder.handle = opened;
+}
+
 }  // namespace
 
 OutputFolder::~OutputFolder() {
-    if (handle >= 0) close(handle);
+    for (const int folder : held) close(folder);
 }
 
 ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, bool flushToDisk, OutputFolder& folder) {
     if (root.empty()) return ResultCode::OutputNotCreated;
+    folder.held.reserve(mostFoldersHeld);
+    folder.pathLengths.reserve(mostFoldersHeld);
     folder.path = root;
-    folder.handle = openFolder(AT_FDCWD, root, 0, flushToDisk);
-    if (folder.handle < 0) return failureOf(errno);
-    for (const std::string& name : below) {
+    const int opened = openFolder(AT_FDCWD, root, 0, flushToDisk);
+    if (opened < 0) return failureOf(errno);
+    holdFolder(folder, opened);
+    return descendOutputFolder(folder, below, 0, flushToDisk);
+}
+
+void closeFolderHandle(NativeFile folder) {
+    close(folder);
+}
+
+ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::string>& below, size_t from, bool flushToDisk) {
+    for (size_t i = from; i < below.size(); ++i) {
+        const std::string& name = below[i];
         if (!isPlainName(name)) return ResultCode::OutputNotCreated;
         const int next = openFolder(folder.handle, name, O_NOFOLLOW, flushToDisk);
-        const int error = errno;
-        close(folder.handle);
-        folder.handle = next;
-        if (next < 0) return failureOf(error);
+        if (next < 0) {
+            folder.handle = -1;
+            return failureOf(errno);
+        }
         if (folder.path.back() != '/') folder.path += '/';
         folder.path += name;
+        holdFolder(folder, next);
     }
     return ResultCode::Success;
 }

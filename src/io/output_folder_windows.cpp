@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <windows.h>
 
 #include "io/output_folder.h"
@@ -20,7 +22,8 @@ ResultCode holdFolder(const std::string& path, bool isRoot, OutputFolder& folder
     const HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return ResultCode::OutputNotCreated;
-    folder.held.push_back(handle);  // room was reserved: this never throws
+    folder.held.push_back(handle);  // room was reserved: these never throw
+    folder.pathLengths.push_back(folder.path.size());
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information)) return ResultCode::OutputNotCreated;
     const DWORD attributes = information.dwFileAttributes;
@@ -38,13 +41,26 @@ OutputFolder::~OutputFolder() {
 ResultCode openOutputFolder(const std::string& root, const std::vector<std::string>& below, bool, OutputFolder& folder) {
     if (root.empty()) return ResultCode::OutputNotCreated;
     folder.held.reserve(below.size() + 1);
+    folder.pathLengths.reserve(below.size() + 1);
     folder.path = root;
-    ResultCode result = holdFolder(root, true, folder);
-    for (size_t i = 0; i < below.size() && !failed(result); ++i) {
+    const ResultCode result = holdFolder(root, true, folder);
+    return failed(result) ? result : descendOutputFolder(folder, below, 0, false);
+}
+
+ResultCode descendOutputFolder(OutputFolder& folder, const std::vector<std::string>& below, size_t from, bool) {
+    const size_t more = below.size() - std::min(from, below.size());
+    folder.held.reserve(folder.held.size() + more);
+    folder.pathLengths.reserve(folder.pathLengths.size() + more);
+    ResultCode result = ResultCode::Success;
+    for (size_t i = from; i < below.size() && !failed(result); ++i) {
         if (!isPlainName(below[i])) return ResultCode::OutputNotCreated;
         if (folder.path.back() != '/' && folder.path.back() != '\\') folder.path += '/';
         folder.path += below[i];
         result = holdFolder(folder.path, false, folder);
     }
     return result;
+}
+
+void closeFolderHandle(NativeFile folder) {
+    CloseHandle(folder);
 }

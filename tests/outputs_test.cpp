@@ -142,4 +142,7 @@ TEST(Outputs, PosixEveryContainerThroughStandardInputAndOutput) {
     const Bytes fromPath = readFile(space.dir.file("d/n.x.gz"));
     EXPECT_EQ(Bytes(fromPath.begin() + 10, fromPath.begin() + 14), bytesOf(std::string("n.x\0", 4)));
     EXPECT_EQ(readFile(space.dir.file("c"))[10], '-');
+    // Every entry of an archive read from standard input, as from the file.
+    EXPECT_EQ(space.run("$Q -q -o two.zip a.gz s.zlib && cat two.zip | $Q -q --all-entries --gzip -o j.gz - && "
+                        "$Q -q --all-entries --gzip -o k.gz two.zip && cmp j.gz k.gz").exitCode, 0);
 }

@@ -12,6 +12,7 @@
 #include "io/bytes.h"
 #include "io/input_file.h"
 #include "io/output_folder.h"
+#include "io/standard_streams.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ FileOutcome convertEntry(const ArchiveRun& run, EntryUnderWay& entry, FolderKept
 }  // namespace
 
 ResultCode listArchiveEntries(const std::string& inputPath, InputFile& input, ZipFileEntries& entries, bool& isArchive) {
-    ResultCode result = openInputFile(inputPath, input);
+    ResultCode result = inputPath == standardInputPath ? stageStandardInput(input) : openInputFile(inputPath, input);
     if (failed(result)) return result;
     isArchive = readsAsZipArchive(input);
     if (!isArchive) return result;
@@ -247,12 +248,15 @@ size_t fileEntriesOf(const std::string& inputPath) {
 }
 
 FileOutcome convertAllEntries(const std::string& inputPath, const DriverSettings& settings) {
-    if (inputPath == standardInputPath) return convertFileAndReport(inputPath, settings);
     InputFile input;
     ZipFileEntries entries;
     bool isArchive = true;
     ResultCode result = listArchiveEntries(inputPath, input, entries, isArchive);
-    if (!isArchive) return convertFileAndReport(inputPath, settings);
+    // Only a PNG output comes here with -o or -c, and for a file only where it holds one entry.
+    // Standard input can't be looked at before the run: of several, its first entry is converted,
+    // and the others are warned of as left out.
+    const bool severalIntoOne = intoOneOutput(settings) && countZipFileEntries(entries) > 1;
+    if (!isArchive || severalIntoOne) return convertFileAndReport(inputPath, settings);
     if (failed(result)) return reportResult(inputPath, result, settings, FileReport{});
     const std::string root = settings.outputFolder ? settings.outputFolder : folderNamedAfter(inputPath);
     FolderKeptOpen kept;

@@ -275,7 +275,7 @@ bool nextStream(const JoinedOutput& out, StreamCursor& cursor, StreamUnderWay& s
         const char* path = cursor.inputPaths[cursor.nextPath++];
         stream.shown = path;
         stream.path = path;
-        if (!out.settings.allEntries || stream.shown == standardInputPath) return true;
+        if (!out.settings.allEntries) return true;
         auto archive = std::make_shared<ArchiveInput>();
         archive->path = path;
         bool isArchive = true;

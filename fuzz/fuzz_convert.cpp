@@ -55,6 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         settings.outputFormat = format;
         settings.pngHeaderPath = QUORVEXA_FUZZ_HEADER_PNG;  // a seed's own header: its image data fits it
         settings.verify = size == 0 || (data[size - 1] & 1);
+        // The output copied beside the check, on a second thread or from the check's own reads.
+        if (size > 1 && (data[size - 2] & 1)) {
+            settings.shortestCopiedEarly = 0;
+            settings.threads = 1 + (data[size - 2] >> 1 & 1);
+        }
         FileReport report;
         report.outputPath = outputPathFor(input, format);
         const ResultCode result = convertFile(input, settings, report);

@@ -161,14 +161,12 @@ ResultCode runCheckOfInput(void* context, CheckWatch& watch) {
     return checkInput(*static_cast<CheckOfInput*>(context), &watch);
 }
 
-constexpr uint64_t smallestStreamCopiedEarly = uint64_t{1} << 20;
-
 // Where the check reads the stream through, verified or not (unverified: a GZIP input's first member
 // is walked, or a missing checksum is inflated for), the copy runs beside it.
 bool copiesEarly(const DriverSettings& settings, const OutputContainer& output, const InputContainer& container,
                  OutputNeeds needs, const InputFindings& findings) {
     return !settings.checkOnly && output.writeHead && !findings.carried.payloadIsStored &&
-           findings.region.length >= smallestStreamCopiedEarly &&
+           findings.region.length >= settings.shortestCopiedEarly &&
            checkReadsStream(findings, *container.region, needs, settings.verify);
 }
 

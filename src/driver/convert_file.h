@@ -32,6 +32,9 @@ struct DriverSettings {
     bool quiet = false;                  // -q: no banner, no progress line, no SUCCESS lines
     bool checkOnly = false;              // -t: every check, no output
     unsigned threads = 0;                // -T: at most this many threads; 0: one per processor
+    // The shortest stream whose output is copied beside its check: below it, a thread or a file
+    // made ahead costs more than the copy. The fuzz target lowers it, so that the copy is fuzzed too.
+    uint64_t shortestCopiedEarly = uint64_t{1} << 20;
 };
 
 // At most this many threads do the work: -T, else one per processor.

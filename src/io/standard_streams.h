@@ -25,6 +25,11 @@ NativeFile createStagingFile();
 // a later call opens the same staged bytes again (an archive's entries are listed, then converted).
 ResultCode stageStandardInput(InputFile& file);
 
+// The two steps it takes on each system: standard input copied into a new staging file (as
+// stageStandardInput says, but every call reads on), and another handle on an open file.
+ResultCode copyStandardInput(InputFile& file);
+NativeFile duplicateNativeFile(NativeFile file);
+
 // Copies the whole of a staging file to standard output, through a bounded buffer; WriteFailed
 // when standard output refuses a byte (a closed pipe where SIGPIPE is ignored, a full disk).
 ResultCode copyToStandardOutput(NativeFile staged);

@@ -1,8 +1,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,8 +70,6 @@ NativeFile createStagingFile() {
     return createUnlinked(folder);
 }
 
-namespace {
-
 ResultCode copyStandardInput(InputFile& file) {
     file.handle = createStagingFile();
     if (file.handle < 0) return ResultCode::OutputNotCreated;
@@ -87,20 +83,6 @@ ResultCode copyStandardInput(InputFile& file) {
     }
 }
 
-}  // namespace
-
-ResultCode stageStandardInput(InputFile& file) {
-    static std::mutex lock;  // inputs are opened on several threads where checked ahead
-    static InputFile staged;
-    static std::optional<ResultCode> stagedResult;
-    const std::lock_guard held(lock);
-    if (!stagedResult) stagedResult = copyStandardInput(staged);
-    if (failed(*stagedResult)) return *stagedResult;
-    file.handle = fcntl(staged.handle, F_DUPFD_CLOEXEC, 0);
-    file.size = staged.size;
-    return file.handle < 0 ? ResultCode::OutputNotCreated : ResultCode::Success;
-}
-
 ResultCode copyToStandardOutput(NativeFile staged) {
     struct stat status {};
     if (fstat(staged, &status) != 0) return ResultCode::WriteFailed;
@@ -112,4 +94,8 @@ ResultCode copyToStandardOutput(NativeFile staged) {
         offset += got;
     }
     return ResultCode::Success;
+}
+
+NativeFile duplicateNativeFile(NativeFile file) {
+    return fcntl(file, F_DUPFD_CLOEXEC, 0);
 }

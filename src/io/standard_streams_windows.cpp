@@ -1,5 +1,3 @@
-#include <mutex>
-#include <optional>
 #include <vector>
 
 #include <windows.h>
@@ -40,8 +38,6 @@ NativeFile createStagingFile() {
     return handle;
 }
 
-namespace {
-
 ResultCode copyStandardInput(InputFile& file) {
     file.handle = createStagingFile();
     if (file.handle == invalidNativeFile) return ResultCode::OutputNotCreated;
@@ -59,24 +55,6 @@ ResultCode copyStandardInput(InputFile& file) {
     }
 }
 
-}  // namespace
-
-ResultCode stageStandardInput(InputFile& file) {
-    static std::mutex lock;  // inputs are opened on several threads where checked ahead
-    static InputFile staged;
-    static std::optional<ResultCode> stagedResult;
-    const std::lock_guard held(lock);
-    if (!stagedResult) stagedResult = copyStandardInput(staged);
-    if (failed(*stagedResult)) return *stagedResult;
-    const HANDLE process = GetCurrentProcess();
-    if (!DuplicateHandle(process, staged.handle, process, &file.handle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-        file.handle = invalidNativeFile;
-        return ResultCode::OutputNotCreated;
-    }
-    file.size = staged.size;
-    return ResultCode::Success;
-}
-
 ResultCode copyToStandardOutput(NativeFile staged) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(staged, &size)) return ResultCode::WriteFailed;
@@ -92,4 +70,10 @@ ResultCode copyToStandardOutput(NativeFile staged) {
         offset += got;
     }
     return ResultCode::Success;
+}
+
+NativeFile duplicateNativeFile(NativeFile file) {
+    const HANDLE process = GetCurrentProcess();
+    HANDLE copy = invalidNativeFile;
+    return DuplicateHandle(process, file, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) ? copy : invalidNativeFile;
 }

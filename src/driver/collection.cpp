@@ -12,7 +12,6 @@
 #include "io/bytes.h"
 #include "io/input_file.h"
 #include "io/output_folder.h"
-#include "io/standard_streams.h"
 
 namespace {
 
@@ -200,7 +199,7 @@ FileOutcome convertEntry(const ArchiveRun& run, EntryUnderWay& entry, FolderKept
 }  // namespace
 
 ResultCode listArchiveEntries(const std::string& inputPath, InputFile& input, ZipFileEntries& entries, bool& isArchive) {
-    ResultCode result = inputPath == standardInputPath ? stageStandardInput(input) : openInputFile(inputPath, input);
+    ResultCode result = openInput(inputPath, input);
     if (failed(result)) return result;
     isArchive = readsAsZipArchive(input);
     if (!isArchive) return result;

@@ -124,10 +124,10 @@ void takeFilePermissions(const InputFile& input, InputFindings& findings) {
     if (!findings.carried.permissions && input.stamp) findings.carried.permissions = input.stamp->permissions & 0777;
 }
 
-// Opens the input path ("-": standard input, staged) and reads its container.
+// Opens the input path and reads its container.
 ResultCode readInput(const std::string& inputPath, InputFile& input, const DriverSettings& settings,
                      const InputContainer*& container, InputFindings& findings) {
-    ResultCode result = isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
+    ResultCode result = openInput(inputPath, input);
     if (!failed(result)) result = detectInputContainer(input, container);
     if (!failed(result)) result = container->read(input, settings, findings);
     takeFilePermissions(input, findings);
@@ -247,6 +247,10 @@ std::string fileNameOf(const std::string& path) {
 }
 
 }  // namespace
+
+ResultCode openInput(const std::string& inputPath, InputFile& input) {
+    return isStandardInput(inputPath) ? stageStandardInput(input) : openInputFile(inputPath, input);
+}
 
 std::string outputPathFor(const std::string& inputPath, FormatCode outputFormat) {
     return inputPath + outputContainerFor(outputFormat).extension;

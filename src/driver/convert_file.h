@@ -47,6 +47,9 @@ DriverSettings settingsCheckedAhead(const DriverSettings& settings);
 // The input path that stands for standard input.
 inline constexpr const char* standardInputPath = "-";
 
+// Opens an input path: "-" is standard input, staged (and the same staged bytes again later).
+ResultCode openInput(const std::string& inputPath, InputFile& input);
+
 // What the console shows of one file: a progress line while it takes long, then the warnings and
 // the result line.
 struct FileReport {

@@ -23,8 +23,11 @@ wine="$(command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine
 wineserver="$(command -v wineserver || echo /usr/lib/wine/wineserver64)"
 failed=0
 fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
+# Every run under Wine is bounded: one that hangs fails with status 124 (137 if it ignores the
+# TERM), where it would otherwise hold the whole run until CI gives up on it.
+in_wine() { timeout -k 10 120 "$wine" "$@"; }
 mkdir "$WINEPREFIX" && "$wineserver" -p >/dev/null 2>&1 && trap '"$wineserver" -k 2>/dev/null || true' EXIT
-"$wine" wineboot -i >/dev/null 2>&1
+in_wine wineboot -i >/dev/null 2>&1
 
 for program in "$1" "${others[@]}"; do
   dlls="$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr a-z A-Z | LC_ALL=C sort -u | xargs)"
@@ -49,7 +52,7 @@ both() {
   for which in linux wine; do
     mkdir -p "$work/$name/$which" && cp -p "$inputs"/* "$work/$name/$which/"
     local program=("$linux")
-    [ "$which" = wine ] && program=("$wine" "$exe")
+    [ "$which" = wine ] && program=(in_wine "$exe")
     (cd "$work/$name/$which" && "${program[@]}" "$@" </dev/null >/dev/null 2>"../$which.stderr"; echo $? >"../$which.status") || true
   done
   cmp -s "$work/$name/linux.stderr" "$work/$name/wine.stderr" || fail "$name: standard error differs"
@@ -80,7 +83,7 @@ done
 
 # Windows' names: a backslash separates folders; cmd.exe and PowerShell leave wildcards to the program.
 names="$work/names" && mkdir -p "$names/sub" && cp "$inputs/image.zlib" "$names/" && cp "$inputs/image.zlib" "$names/sub/"
-(cd "$names" && "$wine" "$exe" --zip 'sub\image.zlib' '*.zlib' </dev/null >/dev/null 2>&1) || fail "names: exit status $?"
+(cd "$names" && in_wine "$exe" --zip 'sub\image.zlib' '*.zlib' </dev/null >/dev/null 2>&1) || fail "names: exit status $?"
 python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).namelist() != ["sub/image"])' \
   "$names/sub/image.zlib.zip" || fail "names: the ZIP entry of sub\image.zlib isn't named sub/image"
 [ -f "$names/image.zlib.zip" ] || fail "names: *.zlib wasn't expanded"
@@ -90,7 +93,7 @@ python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).namelist(
 big="$work/interrupt" && mkdir -p "$big"
 # Random data, which gzip stores; the input carries a time, so a run that finishes writes the same bytes.
 head -c 1G /dev/urandom >"$big/big" && touch -d @1700000000 "$big/big" && gzip -1 "$big/big"
-(cd "$big" && "$wine" "$exe" --gzip --no-verify big.gz </dev/null >/dev/null 2>&1) && mv "$big/big.gz.gz" "$work/whole.gz" ||
+(cd "$big" && in_wine "$exe" --gzip --no-verify big.gz </dev/null >/dev/null 2>&1) && mv "$big/big.gz.gz" "$work/whole.gz" ||
   fail "interrupt: a whole run fails"
 interrupted=0
 for how in TERM INT wineserver-k; do
@@ -98,7 +101,10 @@ for how in TERM INT wineserver-k; do
     (cd "$big" && exec "$wine" "$exe" --gzip --no-verify big.gz </dev/null >/dev/null 2>&1) &
     pid=$!
     sleep "$wait"
-    { if [ "$how" = wineserver-k ]; then "$wineserver" -k; "$wineserver" -w; else kill -"$how" "$pid"; fi; wait "$pid"; } 2>/dev/null || true
+    { if [ "$how" = wineserver-k ]; then "$wineserver" -k; timeout 60 "$wineserver" -w; else kill -"$how" "$pid"; fi; } 2>/dev/null || true
+    for _ in $(seq 600); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && { fail "interrupt $how after ${wait}s: still running a minute later"; kill -KILL "$pid"; }
+    wait "$pid" 2>/dev/null || true
     for _ in $(seq 50); do [ "$(ls -A "$big")" = big.gz ] && break; sleep 0.1; done  # Wine removes files late
     [ "$(ls -A "$big")" != big.gz ] || interrupted=$((interrupted + 1))
     [ "$(ls -A "$big")" = big.gz ] || { [ "$(ls -A "$big" | xargs)" = "big.gz big.gz.gz" ] && cmp -s "$big/big.gz.gz" "$work/whole.gz"; } ||

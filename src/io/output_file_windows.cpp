@@ -43,7 +43,11 @@ BOOL WINAPI removeTempOnConsoleEvent(DWORD event) {
     // first. The file is opened with FILE_SHARE_DELETE, so it can be removed while written.
     AcquireSRWLockExclusive(&pendingLock);
     if (pendingTempPathSet) DeleteFileW(pendingTempPath);
-    return FALSE;  // the default handler then ends the process
+    // Ended here and now, as a signal ends the process on POSIX. The default handler's ExitProcess
+    // would first stop the other threads wherever they are, then run the C runtime's exit code,
+    // which waits for locks (the heap's, a stream's, this one) such a thread may have held.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
 }
 
 // Called with the lock held.

@@ -100,6 +100,11 @@ for how in TERM INT wineserver-k; do
   for wait in 0.01 0.5 1.0; do
     (cd "$big" && exec "$wine" "$exe" --gzip --no-verify big.gz </dev/null >/dev/null 2>&1) &
     pid=$!
+    # wineserver -k as Wine starts a process races Wine's own start, which can then hang for good
+    # (the program isn't even running yet): it comes once the program writes its output.
+    if [ "$how" = wineserver-k ]; then
+      for _ in $(seq 300); do compgen -G "$big/~*" >/dev/null && break; sleep 0.1; done
+    fi
     sleep "$wait"
     { if [ "$how" = wineserver-k ]; then "$wineserver" -k; timeout 60 "$wineserver" -w; else kill -"$how" "$pid"; fi; } 2>/dev/null || true
     for _ in $(seq 600); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done

@@ -116,8 +116,10 @@ TEST(Interop, SystemGzipFilesSurviveARoundTrip) {
     for (const std::string& path : found) {
         const Bytes original = readFile(path);
         writeFile(dir.file("f.gz"), original);
-        ASSERT_EQ(runQuorvexa({"f.gz"}, dir.path).exitCode, 0) << path;
-        ASSERT_EQ(runQuorvexa({"--gzip", "f.gz.zip"}, dir.path).exitCode, 0) << path;
+        for (const std::vector<std::string>& arguments : {std::vector<std::string>{"f.gz"}, {"--gzip", "f.gz.zip"}}) {
+            const RunResult run = runQuorvexa(arguments, dir.path);
+            ASSERT_EQ(run.exitCode, 0) << path << "\n" << run.err;
+        }
         const Bytes back = readFile(dir.file("f.gz.zip.gz"));
         EXPECT_EQ(Bytes(back.begin() + 10, back.end()), Bytes(original.end() - static_cast<long>(back.size() - 10), original.end()));
         runShell("rm -f " + dir.file("f.gz*"));

@@ -87,6 +87,11 @@ names="$work/names" && mkdir -p "$names/sub" && cp "$inputs/image.zlib" "$names/
 python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).namelist() != ["sub/image"])' \
   "$names/sub/image.zlib.zip" || fail "names: the ZIP entry of sub\image.zlib isn't named sub/image"
 [ -f "$names/image.zlib.zip" ] || fail "names: *.zlib wasn't expanded"
+# An absolute path: the entry name loses the drive, as the Linux program's loses its first '/'.
+cp "$inputs/image.zlib" "$names/abs.zlib" && absolute_path="Z:$(tr / '\\' <<<"$names/abs.zlib")"
+in_wine "$exe" --zip "$absolute_path" </dev/null >/dev/null 2>&1 || fail "names: $absolute_path: exit status $?"
+python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).namelist() != [sys.argv[2]])' \
+  "$names/abs.zlib.zip" "${names#/}/abs" || fail "names: the ZIP entry of $absolute_path isn't named ${names#/}/abs"
 
 # Interrupts: 1 GiB of stored blocks into GZIP, so nearly all of a run is writing; stopped as Wine
 # starts it and while its temporary file grows. Afterwards: nothing, or the whole output.

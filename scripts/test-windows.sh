@@ -27,7 +27,7 @@ fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
 # TERM), where it would otherwise hold the whole run until CI gives up on it.
 in_wine() { timeout -k 10 120 "$wine" "$@"; }
 mkdir "$WINEPREFIX" && "$wineserver" -p >/dev/null 2>&1 && trap '"$wineserver" -k 2>/dev/null || true' EXIT
-in_wine wineboot -i >/dev/null 2>&1
+in_wine wineboot -i >/dev/null 2>&1 || { echo "FAIL: Wine could not make its prefix (wineboot: exit status $?)" >&2; exit 1; }
 
 for program in "$1" "${others[@]}"; do
   dlls="$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr a-z A-Z | LC_ALL=C sort -u | xargs)"

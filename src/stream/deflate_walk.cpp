@@ -468,7 +468,8 @@ void copyWord(uint8_t* to, const uint8_t* from) {
 
 // Word copies where a word's source lies wholly before its destination, the first four without a
 // test (most matches are short), up to 29 bytes past the match's end; a run of one byte repeats
-// a word of it; other short distances go byte by byte.
+// a word of it. Other short distances copy a word and step by the distance: its first bytes are
+// those already written, and each load is the word the store before it wrote.
 [[gnu::always_inline]] inline void copyMatch(uint8_t*& at, uint64_t distance, uint64_t length) {
     uint8_t* to = at;
     const uint8_t* from = at - distance;
@@ -481,8 +482,11 @@ void copyWord(uint8_t* to, const uint8_t* from) {
         for (unsigned i = 0; i < 32; i += 8) std::memcpy(to + i, &run, 8);
         for (to += 32; to < at; to += 8) std::memcpy(to, &run, 8);
     } else {
-        do *to++ = *from++;
-        while (to < at);
+        do {
+            copyWord(to, from);
+            to += distance;
+            from += distance;
+        } while (to < at);
     }
 }
 
@@ -490,10 +494,15 @@ enum class Step { Going, EndOfBlock, Refused };
 
 // Decodes one symbol, whose primary entry is looked up already, from bits that hold at least 56
 // (past a refill) and writes its bytes. overread: the zero bytes fed past the stream's end, to
-// refuse a symbol that took any of them.
+// refuse a symbol that took any of them. Where following is given, the next symbol's primary entry
+// is looked up before the bytes are written: the stores can't then hold up the load.
 template <typename Cursor>
 [[gnu::always_inline]] inline Step decodeSymbol(uint64_t& bits, unsigned& count, uint32_t entry, const uint32_t* lit,
-                                                const uint32_t* dist, Cursor& at, Cursor start, unsigned overread) {
+                                                const uint32_t* dist, Cursor& at, Cursor start, unsigned overread,
+                                                uint32_t* following = nullptr) {
+    const auto lookAhead = [&] {
+        if (following) *following = lit[bits & ((1u << litBits) - 1)];
+    };
     const auto drop = [&](unsigned n) {
         bits >>= n;
         count -= n;
@@ -512,6 +521,7 @@ template <typename Cursor>
         drop(entry & 0xFF);
         if ((entry & refusedKind) || count < overread * 8) return Step::Refused;
         if (entry & endKind) return Step::EndOfBlock;
+        lookAhead();
         putLiteral(at, entry);
         return Step::Going;
     }
@@ -527,6 +537,7 @@ template <typename Cursor>
     if ((d & refusedKind) || count < overread * 8 || distance > static_cast<uint64_t>(at - start)) {
         return Step::Refused;
     }
+    lookAhead();
     copyMatch(at, distance, length);
     return Step::Going;
 }
@@ -561,9 +572,8 @@ Step fastSymbols(BitSource& s, const uint32_t* lit, const uint32_t* dist, Cursor
                 if (entry & literalKind) literal(entry);
             }
         } else {
-            step = decodeSymbol(bits, count, entry, lit, dist, to, start, 0);
+            step = decodeSymbol(bits, count, entry, lit, dist, to, start, 0, &entry);
             if (step != Step::Going) break;
-            entry = lit[bits & litMask];
         }
         refillFast(bits, count, next);
     }

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "io/bytes.h"
+
 ResultCode copyThroughBuffer(OutputFile& output, InputFile& input, uint64_t offset, uint64_t count) {
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
+    std::vector<uint8_t> buffer;
+    const ResultCode made = allocateBuffer(buffer, static_cast<size_t>(std::min<uint64_t>(count, copyBufferSize)));
+    if (failed(made)) return made;
     while (count > 0) {
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
         ResultCode result = readAtDirectly(input, offset, buffer.data(), piece);

@@ -12,6 +12,9 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 #include "io/output_file.h"
 #include "io/output_folder.h"
@@ -272,6 +275,23 @@ int lookAtOutputPath(const std::string& path, struct stat& status) {
     return folder >= 0 ? fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) : lstat(path.c_str(), &status);
 }
 
+#ifdef __linux__
+// The system copies between files page by page. Where a page of the input doesn't fall on a page
+// of the output (a stream behind a head of another length), each is pieced together from two, and
+// a copy through this process is faster (a quarter, measured on ext4): except where the system
+// may hand the copy to a file server, which spares the network both ways.
+bool systemCopyPays(const OutputFile& output, uint64_t offset) {
+    static const long pageSize = sysconf(_SC_PAGESIZE);
+    const off_t at = lseek(output.handle, 0, SEEK_CUR);
+    if (at < 0 || pageSize <= 0 || (offset - static_cast<uint64_t>(at)) % static_cast<uint64_t>(pageSize) == 0) return true;
+    struct statfs system{};
+    if (fstatfs(output.handle, &system) != 0) return true;
+    constexpr unsigned long nfs = 0x6969, smb = 0xFE534D42, cifs = 0xFF534D42, ceph = 0x00C36400;
+    const auto type = static_cast<unsigned long>(system.f_type);
+    return type == nfs || type == smb || type == cifs || type == ceph;
+}
+#endif
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -358,7 +378,7 @@ ResultCode copyFromInput(OutputFile& output, InputFile& input, uint64_t offset, 
     if (!fileHolds(input, offset, count)) return ResultCode::InputTruncated;
     if (failed(writePending(output))) return ResultCode::WriteFailed;
 #ifdef __linux__
-    while (count > 0) {
+    while (count > 0 && systemCopyPays(output, offset)) {
         loff_t from = static_cast<loff_t>(offset);
         const ssize_t copied = copy_file_range(input.handle, &from, output.handle, nullptr,
                                                static_cast<size_t>(std::min<uint64_t>(count, uint64_t{1} << 30)), 0);

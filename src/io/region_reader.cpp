@@ -103,7 +103,7 @@ constexpr uint64_t shortestPieceCopiedInSystem = 64 * 1024;
 // Reads count bytes into a bounded buffer and writes them out, a buffer at a time.
 ResultCode copyByReading(RegionReader& reader, uint64_t count, OutputFile& output) {
     std::vector<uint8_t> buffer;
-    ResultCode result = allocateBuffer(buffer, static_cast<size_t>(std::min<uint64_t>(count, 256 * 1024)));
+    ResultCode result = allocateBuffer(buffer, static_cast<size_t>(std::min<uint64_t>(count, copyBufferSize)));
     while (count > 0 && !failed(result)) {
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
         result = readRegionExactly(reader, buffer.data(), piece);

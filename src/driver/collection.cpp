@@ -211,8 +211,10 @@ ResultCode listArchiveEntries(const std::string& inputPath, InputFile& input, Zi
     return !failed(result) && countZipFileEntries(entries) == 0 ? ResultCode::NoFileEntry : result;
 }
 
-void printOutcome(const std::string& shownPath, const DriverSettings& settings, const std::vector<std::string>& warnings,
-                  ResultCode result, const std::string& outputPath, const std::string& takenName) {
+namespace {
+
+void printOutcomeLines(const std::string& shownPath, const DriverSettings& settings, const std::vector<std::string>& warnings,
+                       ResultCode result, const std::string& outputPath, const std::string& takenName) {
     for (const std::string& warning : warnings) printStatusLine(shownPath, colourWarning, warning);
     if (!failed(result)) {
         if (!settings.quiet) printStatusLine(shownPath, colourSuccess, successMessage(settings, outputPath));
@@ -221,6 +223,27 @@ void printOutcome(const std::string& shownPath, const DriverSettings& settings, 
     const std::string headerPath = settings.pngHeaderPath ? settings.pngHeaderPath : "";
     const std::string entryName = result == ResultCode::EntryNameTaken ? takenName : settings.entryName.value_or("");
     printStatusLine(shownPath, colourError, "ERROR: " + resultMessage(result, outputPath, headerPath, entryName));
+}
+
+// The file's line where no memory is left to build it: what was done, if less of it.
+void printOutcomeWithoutMemory(const std::string& shownPath, const DriverSettings& settings, ResultCode result,
+                               const std::string& outputPath) {
+    if (failed(result)) return printStatusLineWithoutMemory(shownPath, {"ERROR: Out of memory."});
+    if (settings.quiet) return;
+    if (settings.checkOnly) return printStatusLineWithoutMemory(shownPath, {"SUCCESS: Checked."});
+    if (settings.toStandardOutput) return printStatusLineWithoutMemory(shownPath, {"SUCCESS: Written to standard output."});
+    printStatusLineWithoutMemory(shownPath, {"SUCCESS: Saved as ", outputPath.c_str(), "."});
+}
+
+}  // namespace
+
+void printOutcome(const std::string& shownPath, const DriverSettings& settings, const std::vector<std::string>& warnings,
+                  ResultCode result, const std::string& outputPath, const std::string& takenName) {
+    try {
+        printOutcomeLines(shownPath, settings, warnings, result, outputPath, takenName);
+    } catch (const std::bad_alloc&) {
+        printOutcomeWithoutMemory(shownPath, settings, result, outputPath);
+    }
 }
 
 FileOutcome reportResult(const std::string& shownPath, ResultCode result, const DriverSettings& settings, const FileReport& report) {

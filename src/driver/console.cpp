@@ -35,6 +35,22 @@ void printStatusLine(const std::string& path, int colour, const std::string& mes
     writeConsoleLine(printable(path) + " - ", colour, printable(withoutNewline(message)));
 }
 
+void printStatusLineWithoutMemory(const std::string& path, std::initializer_list<const char*> message) {
+    char line[4096];
+    size_t used = 0;
+    const auto put = [&](const char* text) {
+        for (; *text && used < sizeof line - 1; ++text) {
+            const auto byte = static_cast<unsigned char>(*text);
+            line[used++] = byte >= 0x20 && byte != 0x7F ? *text : '?';
+        }
+    };
+    put(path.c_str());
+    put(" - ");
+    for (const char* piece : message) put(piece);
+    line[used++] = '\n';
+    writeConsoleBytes(line, used);
+}
+
 namespace {
 
 constexpr int64_t quietMs = 500;

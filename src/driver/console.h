@@ -2,7 +2,9 @@
 // changes the text or its order, shown only where standard error is a terminal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 // Colour numbers as the Windows console knows them.
@@ -25,6 +27,13 @@ void writeConsoleText(const std::string& text);
 // "PATH - " in the current colour, then message (which ends in a newline) in colour; the path and
 // the message print as printable() makes them.
 void printStatusLine(const std::string& path, int colour, const std::string& message);
+
+// For when no memory is left to build a status line: "PATH - " and the pieces of the message, through
+// a buffer on the stack (a line too long for it is cut), bytes 00-1F and 7F shown as '?', no colour.
+void printStatusLineWithoutMemory(const std::string& path, std::initializer_list<const char*> message);
+
+// Bytes as they stand on standard error, in one write where the system allows; nothing allocated.
+void writeConsoleBytes(const char* bytes, size_t count);
 
 // The message (which ends in a newline) in colour, as printable() makes it.
 void printInColour(int colour, const std::string& message);

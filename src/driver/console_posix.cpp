@@ -21,18 +21,22 @@ const char* ansiSequence(int colour) {
     }
 }
 
+void writeAll(const std::string& text) {
+    writeConsoleBytes(text.data(), text.size());
+}
+
+}  // namespace
+
 // One write() for the whole text; a pipe takes up to PIPE_BUF bytes whole, and a longer line (or
 // a signal) may still split it, when the rest follows at once.
-void writeAll(const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t written = write(STDERR_FILENO, text.data() + done, text.size() - done);
+void writeConsoleBytes(const char* bytes, size_t count) {
+    for (size_t done = 0; done < count;) {
+        const ssize_t written = write(STDERR_FILENO, bytes + done, count - done);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return;  // nowhere left to say anything
         done += static_cast<size_t>(written);
     }
 }
-
-}  // namespace
 
 void writeConsoleLine(const std::string& plain, int colour, const std::string& coloured) {
     if (!colourWanted()) return writeAll(plain + coloured + "\n");

@@ -98,6 +98,12 @@ void writeConsoleText(const std::string& text) {
     writeText(standardError(), text);
 }
 
+// As bytes even on a console, which shows them in its code page: no room for UTF-16 is left.
+void writeConsoleBytes(const char* bytes, size_t count) {
+    DWORD written = 0;
+    WriteFile(standardError().handle, bytes, static_cast<DWORD>(count), &written, nullptr);
+}
+
 bool consoleIsTerminal() {
     return standardError().console;
 }

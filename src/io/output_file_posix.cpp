@@ -135,11 +135,12 @@ int linkUnnamed(const OutputFile& output, const std::string& finalPath) {
 int nameUnnamed(OutputFile& output) {
     const std::string directory = directoryOf(output.finalPath);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = temporaryNameIn(directory);
-        // Held, so that an interrupt can't fall between linking the name and noting it.
+        std::string path = temporaryNameIn(directory);
+        // Held, so that an interrupt can't fall between linking the name and noting it; moved,
+        // because a copy could fail to allocate there and leave the name behind.
         const CleanupSignalsHeld held;
         if (linkUnnamed(output, path) == 0) {
-            output.tempPath = path;
+            output.tempPath = std::move(path);
             setPendingTempPath(output);
             return 0;
         }

@@ -196,7 +196,6 @@ ResultCode checkAndCopy(const std::string& namedAfter, const OutputContainer& ou
     copy.path = check.report.outputPath;
     copy.target = target;
     copy.flushToDisk = settings.flushToDisk;
-    copy.sharesPieces = settings.verify;
     const CheckRun run{runCheckOfInput, &check};
     if (check.pool.threadsAllowed >= 2) {
         const RegionReader stream = regionReader(check.input, findings.region.extents, check.container.region->walk);

@@ -11,13 +11,12 @@
 
 namespace {
 
-// The copy reads, writes and hands to the check pieces this long: short enough to be still at hand
-// in a cache when the check takes them.
-constexpr uint64_t earlyCopyPiece = uint64_t{256} << 10;
+constexpr uint64_t earlyCopyPiece = uint64_t{1} << 20;
 // Small members (BGZF's are 64 KiB of data) would cost several writes each: their bytes are
-// gathered first.
+// gathered first. The copy's writing to the disk is started on the way, so that little is left to
+// wait for at the end; a flush that waited here would hold up the thread that hands out the members.
 constexpr size_t joinedBytesGathered = size_t{1} << 20;
-constexpr uint64_t flushedEvery = uint64_t{8} << 20;
+constexpr uint64_t joinedBytesFlushed = uint64_t{8} << 20;
 // Pieces the check joins before the copy's new file is made wait for it, this many at most (24 KiB).
 constexpr size_t mostPiecesPending = 1024;
 
@@ -29,14 +28,6 @@ ResultCode startCopy(EarlyCopy& copy) {
     copy.headLength = file.bytesWritten;
     copy.streamCrc32 = 0;
     return result;
-}
-
-// The copy's writing to the disk is started every few megabytes, so that the flush at its end finds
-// little left to wait for: it holds up the output, or the thread that hands out the members.
-void startFlushingOnTheWay(EarlyCopy& copy) {
-    if (copy.file->bytesWritten - copy.flushedAt < flushedEvery) return;
-    startFlushingOutput(*copy.file);
-    copy.flushedAt = copy.file->bytesWritten;
 }
 
 ResultCode writeGathered(EarlyCopy& copy) {
@@ -84,7 +75,10 @@ ResultCode writePiece(EarlyCopy& copy, const JoinedPiece& piece) {
     ResultCode result = writeJoinedPieceStart(copy.joinedStream, from, sink);
     copy.lastPiece = piece;
     ++copy.piecesJoined;
-    if (!failed(result)) startFlushingOnTheWay(copy);
+    if (!failed(result) && copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
+        startFlushingOutput(*copy.file);
+        copy.flushedAt = copy.file->bytesWritten;
+    }
     return result;
 }
 
@@ -177,51 +171,21 @@ bool prepareJoin(EarlyCopy& copy, const RegionReader& start) {
     return made;
 }
 
-// A piece of the stream, read and written; where the check takes the pieces, handed to it between.
-ResultCode copyPiece(EarlyCopy& copy, RegionReader& stream, size_t piece) {
-    uint8_t* const bytes = copy.sharesPieces ? pieceToFill(copy.shared, piece) : nullptr;
-    if (!bytes) return copyRegion(stream, piece, *copy.file);
-    const uint64_t position = stream.position;
-    const ResultCode result = readRegionExactly(stream, bytes, piece);
-    if (failed(result)) return result;
-    handOverPiece(copy.shared, position, piece);
-    return writeBytes(*copy.file, bytes, piece);
-}
-
-// However the copy ends, the check reads for itself past the last piece handed over.
-struct PiecesEnded {
-    SharedPieces& shared;
-    ~PiecesEnded() { endSharedPieces(shared); }
-};
-
-// The stream as long as the guess, unless the check fails or finds it is several first; left is
-// what wasn't copied.
-ResultCode copyGuessedStream(EarlyCopy& copy, RegionReader& stream, uint64_t& left) {
-    ResultCode result = startCopy(copy);
-    left = copy.guess.streamLength;
-    while (!failed(result) && left > 0 && !copy.checkFailed && !copy.watch.joining) {
-        const uint64_t piece = std::min(left, earlyCopyPiece);
-        result = copyPiece(copy, stream, static_cast<size_t>(piece));
-        if (failed(result)) break;
-        left -= piece;
-        copy.copied += piece;
-        startFlushingOnTheWay(copy);
-    }
-    return result;
-}
-
 // The copy is flushed to the disk while the check still runs; a failed flush (whose error a later one
 // may not report again) leaves it incomplete, so that the output is written anew.
 void copyEarly(EarlyCopy& copy, RegionReader stream, WorkPool& pool) {
-    const PiecesEnded ended{copy.shared};  // also where an allocation fails
     try {
         stream.watch = summingWatch(copy.streamCrc32);
         const RegionReader start = stream;
-        uint64_t left = 0;
-        const ResultCode result = copyGuessedStream(copy, stream, left);
-        endSharedPieces(copy.shared);  // before waiting on the check, which may wait for a piece
-        if (failed(result)) return;
+        if (failed(startCopy(copy))) return;
         copy.streamLength = copy.guess.streamLength;
+        uint64_t left = copy.guess.streamLength;
+        while (left > 0 && !copy.checkFailed && !copy.watch.joining) {
+            const uint64_t piece = std::min(left, earlyCopyPiece);
+            if (failed(copyRegion(stream, piece, *copy.file))) return;
+            left -= piece;
+            copy.copied += piece;
+        }
         copy.complete = left == 0 && !copy.checkFailed && !failed(flushOutputFile(*copy.file));
         if (prepareJoin(copy, start)) helpPool(pool, copy.checkOver);
     } catch (const std::bad_alloc&) {
@@ -230,7 +194,6 @@ void copyEarly(EarlyCopy& copy, RegionReader stream, WorkPool& pool) {
 }
 
 void endCheck(EarlyCopy& copy, ResultCode result, WorkPool& pool) {
-    letGoOfSharedPieces(copy.shared);
     {
         const std::lock_guard held(copy.lock);
         copy.checkFailed = failed(result);
@@ -246,8 +209,12 @@ void endCheck(EarlyCopy& copy, ResultCode result, WorkPool& pool) {
 void feedCopy(void* context, const uint8_t* bytes, size_t count) {
     EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
     if (!copy.feedFailed && failed(writeBytes(*copy.file, bytes, count))) copy.feedFailed = true;
+    copy.streamCrc32 = updateCrc32(copy.streamCrc32, bytes, count);
     copy.copied += count;
-    startFlushingOnTheWay(copy);
+    if (copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
+        startFlushingOutput(*copy.file);
+        copy.flushedAt = copy.file->bytesWritten;
+    }
 }
 
 }  // namespace
@@ -258,14 +225,12 @@ ResultCode checkWhileFeeding(EarlyCopy& copy, CheckRun check) {
     const ResultCode result = check.run(check.context, copy.watch);
     copy.streamLength = copy.copied;
     copy.complete = started && !copy.feedFailed && !failed(result) && !copy.watch.joining && !failed(flushOutputFile(*copy.file));
-    copy.wroteCheckedBytes = copy.complete;  // the stream's own, every one as the check took it
     return result;
 }
 
 bool checkWhileCopying(EarlyCopy& copy, RegionReader stream, WorkPool& pool, CheckRun check, ResultCode& result) {
     copy.watch.pieceJoined = copyJoinedPiece;
     copy.watch.context = &copy;
-    if (copy.sharesPieces) copy.watch.firstStreamPieces = &copy.shared;
     std::jthread checker;  // joined on every way out
     ++pool.threadsBusy;  // before the checker may start the pool's threads
     try {
@@ -276,7 +241,6 @@ bool checkWhileCopying(EarlyCopy& copy, RegionReader stream, WorkPool& pool, Che
         });
     } catch (const std::exception&) {  // refused by a system limit, or no memory for it
         --pool.threadsBusy;
-        copy.watch.firstStreamPieces = nullptr;  // none will come: the check reads for itself
         return false;
     }
     copyEarly(copy, stream, pool);

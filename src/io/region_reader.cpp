@@ -71,30 +71,8 @@ ResultCode seekRegion(RegionReader& reader, uint64_t position) {
     return ResultCode::Success;
 }
 
-namespace {
-
-// Takes what it can of count bytes from the pieces another thread read; lets go of them for good
-// where they don't hold the next bytes.
-ResultCode takeShared(RegionReader& reader, uint8_t* destination, size_t count, size_t& got) {
-    while (reader.shared && got < count) {
-        const size_t taken = takeSharedBytes(*reader.shared, reader.position, destination + got, count - got);
-        if (taken == 0) {
-            reader.shared = nullptr;
-            break;
-        }
-        const ResultCode result = seekRegion(reader, reader.position + taken);
-        if (failed(result)) return result;
-        got += taken;
-    }
-    return ResultCode::Success;
-}
-
-}  // namespace
-
 ResultCode readRegion(RegionReader& reader, uint8_t* destination, size_t count, size_t& got) {
     got = 0;
-    const ResultCode sharedResult = takeShared(reader, destination, count, got);
-    if (failed(sharedResult)) return sharedResult;
     while (got < count) {
         Extent stretch;
         ResultCode result = nextStretch(reader, count - got, stretch);

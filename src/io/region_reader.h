@@ -9,7 +9,6 @@
 #include "core/conversion.h"
 #include "io/input_file.h"
 #include "io/output_file.h"
-#include "io/shared_pieces.h"
 
 // Told, after every read, how many bytes of the region have been read so far, of total.
 struct ReadProgress {
@@ -47,8 +46,6 @@ struct RegionReader {
     // How many bytes from here whoever reads expects to need, where something hints it (0: not
     // known); only a hint for the size of a first read, never a limit.
     uint64_t expected = 0;
-    // Pieces of this region another thread read, taken instead of the file's while they last.
-    SharedPieces* shared = nullptr;
 };
 
 RegionReader regionReader(InputFile& file, const std::vector<Extent>& extents, NextExtent walk = nullptr);

@@ -98,11 +98,8 @@ ResultCode checkAndVerify(RegionReader& reader, InputFindings& findings, const R
     const InflateWants wants = checkedWants(findings.carried, needs, rules);
     InflateWants firstWants = wants;
     if (watch) firstWants.streamBytes = watch->firstStreamBytes;
-    if (watch) reader.shared = watch->firstStreamPieces;
     InflateTotals totals;
     ResultCode result = inflateFrom(reader, 0, region.length, firstWants, totals);
-    if (reader.shared) letGoOfSharedPieces(*reader.shared);
-    reader.shared = nullptr;
     if (failed(result)) return result;
     takeTotals(totals, wants, sums);
     sums.streamLength = endByte(totals.walk.endBit);

@@ -62,14 +62,12 @@ struct OutputNeeds {
 // found, and each piece that holds data is told, in order, once it is checked (on the checking
 // thread). Members are checked on the pool's threads where their headers say where the next starts;
 // without a pool, one after the other. Where verifying, firstStreamBytes sees the first stream's own
-// bytes as it is checked (on the checking thread), and the first stream is read from firstStreamPieces
-// while they last, then let go of.
+// bytes as it is checked (on the checking thread).
 struct CheckWatch {
     std::atomic<bool> joining = false;
     void (*pieceJoined)(void* context, const JoinedPiece& piece) = nullptr;
     void* context = nullptr;
     StreamBytesSeen firstStreamBytes = {};
-    SharedPieces* firstStreamPieces = nullptr;
 };
 ResultCode checkStream(InputFile& file, InputFindings& findings, const RegionRules& rules, OutputNeeds needs,
                        bool verify, StreamSums& sums, ReadProgress progress = {}, CheckWatch* watch = nullptr,

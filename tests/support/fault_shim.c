@@ -3,8 +3,8 @@
 //   SHIM_NO_THREAD   no thread can be started, as under a process or cgroup limit
 //   SHIM_NO_MEMORY=N the main thread's Nth operator new once a thread was started throws bad_alloc
 //   SHIM_AT=N        at the main thread's first read of byte N of a file once an output file, named or
-//                    not, is being made (with SHIM_AFTER=K, at the read after K such reads, on any
-//                    thread): SHIM_FLIP changes the byte, SHIM_SIGNAL=S sends signal S
+//                    not, is being made (with SHIM_WAIT=K, once K other threads have read that byte
+//                    too): SHIM_FLIP changes the byte, SHIM_SIGNAL=S sends signal S
 // The program is built with 64-bit file offsets, so it calls the *64 functions.
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -20,7 +20,7 @@
 
 #define REAL(function) ((__typeof__(&function))dlsym(RTLD_NEXT, #function))
 
-static atomic_int outputStarted, readsOfByte, done, threadStarted, allocations;
+static atomic_int outputStarted, otherThreadReads, done, threadStarted, allocations;
 void _ZSt17__throw_bad_allocv(void) __attribute__((noreturn));  // libstdc++'s std::__throw_bad_alloc()
 
 void* _Znwm(size_t size) {  // operator new(size_t), which every other form calls
@@ -30,10 +30,11 @@ void* _Znwm(size_t size) {  // operator new(size_t), which every other form call
 
 ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
     const off_t at = getenv("SHIM_AT") ? atoll(getenv("SHIM_AT")) : -1;
-    if (at >= offset && at < offset + (off_t)count && outputStarted) {
-        const int after = getenv("SHIM_AFTER") ? atoi(getenv("SHIM_AFTER")) : -1;
-        const int earlier = atomic_fetch_add(&readsOfByte, 1);
-        if ((after >= 0 ? earlier >= after : gettid() == getpid()) && !atomic_exchange(&done, 1)) {
+    if (at >= offset && at < offset + (off_t)count) {
+        if (gettid() != getpid()) ++otherThreadReads;
+        const int others = getenv("SHIM_WAIT") ? atoi(getenv("SHIM_WAIT")) : 0;
+        for (int wait = 0; gettid() == getpid() && otherThreadReads < others && wait < 10000; ++wait) usleep(1000);
+        if (gettid() == getpid() && outputStarted && !atomic_exchange(&done, 1)) {
             char path[64], byte = 0;
             snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
             const int writable = open(path, O_WRONLY);

@@ -7,7 +7,6 @@
 
 #include "io/bytes.h"
 #include "stream/byte_sink.h"
-#include "stream/checksum.h"
 
 namespace {
 
@@ -209,7 +208,6 @@ void endCheck(EarlyCopy& copy, ResultCode result, WorkPool& pool) {
 void feedCopy(void* context, const uint8_t* bytes, size_t count) {
     EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
     if (!copy.feedFailed && failed(writeBytes(*copy.file, bytes, count))) copy.feedFailed = true;
-    copy.streamCrc32 = updateCrc32(copy.streamCrc32, bytes, count);
     copy.copied += count;
     if (copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
         startFlushingOutput(*copy.file);
@@ -225,6 +223,7 @@ ResultCode checkWhileFeeding(EarlyCopy& copy, CheckRun check) {
     const ResultCode result = check.run(check.context, copy.watch);
     copy.streamLength = copy.copied;
     copy.complete = started && !copy.feedFailed && !failed(result) && !copy.watch.joining && !failed(flushOutputFile(*copy.file));
+    copy.wroteCheckedBytes = copy.complete;  // the stream's own, every one as the check took it
     return result;
 }
 

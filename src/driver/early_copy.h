@@ -40,6 +40,7 @@ struct EarlyCopy {
     uint64_t keptBytes = 0;   // of those, kept as the joined stream's start
     uint64_t joinedFrom = 0;  // the file's bytesWritten when the joined copy went on from there
     uint32_t streamCrc32 = 0;  // of the stream's bytes as copied
+    bool wroteCheckedBytes = false;  // the very bytes the check read: no sum needs comparing
     bool complete = false;
     size_t piecesJoined = 0;  // none: the stream was copied as it stands
     std::optional<JoinedPiece> lastPiece;

@@ -42,7 +42,8 @@ ResultCode putOutputInPlace(const OutputContainer& output, const OutputFacts& fa
                             PngHeader& header, const OutputPlace& place, const StreamSums& sums,
                             std::optional<EarlyCopy>& early) {
     if (early && finishEarlyCopy(*early, facts)) {
-        if (comparesWrittenStream(place.settings, sums) && early->streamCrc32 != *sums.streamCrc32) return ResultCode::InputChanged;
+        const bool changed = !early->wroteCheckedBytes && early->streamCrc32 != *sums.streamCrc32;
+        if (comparesWrittenStream(place.settings, sums) && changed) return ResultCode::InputChanged;
         return commitOutput(*early->file, input, place.settings);
     }
     early.reset();  // its temporary file goes before another is made

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -88,14 +89,14 @@ std::string tempName(int attempt, size_t longest) {
 
 ResultCode createNamed(const std::string& folderPrefix, size_t longest, OutputFile& output, std::wstring& wideTempPath) {
     for (int attempt = 0; attempt < maxNameAttempts; ++attempt) {
-        const std::string path = folderPrefix + tempName(attempt, longest);
+        std::string path = folderPrefix + tempName(attempt, longest);
         if (!widenUtf8(path, wideTempPath)) return ResultCode::OutputNotCreated;
         // CREATE_NEW never opens what exists. DELETE access is what the delete disposition needs;
         // FILE_SHARE_DELETE lets the console handler remove the file while it is being written.
         output.handle = CreateFileW(wideTempPath.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (output.handle != INVALID_HANDLE_VALUE) {
-            output.tempPath = path;
+            output.tempPath = std::move(path);  // a copy could fail to allocate and leave the file behind
             return ResultCode::Success;
         }
         const DWORD error = GetLastError();

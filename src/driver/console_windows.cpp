@@ -65,11 +65,8 @@ std::wstring consoleText(const std::string& text) {
 
 void writeText(const StandardError& error, const std::string& text) {
     if (text.empty()) return;
+    if (!error.console) return writeConsoleBytes(text.data(), text.size());
     DWORD written = 0;
-    if (!error.console) {
-        WriteFile(error.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        return;
-    }
     const std::wstring wide = consoleText(text);
     WriteConsoleW(error.handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }

@@ -12,10 +12,9 @@ namespace {
 
 constexpr uint64_t earlyCopyPiece = uint64_t{1} << 20;
 // Small members (BGZF's are 64 KiB of data) would cost several writes each: their bytes are
-// gathered first. The copy's writing to the disk is started on the way, so that little is left to
-// wait for at the end; a flush that waited here would hold up the thread that hands out the members.
+// gathered first.
 constexpr size_t joinedBytesGathered = size_t{1} << 20;
-constexpr uint64_t joinedBytesFlushed = uint64_t{8} << 20;
+constexpr uint64_t flushedEvery = uint64_t{8} << 20;
 // Pieces the check joins before the copy's new file is made wait for it, this many at most (24 KiB).
 constexpr size_t mostPiecesPending = 1024;
 
@@ -27,6 +26,15 @@ ResultCode startCopy(EarlyCopy& copy) {
     copy.headLength = file.bytesWritten;
     copy.streamCrc32 = 0;
     return result;
+}
+
+// The copy's writing to the disk is started every few megabytes, so that the flush at its end finds
+// little left to wait for: a flush that waited would hold up the output, or the thread that hands out
+// the members.
+void startFlushingOnTheWay(EarlyCopy& copy) {
+    if (copy.file->bytesWritten - copy.flushedAt < flushedEvery) return;
+    startFlushingOutput(*copy.file);
+    copy.flushedAt = copy.file->bytesWritten;
 }
 
 ResultCode writeGathered(EarlyCopy& copy) {
@@ -74,10 +82,7 @@ ResultCode writePiece(EarlyCopy& copy, const JoinedPiece& piece) {
     ResultCode result = writeJoinedPieceStart(copy.joinedStream, from, sink);
     copy.lastPiece = piece;
     ++copy.piecesJoined;
-    if (!failed(result) && copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
-        startFlushingOutput(*copy.file);
-        copy.flushedAt = copy.file->bytesWritten;
-    }
+    if (!failed(result)) startFlushingOnTheWay(copy);
     return result;
 }
 
@@ -202,17 +207,13 @@ void endCheck(EarlyCopy& copy, ResultCode result, WorkPool& pool) {
     wakePool(pool);
 }
 
-// Handed the stream's bytes by the check, in order, on the checking thread. The writing to the disk
-// is started on the way, as for a joined copy: the flush at the end, which this thread waits for,
-// then finds little left to do.
+// Handed the stream's bytes by the check, in order, on the checking thread, which waits for the
+// flush at the end.
 void feedCopy(void* context, const uint8_t* bytes, size_t count) {
     EarlyCopy& copy = *static_cast<EarlyCopy*>(context);
     if (!copy.feedFailed && failed(writeBytes(*copy.file, bytes, count))) copy.feedFailed = true;
     copy.copied += count;
-    if (copy.file->bytesWritten - copy.flushedAt >= joinedBytesFlushed) {
-        startFlushingOutput(*copy.file);
-        copy.flushedAt = copy.file->bytesWritten;
-    }
+    startFlushingOnTheWay(copy);
 }
 
 }  // namespace
